@@ -1,0 +1,313 @@
+#include "Db.h"
+
+#include <QAtomicInteger>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+namespace torvane::db {
+
+namespace {
+
+QAtomicInteger<quint64> g_connectionCounter;
+
+QString displayName(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
+// ---- SQL functions ---------------------------------------------------------
+
+QString argText(sqlite3_value *v)
+{
+    const auto *p = reinterpret_cast<const char16_t *>(sqlite3_value_text16(v));
+    if (!p)
+        return {};
+    return QString::fromUtf16(p, sqlite3_value_bytes16(v) / 2);
+}
+
+void ucaseFunc(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (argc != 1 || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const QString upper = argText(argv[0]).toUpper();
+    sqlite3_result_text16(ctx, upper.utf16(), int(upper.size() * 2), SQLITE_TRANSIENT);
+}
+
+// like(pattern, text[, escape]): SQLite calls the function with the pattern
+// first, the reverse of the operator's order.
+void likeFunc(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    QChar escape;
+    if (argc == 3) {
+        const QString e = argText(argv[2]);
+        if (e.size() != 1) {
+            sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
+            return;
+        }
+        escape = e.at(0);
+    }
+    sqlite3_result_int(ctx, accessLike(argText(argv[0]), argText(argv[1]), escape) ? 1 : 0);
+}
+
+// Folding used by Like: case folded, accents kept, so "AÇÚCAR" matches
+// "açúcar" (as the Access engine compares) but not "acucar".  Composed and
+// decomposed spellings of one letter compare equal.
+QVector<char32_t> foldForLike(const QString &s)
+{
+    QVector<char32_t> out;
+    for (uint c : s.normalized(QString::NormalizationForm_C).toCaseFolded().toUcs4())
+        out.push_back(char32_t(c));
+    return out;
+}
+
+bool likeMatch(const char32_t *p, const char32_t *pe, const char32_t *t, const char32_t *te, char32_t esc, bool hasEsc)
+{
+    while (p < pe) {
+        char32_t c = *p;
+        if (hasEsc && c == esc && p + 1 < pe) {
+            if (t == te || *t != p[1])
+                return false;
+            p += 2;
+            ++t;
+            continue;
+        }
+        if (c == U'%') {
+            while (p < pe && *p == U'%')
+                ++p;
+            if (p == pe)
+                return true;
+            for (const char32_t *s = t; s <= te; ++s)
+                if (likeMatch(p, pe, s, te, esc, hasEsc))
+                    return true;
+            return false;
+        }
+        if (t == te)
+            return false;
+        if (c != U'_' && c != *t)
+            return false;
+        ++p;
+        ++t;
+    }
+    return t == te;
+}
+
+bool isIdentChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == u'_';
+}
+
+} // namespace
+
+bool accessLike(const QString &pattern, const QString &text, QChar escape)
+{
+    const QVector<char32_t> p = foldForLike(pattern);
+    const QVector<char32_t> t = foldForLike(text);
+    const char32_t esc = escape.isNull() ? 0 : foldForLike(QString(escape)).value(0, escape.unicode());
+    return likeMatch(p.constData(), p.constData() + p.size(), t.constData(), t.constData() + t.size(), esc,
+                     !escape.isNull());
+}
+
+FileKind probeFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return FileKind::Missing;
+    QFile f(path);
+    if (info.isDir() || !f.open(QIODevice::ReadOnly))
+        return FileKind::Unreadable;
+    const QByteArray head = f.read(32);
+    if (head.isEmpty())
+        return FileKind::Empty;
+    if (head.startsWith(QByteArray("SQLite format 3\0", 16)))
+        return FileKind::SQLite;
+    // Jet (.mdb) and ACE (.accdb) files carry their engine's name at offset 4.
+    const QByteArray sig = head.mid(4, 15);
+    if (sig == "Standard Jet DB" || sig == "Standard ACE DB")
+        return FileKind::AccessFile;
+    return FileKind::NotDatabase;
+}
+
+QString describeProblem(FileKind kind, const QString &path)
+{
+    const QString name = displayName(path);
+    switch (kind) {
+    case FileKind::Missing:
+        return QStringLiteral("O banco de dados %1 não foi encontrado na pasta %2.")
+            .arg(name, QFileInfo(path).absolutePath());
+    case FileKind::Unreadable:
+        return QStringLiteral("O banco de dados %1 não pode ser lido (verifique as permissões do arquivo).").arg(name);
+    case FileKind::Empty:
+        return QStringLiteral("O arquivo %1 está vazio e não é um banco de dados.").arg(name);
+    case FileKind::AccessFile:
+        return QStringLiteral("O arquivo %1 é um banco de dados do Microsoft Access, que este programa não lê. "
+                              "Crie um banco novo com a ferramenta de criação e importe os produtos.")
+            .arg(name);
+    case FileKind::NotDatabase:
+        return QStringLiteral("O arquivo %1 não é um banco de dados.").arg(name);
+    case FileKind::SQLite:
+        break;
+    }
+    return {};
+}
+
+QString errorText(const QSqlError &error)
+{
+    QString text = error.databaseText();
+    if (text.isEmpty())
+        text = error.driverText();
+    return text;
+}
+
+bool registerAccessFunctions(QSqlDatabase &db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3 *h = *static_cast<sqlite3 *const *>(handle.constData());
+    if (!h)
+        return false;
+    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+    bool ok = sqlite3_create_function(h, "UCase", 1, flags, nullptr, ucaseFunc, nullptr, nullptr) == SQLITE_OK;
+    ok = ok && sqlite3_create_function(h, "like", 2, flags, nullptr, likeFunc, nullptr, nullptr) == SQLITE_OK;
+    ok = ok && sqlite3_create_function(h, "like", 3, flags, nullptr, likeFunc, nullptr, nullptr) == SQLITE_OK;
+    return ok;
+}
+
+QString mapAccessSql(const QString &sql)
+{
+    // Only the yes/no literals need a spelling SQLite reads the same way on
+    // every version; strings are copied untouched.
+    QString out;
+    out.reserve(sql.size());
+    const qsizetype n = sql.size();
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = sql.at(i);
+        if (c == u'\'' || c == u'"') {
+            const qsizetype start = i++;
+            while (i < n) {
+                if (sql.at(i) == c) {
+                    if (i + 1 < n && sql.at(i + 1) == c) {
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                ++i;
+            }
+            out += QStringView(sql).mid(start, i - start);
+            continue;
+        }
+        if (c == u'[') {
+            const qsizetype end = sql.indexOf(u']', i);
+            const qsizetype stop = end < 0 ? n : end + 1;
+            out += QStringView(sql).mid(i, stop - i);
+            i = stop;
+            continue;
+        }
+        if (isIdentChar(c)) {
+            qsizetype j = i;
+            while (j < n && isIdentChar(sql.at(j)))
+                ++j;
+            const QStringView word = QStringView(sql).mid(i, j - i);
+            const bool boundaryBefore = i == 0 || !(sql.at(i - 1) == u'.');
+            if (boundaryBefore && word.compare(u"true", Qt::CaseInsensitive) == 0)
+                out += u'1';
+            else if (boundaryBefore && word.compare(u"false", Qt::CaseInsensitive) == 0)
+                out += u'0';
+            else
+                out += word;
+            i = j;
+            continue;
+        }
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
+Connection::Connection(QString name, QString path, bool readOnly)
+    : m_name(std::move(name)), m_path(std::move(path)), m_readOnly(readOnly)
+{
+}
+
+Connection::~Connection()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        if (db.isValid())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+QSqlDatabase Connection::database() const
+{
+    return QSqlDatabase::database(m_name, false);
+}
+
+std::unique_ptr<Connection> Connection::open(const QString &path, QString *error, bool readOnly)
+{
+    auto fail = [error](const QString &text) {
+        if (error)
+            *error = text;
+        return std::unique_ptr<Connection>();
+    };
+
+    const FileKind kind = probeFile(path);
+    if (kind != FileKind::SQLite)
+        return fail(describeProblem(kind, path));
+
+    const QFileInfo info(path);
+    const bool fileWritable = info.isWritable() && !readOnly;
+    const bool dirWritable = QFileInfo(info.absolutePath()).isWritable();
+
+    const QString name = QStringLiteral("torvane-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1) + 1);
+    std::unique_ptr<Connection> conn(new Connection(name, info.absoluteFilePath(), !fileWritable));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        // A URI with mode=rw (or ro) never creates a file, even if the file
+        // vanished between the probe above and this open.
+        QUrl url = QUrl::fromLocalFile(info.absoluteFilePath());
+        QString uri = url.toString(QUrl::FullyEncoded);
+        uri += fileWritable ? QStringLiteral("?mode=rw") : QStringLiteral("?mode=ro");
+        db.setDatabaseName(uri);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1%2")
+                                 .arg(kBusyTimeoutMs)
+                                 .arg(fileWritable ? QString() : QStringLiteral(";QSQLITE_OPEN_READONLY")));
+        if (!db.open())
+            return fail(QStringLiteral("Não foi possível abrir o banco de dados %1: %2.")
+                            .arg(displayName(path), errorText(db.lastError())));
+        if (!registerAccessFunctions(db))
+            return fail(QStringLiteral("Não foi possível preparar o banco de dados %1.").arg(displayName(path)));
+
+        QSqlQuery q(db);
+        // Touch the schema: a damaged file shows here, not in the middle of work.
+        if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+            return fail(QStringLiteral("O arquivo %1 não é um banco de dados válido: %2.")
+                            .arg(displayName(path), errorText(q.lastError())));
+        if (fileWritable && dirWritable) {
+            // WAL lets the manager and the transmitter read while the other
+            // writes; FULL keeps every committed save across a power cut.
+            q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+            q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+        }
+        q.finish();
+    }
+    return conn;
+}
+
+} // namespace torvane::db

@@ -1,0 +1,82 @@
+#pragma once
+// The engine layer both programs reach the shared database through.
+//
+// The file keeps its historical name, vendabase.accdb, but holds an SQLite
+// database.  Opening never creates a file, refuses real Access files and
+// anything else that is not a database, and prepares every connection so the
+// statements the programs were written against (UCase, true, [brackets],
+// accent-blind Like) behave as they did on the original engine.
+
+#include <QSqlDatabase>
+#include <QString>
+#include <memory>
+
+namespace torvane::db {
+
+// The name of the shared file, looked for in the working directory.
+inline constexpr const char *kDatabaseFileName = "vendabase.accdb";
+
+// How long a statement waits for the other program's lock before failing.
+inline constexpr int kBusyTimeoutMs = 5000;
+
+// What opening found about a file, before any connection is made.
+enum class FileKind {
+    Missing,     // no such file
+    Unreadable,  // exists but cannot be read (permissions, a directory, ...)
+    Empty,       // zero bytes: not a database
+    AccessFile,  // a real Access (Jet / ACE) database, which we cannot read
+    NotDatabase, // any other content
+    SQLite,      // an SQLite database
+};
+
+FileKind probeFile(const QString &path);
+
+// A clear, operator-facing message (Portuguese, ends with a period) for every
+// kind except SQLite.
+QString describeProblem(FileKind kind, const QString &path);
+
+// One open connection with its own name, closed and removed on destruction.
+// Connections are bound to the thread that opened them (a Qt SQL rule).
+class Connection {
+public:
+    // Opens an existing database.  Returns null and sets *error (operator
+    // text) when the file is missing, not a database, or cannot be opened.
+    // readOnly opens for reading only even when the file could be written
+    // (as the program does when the file is write-protected).
+    static std::unique_ptr<Connection> open(const QString &path, QString *error, bool readOnly = false);
+
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    QSqlDatabase database() const;
+    const QString &name() const { return m_name; }
+    const QString &path() const { return m_path; }
+    // True when the file could not be opened for writing (read-only file or
+    // folder); statements that write will fail with the engine's message.
+    bool readOnly() const { return m_readOnly; }
+
+private:
+    Connection(QString name, QString path, bool readOnly);
+    QString m_name;
+    QString m_path;
+    bool m_readOnly;
+};
+
+// Registers UCase and the accent-blind Like on an open QSQLITE connection.
+// Done by Connection::open; exposed for connections made elsewhere.
+bool registerAccessFunctions(QSqlDatabase &db);
+
+// The quoted Access statements run on SQLite as they stand except for the
+// odd spelling this maps (kept in one place so every caller gets the same
+// effect).  Identity for anything SQLite already understands.
+QString mapAccessSql(const QString &sql);
+
+// Accent- and case-blind Like with % and _ wildcards, the rule the engine
+// applies; exposed so tests can check it directly.
+bool accessLike(const QString &pattern, const QString &text, QChar escape = QChar());
+
+// Text of the last error of a query or database, as the operator sees it.
+QString errorText(const class QSqlError &error);
+
+} // namespace torvane::db

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the demo need.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends \
+  build-essential cmake pkg-config \
+  qt6-base-dev qt6-qpa-plugins libqt6sql6-sqlite libgl-dev \
+  libsqlite3-dev libjpeg62-turbo-dev \
+  googletest libgtest-dev \
+  fonts-liberation poppler-utils \
+  xvfb xauth

@@ -1,0 +1,172 @@
+#include "Db.h"
+#include "Schema.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QVariant>
+#include <gtest/gtest.h>
+
+using namespace torvane;
+
+namespace {
+
+QString makeDb(const QTemporaryDir &dir, schema::CreateOptions opts = {})
+{
+    const QString path = dir.filePath(QStringLiteral("vendabase.accdb"));
+    QString err;
+    EXPECT_TRUE(schema::createDatabaseFile(path, opts, &err)) << err.toStdString();
+    return path;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+TEST(PluCode, EveryCodeSizeAndPrefixChoice)
+{
+    EXPECT_EQ(schema::buildPluCode(123, 7, 6, true), "000123");
+    EXPECT_EQ(schema::buildPluCode(123, 7, 6, false), "000123");
+    EXPECT_EQ(schema::buildPluCode(123, 7, 5, true), "700123");
+    EXPECT_EQ(schema::buildPluCode(123, 7, 5, false), "001230");
+    EXPECT_EQ(schema::buildPluCode(123, 7, 4, true), "701230");
+    EXPECT_EQ(schema::buildPluCode(123, 7, 4, false), "012300");
+    EXPECT_EQ(schema::buildPluCode(5, 3, 4, true), "300050");
+    EXPECT_EQ(schema::buildPluCode(5, 3, 4, false), "000500");
+    EXPECT_TRUE(schema::buildPluCode(5, 3, 7, false).isNull());
+    EXPECT_TRUE(schema::buildPluCode(5, 3, 0, false).isNull());
+}
+
+TEST(Open, RefusesWhatIsNotOurDatabaseAndCreatesNothing)
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("vendabase.accdb"));
+    QString err;
+    EXPECT_EQ(db::Connection::open(missing, &err), nullptr);
+    EXPECT_TRUE(err.contains(QStringLiteral("não foi encontrado"))) << err.toStdString();
+    EXPECT_FALSE(QFile::exists(missing));
+
+    QByteArray access(64, '\0');
+    access.replace(4, 15, "Standard ACE DB");
+    writeFile(missing, access);
+    EXPECT_EQ(db::Connection::open(missing, &err), nullptr);
+    EXPECT_TRUE(err.contains(QStringLiteral("Microsoft Access"))) << err.toStdString();
+    QFile f(missing);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), access) << "an Access file must not be written to";
+    f.close();
+
+    writeFile(missing, "hello, this is text\n");
+    EXPECT_EQ(db::Connection::open(missing, &err), nullptr);
+    EXPECT_TRUE(err.contains(QStringLiteral("não é um banco de dados"))) << err.toStdString();
+
+    writeFile(missing, "");
+    EXPECT_EQ(db::Connection::open(missing, &err), nullptr);
+    EXPECT_TRUE(err.contains(QStringLiteral("vazio"))) << err.toStdString();
+}
+
+TEST(Open, CreatorRefusesToOverwrite)
+{
+    QTemporaryDir dir;
+    const QString path = makeDb(dir);
+    QString err;
+    EXPECT_FALSE(schema::createDatabaseFile(path, {}, &err));
+    EXPECT_TRUE(err.contains(QStringLiteral("já existe")));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST(Sql, AccessStatementsRunWithTheirEffect)
+{
+    QTemporaryDir dir;
+    schema::CreateOptions opts;
+    opts.slotCount = 3;
+    opts.layout = schema::Layout::AsDelivered;
+    const QString path = makeDb(dir, opts);
+    QString err;
+    auto conn = db::Connection::open(path, &err);
+    ASSERT_NE(conn, nullptr) << err.toStdString();
+    QSqlQuery q(conn->database());
+
+    EXPECT_FALSE(q.exec(db::mapAccessSql(QStringLiteral("Select * From Config"))));
+    EXPECT_FALSE(q.exec(db::mapAccessSql(QStringLiteral("Select BarcodeMode From PLU"))));
+    EXPECT_TRUE(q.exec(db::mapAccessSql(QStringLiteral("Create Table Config ( CodeSize smallint )"))));
+    EXPECT_TRUE(q.exec(db::mapAccessSql(QStringLiteral("Alter Table PLU Add Codigo int"))));
+    EXPECT_TRUE(q.exec(db::mapAccessSql(QStringLiteral("Alter Table Config Add flgPrefixo2 bit "))));
+    EXPECT_TRUE(q.exec(db::mapAccessSql(QStringLiteral("Insert Into Config (CodeSize) Values (5)"))));
+    EXPECT_TRUE(q.exec(db::mapAccessSql(QStringLiteral("Update Config Set flgPrefixo2 = true"))));
+    ASSERT_TRUE(q.exec(QStringLiteral("Select flgPrefixo2 From Config")));
+    ASSERT_TRUE(q.next());
+    EXPECT_TRUE(q.value(0).toBool());
+    EXPECT_TRUE(q.exec(db::mapAccessSql(QStringLiteral("Alter Table plu Add flgDel bit "))));
+    EXPECT_TRUE(q.exec(QStringLiteral("Select flgDel From plu")));
+    EXPECT_TRUE(q.exec(QStringLiteral("Select * From [PLU] Order By PluNo Desc")));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toInt(), 3);
+    // A quoted 'true' stays text.
+    EXPECT_EQ(db::mapAccessSql(QStringLiteral("x = 'true' and y = true")), QStringLiteral("x = 'true' and y = 1"));
+}
+
+TEST(Sql, LikeIgnoresCaseAlsoForAccentedLetters)
+{
+    EXPECT_TRUE(db::accessLike(QStringLiteral("%AÇÚCAR%"), QStringLiteral("açúcar mascavo")));
+    EXPECT_TRUE(db::accessLike(QStringLiteral("são%"), QStringLiteral("SÃO JOÃO")));
+    EXPECT_FALSE(db::accessLike(QStringLiteral("%acucar%"), QStringLiteral("açúcar")));
+    EXPECT_TRUE(db::accessLike(QStringLiteral("p_o"), QStringLiteral("PÃO")));
+    EXPECT_FALSE(db::accessLike(QStringLiteral("p_o"), QStringLiteral("PÃOS")));
+    EXPECT_TRUE(db::accessLike(QStringLiteral("100!%"), QStringLiteral("100%"), u'!'));
+    EXPECT_FALSE(db::accessLike(QStringLiteral("100!%"), QStringLiteral("1000"), u'!'));
+
+    QTemporaryDir dir;
+    schema::CreateOptions opts;
+    opts.slotCount = 30;
+    opts.demoProducts = true;
+    auto conn = db::Connection::open(makeDb(dir, opts), nullptr);
+    ASSERT_NE(conn, nullptr);
+    QSqlQuery q(conn->database());
+    ASSERT_TRUE(q.prepare(QStringLiteral("Select pluDesc From PLU Where UCase(pluDesc) Like UCase(?)")));
+    q.addBindValue(QStringLiteral("%açúcar%"));
+    ASSERT_TRUE(q.exec());
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), QStringLiteral("AÇÚCAR MASCAVO"));
+    EXPECT_FALSE(q.next());
+}
+
+TEST(Open, TwoConnectionsReadWhileOneWrites)
+{
+    QTemporaryDir dir;
+    const QString path = makeDb(dir);
+    auto writer = db::Connection::open(path, nullptr);
+    auto reader = db::Connection::open(path, nullptr);
+    ASSERT_TRUE(writer && reader);
+    QSqlDatabase w = writer->database();
+    ASSERT_TRUE(w.transaction());
+    QSqlQuery wq(w);
+    ASSERT_TRUE(wq.exec(QStringLiteral("Update PLU Set Preco = 1.5 Where pluNo = 1")));
+    QSqlQuery rq(reader->database());
+    ASSERT_TRUE(rq.exec(QStringLiteral("Select count(*) From PLU"))) << "a reader must not see 'locked'";
+    ASSERT_TRUE(rq.next());
+    EXPECT_EQ(rq.value(0).toInt(), 500);
+    rq.finish();
+    ASSERT_TRUE(w.commit());
+}
+
+TEST(Open, ReadOnlyFileOpensAndRefusesWrites)
+{
+    QTemporaryDir dir;
+    const QString path = makeDb(dir);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup);
+    // root can write any file, so ask for read-only where permissions do not bite.
+    QString err;
+    auto conn = db::Connection::open(path, &err, QFileInfo(path).isWritable());
+    ASSERT_NE(conn, nullptr) << err.toStdString();
+    EXPECT_TRUE(conn->readOnly());
+    QSqlQuery q(conn->database());
+    EXPECT_TRUE(q.exec(QStringLiteral("Select * From PLU")));
+    EXPECT_FALSE(q.exec(QStringLiteral("Alter Table PLU Add Foo int")));
+}
