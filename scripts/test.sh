@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs, builds and runs every test: once as a normal build, once under
-# AddressSanitizer + UndefinedBehaviorSanitizer.
+# Installs, builds and runs every test: a normal build, then the whole suite
+# under AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded
+# tests (label "threads") under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -9,3 +10,7 @@ BUILD_DIR=build scripts/build.sh
 ctest --test-dir build --output-on-failure -j2
 BUILD_DIR=build-asan BUILD_TYPE=Debug scripts/build.sh -DTORVANE_SANITIZE=ON -DTORVANE_BUILD_BENCH=OFF
 ctest --test-dir build-asan --output-on-failure -j2
+BUILD_DIR=build-tsan BUILD_TYPE=Debug scripts/build.sh -DTORVANE_TSAN=ON -DTORVANE_BUILD_BENCH=OFF
+if [ -n "$(ctest --test-dir build-tsan -N -L threads | grep 'Test *#')" ]; then
+  ctest --test-dir build-tsan --output-on-failure -j2 -L threads
+fi
