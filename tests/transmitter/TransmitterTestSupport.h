@@ -13,10 +13,17 @@
 #include <QVariant>
 
 #include <atomic>
+#include <ostream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace torvane::db {
 class Connection;
