@@ -2,6 +2,7 @@
 // the window.  Everything that touches the operating system goes through
 // SerialPlatform.h.
 #include "Serial.h"
+#include "SerialNotify.h"
 #include "SerialPlatform.h"
 
 #include <QCoreApplication>
@@ -519,6 +520,7 @@ CSerialWnd::~CSerialWnd()
     targetWindow.store(nullptr);
     notifyMessage.store(0);
     StopListener(SerialInfinite);
+    torvane::scalelink::notify::discard(this);
     delete listenerEvent;
     listenerEvent = nullptr;
     if (portHandle)
@@ -529,7 +531,10 @@ int32_t CSerialWnd::ClosePort()
 {
     targetWindow.store(nullptr);
     notifyMessage.store(0);
-    return CSerialEx::ClosePort();
+    const int32_t rc = CSerialEx::ClosePort();
+    // Nothing of this port reaches the window after its close.
+    torvane::scalelink::notify::discard(this);
+    return rc;
 }
 
 void CSerialWnd::OnPortEvent(uint32_t events, uint32_t errors)
@@ -540,7 +545,7 @@ void CSerialWnd::OnPortEvent(uint32_t events, uint32_t errors)
         return;
     const uintptr_t wParam = (static_cast<uintptr_t>(errors & 0xFFFFu) << 16) | (events & 0xFFFFu);
     // Posted, never sent: the listener never waits for the window.
-    QCoreApplication::postEvent(window, new SerialNotifyEvent(message, wParam, notifyLParam.load()));
+    torvane::scalelink::notify::post(this, window, message, wParam, notifyLParam.load());
 }
 
 int32_t CSerialWnd::OpenForWindow(const QString &portName, QObject *window, uint32_t message, intptr_t lParam,

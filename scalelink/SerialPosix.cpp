@@ -611,6 +611,35 @@ int32_t write(SerialDevice *device, const void *data, uint32_t count, uint32_t *
     }
 }
 
+int32_t openWake(int *readFd, int *writeFd)
+{
+    int fds[2];
+    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
+        return platformCode(errno);
+    *readFd = fds[0];
+    *writeFd = fds[1];
+    return 0;
+}
+
+void signalWake(int writeFd)
+{
+    const char one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(writeFd, &one, 1); // a full pipe is awake already
+}
+
+void drainWake(int readFd)
+{
+    drainWakePipe(readFd);
+}
+
+void closeWake(int readFd, int writeFd)
+{
+    if (readFd >= 0)
+        ::close(readFd);
+    if (writeFd >= 0)
+        ::close(writeFd);
+}
+
 } // namespace torvane::scalelink::platform
 
 #endif // _WIN32
