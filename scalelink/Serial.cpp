@@ -475,13 +475,15 @@ int32_t CSerialEx::StopListener(uint32_t timeout)
             for (int i = 0; i < 10 && !listenerDone.load(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        if (listenerDone.load())
+        if (listenerDone.load()) {
             listenerThread->join();
-        else
-            listenerThread->detach(); // the handle is dropped; the loop ends on its own
-        stopRequested.store(false);
-        delete listenerThread;
-        listenerThread = nullptr;
+            stopRequested.store(false);
+            delete listenerThread;
+            listenerThread = nullptr;
+        }
+        // Otherwise the thread is still inside OnPortEvent: its handle and
+        // the stop request stay, so the next StopListener or ClosePort ends
+        // it before the events and the device it uses are freed.
     }
     setError(SerialErrorSuccess);
     return SerialErrorSuccess;
