@@ -70,7 +70,6 @@ uint32_t SerialDefaultComMessage()
 }
 
 // ---- CSerial -----------------------------------------------------------------
-CSerial::CSerial() = default;
 
 CSerial::~CSerial()
 {
@@ -399,7 +398,6 @@ int32_t CSerial::DrainOutput(uint32_t timeout)
 }
 
 // ---- CSerialEx ---------------------------------------------------------------
-CSerialEx::CSerialEx() = default;
 
 CSerialEx::~CSerialEx()
 {
@@ -515,7 +513,6 @@ void CSerialEx::listenerLoop(CSerialEx *self)
 }
 
 // ---- CSerialWnd ----------------------------------------------------------------
-CSerialWnd::CSerialWnd() = default;
 
 CSerialWnd::~CSerialWnd()
 {
