@@ -136,7 +136,7 @@ struct SerialDevice;
 // ---- CSerial --------------------------------------------------------------
 class CSerial {
 public:
-    CSerial();
+    constexpr CSerial() = default;
     virtual ~CSerial();
     CSerial(const CSerial &) = delete;
     CSerial &operator=(const CSerial &) = delete;
@@ -200,7 +200,7 @@ protected:
 // ---- CSerialEx ------------------------------------------------------------
 class CSerialEx : public CSerial {
 public:
-    CSerialEx();
+    constexpr CSerialEx() = default;
     ~CSerialEx() override;
 
     // Always overlapped; the last argument starts the listener.
@@ -229,7 +229,7 @@ protected:
 // ---- CSerialWnd -----------------------------------------------------------
 class CSerialWnd : public CSerialEx {
 public:
-    CSerialWnd();
+    constexpr CSerialWnd() = default;
     ~CSerialWnd() override;
 
     int32_t ClosePort() override;
@@ -251,7 +251,7 @@ protected:
 // ---- CSerialMFC -----------------------------------------------------------
 class CSerialMFC : public CSerialWnd {
 public:
-    CSerialMFC() = default;
+    constexpr CSerialMFC() = default;
     ~CSerialMFC() override;
     using CSerialWnd::OpenForWindow;
     // Takes the user interface's window object (null allowed: no posts).

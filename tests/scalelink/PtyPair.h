@@ -18,6 +18,8 @@ public:
     bool ok() const { return m_master >= 0; }
     QString slavePath() const { return m_slavePath; }
     int masterFd() const { return m_master; }
+    // The pair's own descriptor on the slave (to look at its line settings).
+    int slaveFd() const { return m_slaveHolder; }
 
     // Writes bytes from the scale's side.
     void send(const std::vector<uint8_t> &bytes);

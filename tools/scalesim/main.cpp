@@ -94,7 +94,7 @@ void makeRaw(int fd, int baud)
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(CRTSCTS | CSTOPB | PARENB);
-    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     if (speedFor(baud) != B0) {
         ::cfsetispeed(&tio, speedFor(baud));
