@@ -123,9 +123,9 @@ public:
     Host(CtorvaneDlg *dlg, QString port) : m_dlg(dlg), m_port(std::move(port)) {}
 
     QString portName() const override { return m_port; }
-    // The window takes no action on the port's line-event notifications, so
-    // none are posted to it.
-    QObject *notifyTarget() const override { return nullptr; }
+    // The port's line-event notifications come to the window, which takes no
+    // action on them.
+    QObject *notifyTarget() const override { return m_dlg; }
 
     void setStatusText(const QString &text) override
     {
