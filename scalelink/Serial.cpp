@@ -461,20 +461,23 @@ int32_t CSerialEx::StopListener(uint32_t timeout)
     if (listenerThread) {
         stopRequested.store(true);
         // Re-applying the mask completes the listener's pending line-event
-        // wait, which wakes the loop to see the flag.
-        if (portHandle)
-            platform::setEventMask(portHandle, eventMask.load());
-        if (timeout == SerialInfinite) {
-            listenerThread->join();
-        } else {
-            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
-            while (!listenerDone.load() && std::chrono::steady_clock::now() < until)
+        // wait, which wakes the loop to see the flag.  The listener may be
+        // between two waits when the first nudge comes, so nudge until it is
+        // gone (or the time is up).
+        const auto start = std::chrono::steady_clock::now();
+        while (!listenerDone.load()) {
+            if (portHandle)
+                platform::setEventMask(portHandle, eventMask.load());
+            if (timeout != SerialInfinite
+                && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeout))
+                break;
+            for (int i = 0; i < 10 && !listenerDone.load(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            if (listenerDone.load())
-                listenerThread->join();
-            else
-                listenerThread->detach(); // the handle is dropped; the loop ends on its own
         }
+        if (listenerDone.load())
+            listenerThread->join();
+        else
+            listenerThread->detach(); // the handle is dropped; the loop ends on its own
         stopRequested.store(false);
         delete listenerThread;
         listenerThread = nullptr;

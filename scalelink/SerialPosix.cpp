@@ -36,6 +36,8 @@ struct SerialDevice {
     int wakeWrite = -1;
     QString path;
     std::atomic<uint32_t> mask{0};
+    // Bumped by every mask change; a line-event wait completes when it moves.
+    std::atomic<uint64_t> maskGeneration{0};
     // What termios cannot hold: kept beside it and reported back.
     std::mutex shadowMutex;
     uint8_t eventChar = 0;
@@ -244,7 +246,9 @@ int32_t applyDefaultConfig(SerialDevice *device)
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(CRTSCTS | HUPCL);
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
-    tio.c_cc[VMIN] = 0;
+    // With O_NONBLOCK this makes an empty read say EAGAIN, so that end of
+    // file (0) only ever means a hang-up.
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     ::cfsetispeed(&tio, in);
     ::cfsetospeed(&tio, out);
@@ -368,8 +372,9 @@ int32_t setTimeouts(SerialDevice *device, const Timeouts &timeouts)
 int32_t setEventMask(SerialDevice *device, uint32_t mask)
 {
     device->mask.store(mask);
-    // Completes a pending wait.  A wake with no wait pending costs the next
-    // wait one empty round, which the listener loop takes in its stride.
+    // Completes a pending wait (and only a wait already pending: a later
+    // wait takes the new generation as its start).
+    device->maskGeneration.fetch_add(1);
     const char one = 1;
     if (::write(device->wakeWrite, &one, 1) < 0 && errno != EAGAIN)
         return platformCode(errno);
@@ -419,10 +424,13 @@ bool lineCounts(SerialDevice *device, uint32_t *events, uint32_t *errors)
 int32_t waitEvent(SerialDevice *device, uint32_t *fired, uint32_t timeout)
 {
     *fired = 0;
+    const uint64_t generation = device->maskGeneration.load();
     std::optional<Clock::time_point> until;
     if (timeout != SerialInfinite)
         until = Clock::now() + std::chrono::milliseconds(timeout);
     for (;;) {
+        if (device->maskGeneration.load() != generation)
+            return 0; // the mask changed: complete with no events
         const uint32_t mask = device->mask.load();
         const bool watchInput = (mask & (EV_RXCHAR | EV_RXFLAG)) != 0;
         int queued = 0;
@@ -455,7 +463,7 @@ int32_t waitEvent(SerialDevice *device, uint32_t *fired, uint32_t timeout)
             return platformCode(errno);
         if (woken) {
             drainWakePipe(device->wakeRead);
-            return 0; // the mask changed: complete with no events
+            continue; // the generation tells whether it was for this wait
         }
         if (rev & (POLLHUP | POLLERR | POLLNVAL)) {
             // The other end is gone (a pseudo-terminal without its master):
@@ -465,7 +473,7 @@ int32_t waitEvent(SerialDevice *device, uint32_t *fired, uint32_t timeout)
             const auto later = earliest(Clock::now() + std::chrono::milliseconds(20), until);
             if (waitFd(device->wakeRead, POLLIN, later, -1, &w) > 0) {
                 drainWakePipe(device->wakeRead);
-                return 0;
+                continue;
             }
         }
         if (until && Clock::now() >= *until)
@@ -533,8 +541,14 @@ int32_t read(SerialDevice *device, void *buffer, uint32_t count, uint32_t *trans
         }
         if (r < 0 && errno == EINTR)
             continue;
-        if (r < 0 && errno != EAGAIN)
+        if (r == 0) {
+            // No data, or end of file because the other end hung up.
+            pollfd p{device->fd, POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)))
+                return EIO;
+        } else if (errno != EAGAIN) {
             return platformCode(errno);
+        }
         if (immediate)
             return 0;
         const auto now = Clock::now();
