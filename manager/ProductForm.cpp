@@ -569,8 +569,14 @@ ProductQuery::PostResult TfrmProdutos::SalvaRegistro(bool fromFields)
     if (fromFields && !GravaCampos())
         return ProductQuery::PostResult::Refused;
     const ProductQuery::PostResult result = qryProdutos->post();
-    if (result == ProductQuery::PostResult::Failed)
-        showApplicationError(qryProdutos->lastError());
+    if (result == ProductQuery::PostResult::Failed) {
+        QString text = qryProdutos->lastError();
+        db::Connection *conn = m_dm->isConnected() ? m_dm->ADOC() : nullptr;
+        if (conn && conn->readOnly())
+            text = QStringLiteral("O banco de dados %1 está protegido contra gravação; a alteração não foi gravada (%2)")
+                       .arg(QFileInfo(conn->path()).fileName(), text);
+        showApplicationError(text);
+    }
     return result;
 }
 
