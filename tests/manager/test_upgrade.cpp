@@ -59,7 +59,8 @@ TEST(Upgrade, DeliveredDatabaseGoesThroughItsThreeStates)
                                "Alter Table PLU Add BarcodeMode int", "Alter Table PLU Add Prefixb int",
                                "Update PLU Set BarcodeMode = 1, Prefixb =0", "Select flgPrefixo2 From Config",
                                "Alter Table Config Add flgPrefixo2 bit ", "Update Config Set flgPrefixo2 = true",
-                               "Select flgDel From plu", "Alter Table plu Add flgDel bit "}));
+                               "Select flgDel From plu", "Alter Table plu Add flgDel bit ",
+                               "CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)"}));
         EXPECT_TRUE(f.dialogs.shown().isEmpty()) << f.dialogs.messages().join('|').toStdString();
         EXPECT_EQ(db.scalar("Select count(*) From Config").toInt(), 1);
         EXPECT_EQ(db.scalar("Select CodeSize From Config").toInt(), 5);
@@ -119,7 +120,8 @@ TEST(Upgrade, CodeSizeOutsideFourToSixIsReplacedAndCodesFilledAgain)
     db.exec("Update Config Set CodeSize = 7");
     FormFixture f(db.path());
     EXPECT_TRUE(f.start());
-    EXPECT_EQ(f.form->upgradeStatements(), kProbes);
+    EXPECT_EQ(f.form->upgradeStatements(),
+              kProbes + QStringList{"CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)"});
     EXPECT_EQ(db.scalar("Select CodeSize From Config").toInt(), 5);
     // The demo product 101 was stored as 001010: its code becomes 1010.
     EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 1").toInt(), 1010);
