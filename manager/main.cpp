@@ -3,6 +3,7 @@
 #include "Globals.h"
 #include "ProductForm.h"
 #include "StatusWindow.h"
+#include "Unitselect.h"
 
 #include <QApplication>
 
@@ -21,6 +22,8 @@ int main(int argc, char **argv)
     // frmStatus is made before the form that uses it, but belongs to the
     // end of the creation order as the one window nothing else refers to.
     TfrmStatus status;
+    TfrmSelect select;
+    frmSelect = &select;
     TfrmProdutos form(&dm, &status);
     frmProdutos = &form;
     frmStatus = &status;
@@ -29,6 +32,7 @@ int main(int argc, char **argv)
     const int rc = app.exec();
     frmProdutos = nullptr;
     frmStatus = nullptr;
+    frmSelect = nullptr;
     DM = nullptr;
     return rc;
 }
