@@ -18,7 +18,6 @@
 #include <QToolBar>
 
 #include <cmath>
-#include <stdexcept>
 
 namespace torvane::manager {
 
@@ -218,7 +217,11 @@ TqrlProdutos::TqrlProdutos(QObject *parent) : QObject(parent)
     };
 }
 
-TqrlProdutos::~TqrlProdutos() = default;
+TqrlProdutos::~TqrlProdutos()
+{
+    if (qrlProdutos == this)
+        qrlProdutos = nullptr;
+}
 
 bool TqrlProdutos::qrtProdutosBeforePrint(QString *error)
 {
@@ -248,13 +251,13 @@ void TqrlProdutos::savePdfFromPreview(QWidget *parent)
         reportError(error);
 }
 
-void TqrlProdutos::Preview(QWidget *owner)
+bool TqrlProdutos::Preview(QWidget *owner, QString *error)
 {
-    QString error;
-    if (!qrtProdutosBeforePrint(&error))
-        throw std::runtime_error(error.toStdString());
+    if (!qrtProdutosBeforePrint(error))
+        return false;
+    // A report without rows is not printed.
     if (m_listing.rows().isEmpty())
-        return;
+        return true;
 
     QPrinter printer(QPrinter::HighResolution);
     setUpListingPrinter(printer);
@@ -274,6 +277,7 @@ void TqrlProdutos::Preview(QWidget *owner)
     dialog.exec();
     m_preview = nullptr;
     FormClose();
+    return true;
 }
 
 void TqrlProdutos::FormClose()

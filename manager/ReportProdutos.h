@@ -110,9 +110,9 @@ public:
     const ProductListing &listing() const { return m_listing; }
 
     // Shows the preview (modal) with printing and saving as PDF; the query
-    // is run first.  Query errors are thrown as std::runtime_error for the
-    // application's error box.  Nothing is shown when there are no rows.
-    void Preview(QWidget *owner);
+    // is run first.  False, with *error set, when the query fails.  Nothing
+    // is shown when there are no rows.
+    bool Preview(QWidget *owner, QString *error);
     // The preview dialog while it is open (tests drive it).
     QPrintPreviewDialog *previewDialog() const { return m_preview; }
 
