@@ -9,8 +9,12 @@
 #include "StatusWindow.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlError>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <limits>
 
 namespace torvane::manager {
@@ -22,6 +26,7 @@ namespace {
 class FormImportTable : public ImportTable {
 public:
     explicit FormImportTable(TfrmProdutos *form) : m_form(form), m_query(*form->qryProdutos) {}
+    ~FormImportTable() override { commitBatch(nullptr); }
 
     int codeSize() override { return m_form->dm()->codeSize(); }
 
@@ -33,6 +38,7 @@ public:
 
     void markAllRows() override
     {
+        saved();
         QString error;
         if (!m_form->qryAux.exec(QStringLiteral("Update plu Set flgDel = true"), {}, &error))
             throw ImportFailure(error);
@@ -73,6 +79,7 @@ public:
             m_form->flgSemValidacao = false;
             throw ImportFailure(error);
         }
+        saved();
     }
 
     void clearMarkedRows() override
@@ -84,9 +91,56 @@ public:
 
     void moveFirst() override { m_query.first(); }
 
-    void finish() override { m_form->flgSemValidacao = false; }
+    void commit() override
+    {
+        QString error;
+        if (!commitBatch(&error))
+            throw ImportFailure(error);
+    }
+
+    void finish() override
+    {
+        // After a failure: keep what was written up to it.
+        commitBatch(nullptr);
+        m_form->flgSemValidacao = false;
+    }
 
 private:
+    // Saves are grouped into short transactions: one commit (and one flush
+    // to disk) per few hundred rows instead of one per row, while the write
+    // lock is never held long enough to keep the transmitter waiting.  Rows
+    // written before a failure are committed like the rest.
+    static constexpr int kRowsPerCommit = 200;
+    static constexpr qint64 kMsPerCommit = 250;
+
+    void saved()
+    {
+        if (!m_inTransaction) {
+            QSqlDatabase db = m_query.database();
+            m_inTransaction = db.isValid() && db.transaction();
+            m_pending = 0;
+            m_clock.start();
+            return;
+        }
+        if (++m_pending >= kRowsPerCommit || m_clock.elapsed() >= kMsPerCommit) {
+            commit();
+            saved();
+        }
+    }
+    bool commitBatch(QString *error)
+    {
+        if (!m_inTransaction)
+            return true;
+        m_inTransaction = false;
+        QSqlDatabase db = m_query.database();
+        if (db.commit())
+            return true;
+        if (error)
+            *error = db::errorText(db.lastError());
+        db.rollback();
+        return false;
+    }
+
     void moveTo(int row)
     {
         if (m_query.recNo() != row && !m_query.moveTo(row))
@@ -98,10 +152,14 @@ private:
         // LimpaRegistro shows its own error; the import only stops.
         if (!m_form->LimpaRegistro())
             throw ImportFailure(QString());
+        saved();
     }
 
     TfrmProdutos *m_form;
     ProductQuery &m_query;
+    bool m_inTransaction = false;
+    int m_pending = 0;
+    QElapsedTimer m_clock;
 };
 
 class StatusImportProgress : public ImportProgress {
@@ -183,6 +241,11 @@ void TfrmProdutos::Importar1Click()
     try {
         outcome = import.run(path, survey, clearFirst);
     } catch (const ImportFailure &failure) {
+        // Show what the database holds now.
+        const int row = qryProdutos->recNo();
+        FiltraProdutos();
+        if (row > 0)
+            qryProdutos->moveTo(std::min(row, qryProdutos->count() - 1));
         MostraRegistro();
         if (!failure.text().isEmpty())
             showApplicationError(failure.text());

@@ -593,6 +593,7 @@ ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey
         m_log.close();
 
         m_table.clearMarkedRows();
+        m_table.commit();
         if (m_progress)
             m_progress->finish();
         progressShown = false;

@@ -188,6 +188,9 @@ public:
     virtual void writeRow(int row, const ImportedProduct &product) = 0;
     // Clears every row still marked, first to last.
     virtual void clearMarkedRows() = 0;
+    // Makes everything written so far durable.  Throws ImportFailure when
+    // that fails.
+    virtual void commit() {}
     // Makes the first row current.
     virtual void moveFirst() = 0;
     // Called once at the end of every run, also when it failed: no save may
