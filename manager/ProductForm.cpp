@@ -290,6 +290,7 @@ void TfrmProdutos::buildPanel()
     Image2 = new QLabel(gbCB);
     Image2->setObjectName(QStringLiteral("Image2"));
     Image2->setGeometry(200, 17, 119, 46);
+    MostraFiguraCB();
     QFont mono(QStringLiteral("Liberation Mono"));
     mono.setStyleHint(QFont::Monospace);
     mono.setBold(true);
@@ -553,6 +554,7 @@ bool TfrmProdutos::GravaCampos()
 
 void TfrmProdutos::EstadoEdicao(bool editing)
 {
+    EstadoMenu(editing);
     btnEditar->setEnabled(!editing);
     btnExcluir->setEnabled(!editing);
     btnGravar->setEnabled(editing);

@@ -4,6 +4,7 @@
 #include "Globals.h"
 #include "ProductForm.h"
 #include "StatusWindow.h"
+#include "Unitselect.h"
 
 using namespace torvane::manager;
 
@@ -18,6 +19,8 @@ int main(int argc, char **argv)
     TDM dm;
     DM = &dm;
     TfrmStatus status;
+    TfrmSelect select;
+    frmSelect = &select;
     TfrmProdutos form(&dm, &status);
     frmProdutos = &form;
     frmStatus = &status;
@@ -26,6 +29,7 @@ int main(int argc, char **argv)
     const int rc = app.exec();
     frmProdutos = nullptr;
     frmStatus = nullptr;
+    frmSelect = nullptr;
     DM = nullptr;
     return rc;
 }
