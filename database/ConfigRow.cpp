@@ -37,6 +37,7 @@ void ConfigRow::close()
 {
     m_open = false;
     m_editing = false;
+    m_db = QSqlDatabase();
     m_rowid = QVariant();
     m_fields.clear();
     m_values.clear();

@@ -11,6 +11,7 @@ namespace torvane::db {
 
 const QString DatabaseUpgrade::kRestartMessage =
     QStringLiteral("Foram realizadas alterações no banco de dados e o programa\nprecisa ser reinicializado.");
+const QString DatabaseUpgrade::kPluCodeIndex = QStringLiteral("CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)");
 const QString DatabaseUpgrade::kBackFillMessage = QStringLiteral("Atualizando banco de dados...");
 
 DatabaseUpgrade::DatabaseUpgrade(const QSqlDatabase &db, ConfigRow &config, UpgradeHost &host)
@@ -104,6 +105,11 @@ DatabaseUpgrade::Result DatabaseUpgrade::backFill()
     const int rows = m_host.productCount();
     if (rows == 0)
         return {};
+    // Every save below looks its new code up among all the others; without
+    // an index each look-up reads the whole table and the back-fill grows
+    // with the square of the slots.
+    if (!execute(kPluCodeIndex, &failed.error))
+        return failed;
     m_host.progressMessage(kBackFillMessage);
     m_host.progressShow(QStringLiteral("Aguarde..."), rows);
     m_host.firstProduct();

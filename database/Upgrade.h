@@ -71,6 +71,9 @@ public:
 
     static const QString kRestartMessage;
     static const QString kBackFillMessage;
+    // Index that keeps the duplicate-code look-up of each save fast; made
+    // before the back-fill and in new files.
+    static const QString kPluCodeIndex;
 
 private:
     bool probe(const QString &sql);

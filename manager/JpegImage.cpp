@@ -1,6 +1,8 @@
 #include "JpegImage.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QPixmap>
 
 #include <csetjmp>
 #include <cstdio>
@@ -137,6 +139,26 @@ QImage loadJpegFile(const QString &path, QString *error)
     if (image.isNull() && error)
         *error = QStringLiteral("%1: %2").arg(path, why);
     return image;
+}
+
+bool showJpegInFrame(QLabel *frame, const QString &path, const QString &what)
+{
+    QString why;
+    const QImage image = loadJpegFile(path, &why);
+    if (image.isNull()) {
+        frame->clear();
+        const QByteArray text = QStringLiteral("Torvane: a figura do %1 não pôde ser mostrada (%2); o quadro fica vazio.\n")
+                                    .arg(what, why)
+                                    .toLocal8Bit();
+        std::fputs(text.constData(), stderr);
+        std::fflush(stderr);
+        return false;
+    }
+    QPixmap pixmap = QPixmap::fromImage(image);
+    if (!frame->size().isEmpty() && pixmap.size() != frame->size())
+        pixmap = pixmap.scaled(frame->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    frame->setPixmap(pixmap);
+    return true;
 }
 
 } // namespace torvane::manager

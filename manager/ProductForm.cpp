@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -105,6 +106,10 @@ TfrmProdutos::TfrmProdutos(TDM *dm, TfrmStatus *status, QWidget *parent)
     connect(qryProdutos, &ProductQuery::afterScroll, this, &TfrmProdutos::qryProdutosAfterScroll);
     connect(qryProdutos, &ProductQuery::afterPost, this, &TfrmProdutos::qryProdutosAfterPost);
     connect(qryProdutos, &ProductQuery::closed, this, [this] { MostraRegistro(); });
+    // The toolbar always matches the row: a command that saves or drops a
+    // pending edit on its own (moving, reloading) ends in browsing too.
+    connect(qryProdutos, &ProductQuery::stateChanged, this,
+            [this](ProductQuery::State state) { EstadoEdicao(state == ProductQuery::State::Edit); });
 
     EstadoEdicao(false);
     MostraRegistro();
@@ -170,6 +175,13 @@ void TfrmProdutos::buildToolBar()
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         b->setAutoRaise(true);
         b->setFixedSize(58, 52);
+        // The caption must fit the 58 pixels whole ("Rirodidovu" is long).
+        QFont small = b->font();
+        small.setPixelSize(11);
+        const QString plain = QString(caption).remove(u'&');
+        while (small.pixelSize() > 8 && QFontMetrics(small).horizontalAdvance(plain) > 50)
+            small.setPixelSize(small.pixelSize() - 1);
+        b->setFont(small);
         ToolBar1->addWidget(b);
         return b;
     };
@@ -243,7 +255,7 @@ void TfrmProdutos::buildPanel()
     dbrbTipo = new RadioGroup(QStringLiteral("Tipo venda ?"), {QStringLiteral("Peso"), QStringLiteral("Unidade")}, 2,
                               Panel1);
     dbrbTipo->setObjectName(QStringLiteral("dbrbTipo"));
-    dbrbTipo->setGeometry(8, 56, 190, 44);
+    dbrbTipo->setGeometry(8, 56, 190, 42);
     lblSetor = label(Panel1, QStringLiteral("Setor:"), 8, 106);
     cbSetor = new QComboBox(Panel1);
     cbSetor->setObjectName(QStringLiteral("cbSetor"));
@@ -271,13 +283,14 @@ void TfrmProdutos::buildPanel()
     dbrbTP = new RadioGroup(QStringLiteral("Imprimir:"), {QStringLiteral("Peso"), QStringLiteral("Total a Pagar")}, 2,
                             gbCB);
     dbrbTP->setObjectName(QStringLiteral("dbrbTP"));
-    dbrbTP->setGeometry(8, 70, 186, 38);
+    dbrbTP->setGeometry(8, 66, 186, 42);
     connect(dbrbTP, &RadioGroup::changed, this, [this] { dbrbTPChange(); });
 
     // The barcode illustration: picture frame and the four digit groups.
     Image2 = new QLabel(gbCB);
     Image2->setObjectName(QStringLiteral("Image2"));
     Image2->setGeometry(200, 17, 119, 46);
+    MostraFiguraCB();
     QFont mono(QStringLiteral("Liberation Mono"));
     mono.setStyleHint(QFont::Monospace);
     mono.setBold(true);
@@ -541,6 +554,7 @@ bool TfrmProdutos::GravaCampos()
 
 void TfrmProdutos::EstadoEdicao(bool editing)
 {
+    EstadoMenu(editing);
     btnEditar->setEnabled(!editing);
     btnExcluir->setEnabled(!editing);
     btnGravar->setEnabled(editing);
@@ -569,8 +583,14 @@ ProductQuery::PostResult TfrmProdutos::SalvaRegistro(bool fromFields)
     if (fromFields && !GravaCampos())
         return ProductQuery::PostResult::Refused;
     const ProductQuery::PostResult result = qryProdutos->post();
-    if (result == ProductQuery::PostResult::Failed)
-        showApplicationError(qryProdutos->lastError());
+    if (result == ProductQuery::PostResult::Failed) {
+        QString text = qryProdutos->lastError();
+        db::Connection *conn = m_dm->isConnected() ? m_dm->ADOC() : nullptr;
+        if (conn && conn->readOnly())
+            text = QStringLiteral("O banco de dados %1 está protegido contra gravação; a alteração não foi gravada (%2)")
+                       .arg(QFileInfo(conn->path()).fileName(), text);
+        showApplicationError(text);
+    }
     return result;
 }
 

@@ -158,6 +158,10 @@ public:
     void MontaCB();
     void edtPrefixoExit();
     void dbrbTPChange();
+    // Decodes the barcode picture into Image2 (an empty frame if it fails).
+    void MostraFiguraCB();
+    // The menu "Arquivo" waits while a row is in edit, like the toolbar.
+    void EstadoMenu(bool editing);
 
     // ---- Import, search, print (ProductFormImport.cpp) -----------------------
     void Importar1Click();

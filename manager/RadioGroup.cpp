@@ -8,7 +8,7 @@ RadioGroup::RadioGroup(const QString &title, const QStringList &items, int colum
     : QGroupBox(title, parent)
 {
     auto *grid = new QGridLayout(this);
-    grid->setContentsMargins(8, 2, 8, 2);
+    grid->setContentsMargins(6, 0, 6, 0);
     grid->setVerticalSpacing(0);
     const int perColumn = (int(items.size()) + columns - 1) / qMax(1, columns);
     for (int i = 0; i < items.size(); ++i) {

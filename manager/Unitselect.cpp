@@ -12,6 +12,8 @@
 
 #include <algorithm>
 
+namespace torvane::manager {
+
 TfrmSelect *frmSelect = nullptr;
 
 namespace {
@@ -84,7 +86,7 @@ void TfrmSelect::SetOptions(int kind, const QString &caption, const QString &opt
     int count = 0;
     qsizetype longest = 0;
     for (int n = 1;; ++n) {
-        const QString option = torvane::manager::GetToken(options, n);
+        const QString option = GetToken(options, n);
         if (option.isEmpty())
             break;
         longest = std::max(longest, option.size());
@@ -202,3 +204,5 @@ void TfrmSelect::reject()
 {
     done(ResultCancel);
 }
+
+} // namespace torvane::manager

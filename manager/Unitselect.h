@@ -13,6 +13,8 @@ class QListWidget;
 class QPushButton;
 class QVBoxLayout;
 
+namespace torvane::manager {
+
 class TfrmSelect : public QDialog {
     Q_OBJECT
 public:
@@ -62,3 +64,5 @@ private:
 
 // The application's one selection dialog, created at start-up.
 extern TfrmSelect *frmSelect;
+
+} // namespace torvane::manager

@@ -1,10 +1,8 @@
 #include "Unitutil.h"
 
-#include <QInputDialog>
+#include "OperatorDialogs.h"
+
 #include <QLocale>
-#include <QMessageBox>
-#include <QApplication>
-#include <QWidget>
 
 #include <array>
 #include <cmath>
@@ -12,26 +10,6 @@
 namespace torvane::manager {
 
 namespace {
-
-// The real boxes, used until someone installs others.
-class WidgetUtilDialogs final : public UtilDialogs {
-public:
-    void showError(const QString &text) override
-    {
-        QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Erro"), text);
-    }
-    bool inputText(const QString &caption, const QString &prompt, QString *value) override
-    {
-        bool ok = false;
-        const QString answer = QInputDialog::getText(QApplication::activeWindow(), caption, prompt,
-                                                     QLineEdit::Normal, *value, &ok);
-        if (ok)
-            *value = answer;
-        return ok;
-    }
-};
-
-UtilDialogs *g_dialogs = nullptr;
 
 bool isBlank(QChar c)
 {
@@ -75,17 +53,6 @@ int expandTwoDigitYear(int yy)
 }
 
 } // namespace
-
-void setUtilDialogs(UtilDialogs *dialogs)
-{
-    g_dialogs = dialogs;
-}
-
-UtilDialogs &utilDialogs()
-{
-    static WidgetUtilDialogs widgets;
-    return g_dialogs ? *g_dialogs : widgets;
-}
 
 QChar LocaleDateSeparator()
 {
@@ -168,7 +135,7 @@ bool IsValidDate(const QString &text, const QString &label)
     if (ParseDate(text))
         return true;
     if (!label.isEmpty())
-        utilDialogs().showError(label + QStringLiteral(" não é uma data válida."));
+        showError(label + QStringLiteral(" não é uma data válida."));
     return false;
 }
 
@@ -260,7 +227,7 @@ QString FormatDateDMY(const QDate &date)
 bool InputValue(const QString &caption, const QString &prompt, QString &value, QChar kind,
                 int min, int max, bool insist)
 {
-    UtilDialogs &ui = utilDialogs();
+    OperatorDialogs &ui = operatorDialogs();
     // The kind is matched exactly: 'n' or 'd' ask for a text, as before.
     const QChar k = kind;
     for (;;) {
@@ -273,14 +240,14 @@ bool InputValue(const QString &caption, const QString &prompt, QString &value, Q
         if (k == QLatin1Char('N')) {
             const std::optional<double> number = ParseNumber(value);
             if (!number) {
-                ui.showError(QStringLiteral("O valor digitado não é um valor numérico válido."));
+                showError(QStringLiteral("O valor digitado não é um valor numérico válido."));
                 continue;
             }
             if (min == 0 && max == 0)
                 return true;
             if (*number >= min && *number <= max)
                 return true;
-            ui.showError(QStringLiteral("O Valor deve estar entre %1 e %2.").arg(min).arg(max));
+            showError(QStringLiteral("O Valor deve estar entre %1 e %2.").arg(min).arg(max));
         } else if (k == QLatin1Char('D')) {
             if (!IsValidDate(value, QString()))
                 continue;
@@ -290,13 +257,13 @@ bool InputValue(const QString &caption, const QString &prompt, QString &value, Q
             const QDate last = today.addDays(max);
             if (date >= first && date <= last)
                 return true;
-            ui.showError(QStringLiteral("A Data deve estar entre %1 e %2.")
+            showError(QStringLiteral("A Data deve estar entre %1 e %2.")
                              .arg(FormatDateDMY(first), FormatDateDMY(last)));
         } else {
             const qsizetype length = value.size();
             if ((min == 0 && max == 0) || (length >= min && length <= max))
                 return true;
-            ui.showError(QStringLiteral("O informação deve ter no mínimo %1 carater(es) e no máximo %2 caracter(es).")
+            showError(QStringLiteral("O informação deve ter no mínimo %1 carater(es) e no máximo %2 caracter(es).")
                              .arg(min)
                              .arg(max));
         }

@@ -5,7 +5,8 @@
 // answer is valid.
 //
 // The operator's locale (QLocale(), which follows QLocale::setDefault) decides
-// the decimal separator and the order and separator of dates.
+// the decimal separator and the order and separator of dates.  Messages and
+// the input box go through the operator dialogs (OperatorDialogs.h).
 
 #include <QChar>
 #include <QDate>
@@ -13,25 +14,6 @@
 #include <optional>
 
 namespace torvane::manager {
-
-// The prompts InputValue needs from the user interface.  Every message box
-// and input box of the manager goes through one replaceable object so tests
-// can answer them; see setUtilDialogs.
-class UtilDialogs {
-public:
-    virtual ~UtilDialogs() = default;
-    // Message box with caption "Erro", error icon, OK button.
-    virtual void showError(const QString &text) = 0;
-    // Standard input box: title caption, label prompt, one edit field that
-    // starts with *value.  OK stores the edited text in *value and returns
-    // true; Cancel (or closing the box) leaves *value alone and returns false.
-    virtual bool inputText(const QString &caption, const QString &prompt, QString *value) = 0;
-};
-
-// Installs the dialogs used by IsValidDate and InputValue (null restores the
-// real message and input boxes).  The caller keeps ownership.
-void setUtilDialogs(UtilDialogs *dialogs);
-UtilDialogs &utilDialogs();
 
 // True when text is a date in the operator's short date format (day, month
 // and year in the locale's order and with its separator; a two-digit year or

@@ -12,6 +12,8 @@
 
 #include <functional>
 
+using torvane::manager::TfrmSelect;
+
 namespace {
 
 // Runs the dialog modally and lets `answer` act on it once it is up.

@@ -1,5 +1,6 @@
 // Number, date and token checks and the repeating input box, under a comma
 // locale (pt_BR) and a point locale (en_US).
+#include "OperatorDialogs.h"
 #include "Unitutil.h"
 
 #include <QLocale>
@@ -14,7 +15,7 @@ namespace {
 
 // Plays the operator: answers input boxes from a script and records every
 // message.  Running out of answers is a test failure, not an endless loop.
-class ScriptedDialogs final : public UtilDialogs {
+class ScriptedDialogs final : public OperatorDialogs {
 public:
     struct Answer {
         bool ok;
@@ -25,7 +26,23 @@ public:
     QStringList shownValues; // what each box started with
     QString lastCaption, lastPrompt;
 
-    void showError(const QString &text) override { errors << text; }
+    void message(const QString &caption, const QString &text, DialogIcon icon) override
+    {
+        // Every message of these routines is an error box.
+        EXPECT_EQ(caption, QStringLiteral("Erro"));
+        EXPECT_EQ(icon, DialogIcon::Error);
+        errors << text;
+    }
+    bool confirm(const QString &, const QString &) override
+    {
+        ADD_FAILURE() << "no confirmation expected";
+        return false;
+    }
+    QString openFileName(const QString &, const QString &, const QString &) override
+    {
+        ADD_FAILURE() << "no file dialog expected";
+        return QString();
+    }
     bool inputText(const QString &caption, const QString &prompt, QString *value) override
     {
         lastCaption = caption;
@@ -49,11 +66,11 @@ protected:
     {
         saved = QLocale();
         QLocale::setDefault(QLocale(QString::fromLatin1(GetParam())));
-        setUtilDialogs(&ui);
+        setOperatorDialogs(&ui);
     }
     void TearDown() override
     {
-        setUtilDialogs(nullptr);
+        setOperatorDialogs(nullptr);
         QLocale::setDefault(saved);
     }
     bool comma() const { return QLocale().decimalPoint() == QLatin1String(","); }
