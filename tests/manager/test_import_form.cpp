@@ -384,7 +384,7 @@ TEST_F(ImportFormTest, HugeLinesAndNulBytesLoseNothingTheImportKeeps)
     withNul[10] = '\0';
     const QByteArray file = QByteArray(200000, 'x') + "\r\n" +                 // 0: one very long line
                             line("000001", 'P', "LONGA", "0000100") + QByteArray(5000, ' ') + "\r\n" +
-                            withNul + "\r\n" + QByteArray("000\0003P", 8) + "\r\n";
+                            withNul + "\r\n" + QByteArray("000\0003P", 6) + "\r\n";
     runImport(writeFile(file), false);
     EXPECT_EQ(logLines(logPath()), QStringList({QString::fromUtf8("Código inválido na linha: 0"),
                                                 QString::fromUtf8("Tamanho do registro inválido na linha: 3")}));
