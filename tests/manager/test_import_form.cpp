@@ -213,6 +213,11 @@ TEST_F(ImportFormTest, MixedFileKeepingDataMatchesTheExpectedTableAndLog)
     EXPECT_TRUE(f->form->isEnabled());
     EXPECT_FALSE(f->status->isVisible());
     EXPECT_EQ(f->form->qryProdutos->recNo(), 0);
+    // The grid shows the imported list.
+    EXPECT_EQ(f->cell(0, "Cod.Barras"), "101");
+    EXPECT_EQ(f->cell(0, QString::fromUtf8("Preço/kg")), "12.99");
+    EXPECT_EQ(f->cell(0, "Tipo Venda"), "Unidade");
+    EXPECT_EQ(f->cell(4, "Cod.Barras"), "0");
 }
 
 TEST_F(ImportFormTest, NewCodesTakeFreeSlotsInTheListsCurrentOrder)
