@@ -133,6 +133,10 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
             return rollback();
     }
 
+    // The save procedure looks every new code up among all the others.
+    if (!exec(q, QStringLiteral("CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)"), error))
+        return rollback();
+
     QSqlQuery ins(db);
     const QString insertSql = current
         ? QStringLiteral("INSERT INTO PLU (pluNo, Codigo, pluCode, pluDesc, Preco, unitPrice, Tara, tareWeight,"

@@ -1,0 +1,89 @@
+#pragma once
+// Brings an older database file up to the current schema when the manager
+// starts: probes for the tables and columns later versions added, creates
+// what is missing, makes sure the settings row holds a valid code size and,
+// the first time one is set, fills every product's Codigo from its scale
+// code through the product form's save procedure.
+//
+// The upgrade talks to the window through UpgradeHost: messages, closing the
+// program, the product list, the save procedure and the progress window.
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+namespace torvane::db {
+
+class ConfigRow;
+
+class UpgradeHost {
+public:
+    enum class SaveResult { Saved, Refused, Failed };
+
+    virtual ~UpgradeHost() = default;
+    // "Informação" message box with an exclamation icon.
+    virtual void showInformation(const QString &text) = 0;
+    // Closes the main window, which ends the program.
+    virtual void closeMainWindow() = 0;
+
+    // The product list: (re)open it and walk its rows.
+    virtual bool openProductList(QString *error) = 0;
+    virtual int productCount() = 0;
+    virtual void firstProduct() = 0;
+    virtual void nextProduct() = 0;
+    virtual QString currentPluCode() = 0;
+    // Edits the current row, sets Codigo and saves it through the full save
+    // procedure.  Refused: the procedure showed its own message.  Failed:
+    // *error holds the database's text.
+    virtual SaveResult saveCurrentCodigo(qint64 codigo, QString *error) = 0;
+
+    // The progress window: message, show (bar only, centred), step, hide.
+    virtual void progressMessage(const QString &text) = 0;
+    virtual void progressShow(const QString &caption, int maximum) = 0;
+    virtual void progressStep() = 0;
+    virtual void progressHide() = 0;
+};
+
+class DatabaseUpgrade {
+public:
+    enum class Outcome {
+        Completed,       // the schema is current; the start sequence goes on
+        RestartRequired, // Config was created: the program was asked to end
+        Failed,          // stopped on an error; the start sequence stops
+    };
+    struct Result {
+        Outcome outcome = Outcome::Completed;
+        // The error to show (empty when it was already shown, as for a
+        // save refused by the save procedure).
+        QString error;
+        bool errorShown = false;
+    };
+
+    // config is the data module's settings row: opened by step 5 and left
+    // open for the whole run.
+    DatabaseUpgrade(const QSqlDatabase &db, ConfigRow &config, UpgradeHost &host);
+
+    Result run();
+
+    // Every probe and statement run, in order, as written (before the
+    // dialect mapping), for the tests and for support.
+    const QStringList &statements() const { return m_statements; }
+
+    static const QString kRestartMessage;
+    static const QString kBackFillMessage;
+    // Index that keeps the duplicate-code look-up of each save fast; made
+    // before the back-fill and in new files.
+    static const QString kPluCodeIndex;
+
+private:
+    bool probe(const QString &sql);
+    bool execute(const QString &sql, QString *error);
+    Result backFill();
+
+    QSqlDatabase m_db;
+    ConfigRow &m_config;
+    UpgradeHost &m_host;
+    QStringList m_statements;
+};
+
+} // namespace torvane::db

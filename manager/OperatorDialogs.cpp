@@ -1,0 +1,145 @@
+#include "OperatorDialogs.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QUrl>
+
+namespace torvane::manager {
+
+namespace {
+
+OperatorDialogs *g_dialogs = nullptr;
+ShellActions *g_shell = nullptr;
+
+QWidget *dialogParent()
+{
+    if (QWidget *w = QApplication::activeModalWidget())
+        return w;
+    return QApplication::activeWindow();
+}
+
+QMessageBox::Icon toQt(DialogIcon icon)
+{
+    switch (icon) {
+    case DialogIcon::Information:
+        return QMessageBox::Information;
+    case DialogIcon::Exclamation:
+        return QMessageBox::Warning;
+    case DialogIcon::Error:
+        return QMessageBox::Critical;
+    case DialogIcon::Question:
+        return QMessageBox::Question;
+    case DialogIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+OperatorDialogs &operatorDialogs()
+{
+    static QtOperatorDialogs qtDialogs;
+    return g_dialogs ? *g_dialogs : qtDialogs;
+}
+
+void setOperatorDialogs(OperatorDialogs *dialogs)
+{
+    g_dialogs = dialogs;
+}
+
+ShellActions &shellActions()
+{
+    static QtShellActions qtShell;
+    return g_shell ? *g_shell : qtShell;
+}
+
+void setShellActions(ShellActions *shell)
+{
+    g_shell = shell;
+}
+
+void QtOperatorDialogs::message(const QString &caption, const QString &text, DialogIcon icon)
+{
+    QMessageBox box(toQt(icon), caption, text, QMessageBox::Ok, dialogParent());
+    box.exec();
+}
+
+bool QtOperatorDialogs::confirm(const QString &caption, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, dialogParent());
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sim"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("&Não"));
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool QtOperatorDialogs::inputText(const QString &caption, const QString &prompt, QString *value)
+{
+    QInputDialog dlg(dialogParent());
+    dlg.setWindowTitle(caption);
+    dlg.setLabelText(prompt);
+    dlg.setTextValue(value ? *value : QString());
+    dlg.setOkButtonText(QStringLiteral("OK"));
+    dlg.setCancelButtonText(QStringLiteral("Cancelar"));
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    if (value)
+        *value = dlg.textValue();
+    return true;
+}
+
+QString QtOperatorDialogs::openFileName(const QString &caption, const QString &directory, const QString &filter)
+{
+    // The pattern is offered in both cases: Linux file names are case-sensitive.
+    QString nameFilter = filter;
+    if (!filter.isEmpty() && filter != filter.toLower())
+        nameFilter = QStringLiteral("%1 %2").arg(filter, filter.toLower());
+    return QFileDialog::getOpenFileName(dialogParent(), caption, directory,
+                                        nameFilter.isEmpty() ? QString()
+                                                             : QStringLiteral("(%1);;(*)").arg(nameFilter));
+}
+
+bool QtShellActions::startDetached(const QString &program, const QString &workingDirectory)
+{
+    return QProcess::startDetached(program, {}, workingDirectory);
+}
+
+bool QtShellActions::openDocument(const QString &path)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void showError(const QString &text)
+{
+    operatorDialogs().message(kCaptionError, text, DialogIcon::Error);
+}
+
+void showInformation(const QString &text)
+{
+    operatorDialogs().message(kCaptionInformation, text, DialogIcon::Exclamation);
+}
+
+bool askChoice(const QString &text)
+{
+    return operatorDialogs().confirm(kCaptionChoice, text);
+}
+
+QString applicationErrorText(const QString &text)
+{
+    if (text.isEmpty() || text.endsWith(u'.'))
+        return text;
+    return text + u'.';
+}
+
+void showApplicationError(const QString &text)
+{
+    operatorDialogs().message(kApplicationTitle, applicationErrorText(text), DialogIcon::Error);
+}
+
+} // namespace torvane::manager

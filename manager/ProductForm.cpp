@@ -1,0 +1,873 @@
+#include "ProductForm.h"
+
+#include "DataModule.h"
+#include "OperatorDialogs.h"
+#include "Schema.h"
+#include "StatusWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace torvane::manager {
+
+namespace {
+
+const QString kTitle = QStringLiteral("Keldro Torvane - Software Gerenciador");
+const QString kVersion = QStringLiteral("Versão 2.09 de 18/12/2021");
+const QString kStartOrder = QStringLiteral("Order By PluNo ");
+
+// Numbers typed by the operator: either decimal separator, no thousands
+// separators, optional sign.
+bool parseDecimal(const QString &text, double *out)
+{
+    QString t = text.trimmed();
+    t.replace(u',', u'.');
+    if (t.count(u'.') > 1)
+        return false;
+    for (QChar c : t)
+        if (!(c.isDigit() || c == u'.' || c == u'-' || c == u'+'))
+            return false;
+    bool ok = false;
+    const double d = QLocale::c().toDouble(t, &ok);
+    if (ok && std::isfinite(d)) {
+        *out = d;
+        return true;
+    }
+    return false;
+}
+
+QString integerError(const QString &text)
+{
+    return QStringLiteral("'%1' não é um valor inteiro válido").arg(text);
+}
+
+QString decimalError(const QString &text)
+{
+    return QStringLiteral("'%1' não é um valor numérico válido").arg(text);
+}
+
+qint64 roundToInteger(double v)
+{
+    return qint64(std::llround(v));
+}
+
+} // namespace
+
+TfrmProdutos::TfrmProdutos(TDM *dm, TfrmStatus *status, QWidget *parent)
+    : QMainWindow(parent), m_dm(dm), m_status(status)
+{
+    setObjectName(QStringLiteral("frmProdutos"));
+    setWindowTitle(kTitle);
+    resize(783, 492);
+
+    qryProdutos = new ProductQuery(this);
+    qryProdutos->setObjectName(QStringLiteral("qryProdutos"));
+    qryProdutos->setTable(QStringLiteral("PLU"), QStringLiteral("pluNo"));
+    qryProdutos->beforePost = [this] { return qryProdutosBeforePost(); };
+    dsProdutos = new ProductGridModel(qryProdutos, this);
+
+    buildMenu();
+    buildToolBar();
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    buildPanel();
+    buildGrid();
+    layout->addWidget(Panel1);
+    layout->addWidget(DBGrid1, 1);
+    setCentralWidget(central);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    auto *version = new QLabel(kVersion, StatusBar1);
+    StatusBar1->addWidget(version);
+    setStatusBar(StatusBar1);
+
+    connect(qryProdutos, &ProductQuery::afterScroll, this, &TfrmProdutos::qryProdutosAfterScroll);
+    connect(qryProdutos, &ProductQuery::afterPost, this, &TfrmProdutos::qryProdutosAfterPost);
+    connect(qryProdutos, &ProductQuery::closed, this, [this] { MostraRegistro(); });
+    // The toolbar always matches the row: a command that saves or drops a
+    // pending edit on its own (moving, reloading) ends in browsing too.
+    connect(qryProdutos, &ProductQuery::stateChanged, this,
+            [this](ProductQuery::State state) { EstadoEdicao(state == ProductQuery::State::Edit); });
+
+    EstadoEdicao(false);
+    MostraRegistro();
+
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+TfrmProdutos::~TfrmProdutos() = default;
+
+// ---- Layout -------------------------------------------------------------------
+
+void TfrmProdutos::buildMenu()
+{
+    Arquivo1 = menuBar()->addMenu(QStringLiteral("Arquivo"));
+    Arquivo1->setObjectName(QStringLiteral("Arquivo1"));
+    AlterarTodosProdutos1 = Arquivo1->addMenu(QStringLiteral("Alterar todos produtos"));
+    AlterarTodosProdutos1->setObjectName(QStringLiteral("AlterarTodosProdutos1"));
+    Prefixo11 = AlterarTodosProdutos1->addAction(QStringLiteral("Prefixo 1"));
+    Prefixo11->setObjectName(QStringLiteral("Prefixo11"));
+    Prefixo21 = AlterarTodosProdutos1->addAction(QStringLiteral("Prefixo 2"));
+    Prefixo21->setObjectName(QStringLiteral("Prefixo21"));
+    PesoOuTotal1 = AlterarTodosProdutos1->addMenu(QStringLiteral("Peso ou Total"));
+    PesoOuTotal1->setObjectName(QStringLiteral("PesoouTotal1"));
+    Peso1 = PesoOuTotal1->addAction(QStringLiteral("Peso"));
+    Peso1->setObjectName(QStringLiteral("Peso1"));
+    Total1 = PesoOuTotal1->addAction(QStringLiteral("Total"));
+    Total1->setObjectName(QStringLiteral("Total1"));
+    LimparTodosProdutos1 = Arquivo1->addAction(QStringLiteral("Limpar todos produtos"));
+    LimparTodosProdutos1->setObjectName(QStringLiteral("LimparTodosProdutos1"));
+    Arquivo1->addSeparator();
+    Configurar2 = Arquivo1->addAction(QStringLiteral("Configurar"));
+    Configurar2->setObjectName(QStringLiteral("Configurar2"));
+    Importar1 = Arquivo1->addAction(QStringLiteral("Importar"));
+    Importar1->setObjectName(QStringLiteral("Importar1"));
+
+    connect(Prefixo11, &QAction::triggered, this, [this] { Prefixo11Click(); });
+    connect(Prefixo21, &QAction::triggered, this, [this] { Prefixo21Click(); });
+    connect(Peso1, &QAction::triggered, this, [this] { Peso1Click(); });
+    connect(Total1, &QAction::triggered, this, [this] { Total1Click(); });
+    connect(LimparTodosProdutos1, &QAction::triggered, this, [this] { LimparTodosProdutos1Click(); });
+    connect(Configurar2, &QAction::triggered, this, [this] { Configurar2Click(); });
+    connect(Importar1, &QAction::triggered, this, [this] { Importar1Click(); });
+}
+
+void TfrmProdutos::buildToolBar()
+{
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(32, 32));
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    auto button = [this](const char *name, const QString &caption, int image) {
+        auto *b = new QToolButton(ToolBar1);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setText(caption);
+        b->setIcon(m_dm->image(image));
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setAutoRaise(true);
+        b->setFixedSize(58, 52);
+        // The caption must fit the 58 pixels whole ("Rirodidovu" is long).
+        QFont small = b->font();
+        small.setPixelSize(11);
+        const QString plain = QString(caption).remove(u'&');
+        while (small.pixelSize() > 8 && QFontMetrics(small).horizontalAdvance(plain) > 50)
+            small.setPixelSize(small.pixelSize() - 1);
+        b->setFont(small);
+        ToolBar1->addWidget(b);
+        return b;
+    };
+    btnEditar = button("btnEditar", QStringLiteral("&Editar"), 2);
+    btnExcluir = button("btnExcluir", QStringLiteral("&Limpar"), 1);
+    btnGravar = button("btnGravar", QStringLiteral("&Gravar"), 3);
+    btnCancelar = button("btnCancelar", QStringLiteral("&Cancelar"), 4);
+    ToolBar1->addSeparator();
+    ToolButton3 = button("ToolButton3", QStringLiteral("&Localizar"), 6);
+    ToolButton1 = button("ToolButton1", QStringLiteral("Imprimi&r"), 7);
+    ToolBar1->addSeparator();
+    ToolButton5 = button("ToolButton5", QStringLiteral("&Rirodidovu"), 35);
+    ToolBar1->addSeparator();
+    ToolButton4 = button("ToolButton4", QStringLiteral("&Sair"), 26);
+
+    connect(btnEditar, &QToolButton::clicked, this, [this] { btnEditarClick(); });
+    connect(btnExcluir, &QToolButton::clicked, this, [this] { btnExcluirClick(); });
+    connect(btnGravar, &QToolButton::clicked, this, [this] { btnGravarClick(); });
+    connect(btnCancelar, &QToolButton::clicked, this, [this] { btnCancelarClick(); });
+    connect(ToolButton3, &QToolButton::clicked, this, [this] { ToolButton3Click(); });
+    connect(ToolButton1, &QToolButton::clicked, this, [this] { ToolButton1Click(); });
+    connect(ToolButton5, &QToolButton::clicked, this, [this] { ToolButton5Click(); });
+    connect(ToolButton4, &QToolButton::clicked, this, [this] { ToolButton4Click(); });
+}
+
+void TfrmProdutos::buildPanel()
+{
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(170);
+
+    auto label = [](QWidget *parent, const QString &text, int x, int y) {
+        auto *l = new QLabel(text, parent);
+        l->move(x, y);
+        l->adjustSize();
+        return l;
+    };
+    auto edit = [](QWidget *parent, const char *name, int maxLength, int x, int y, int w) {
+        auto *e = new QLineEdit(parent);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setMaxLength(maxLength);
+        e->setGeometry(x, y, w, 22);
+        return e;
+    };
+
+    // First row: code, description, price, tare, shelf life.
+    lblCodigoTitle = label(Panel1, QStringLiteral("Código nas Barras"), 8, 6);
+    edtCodigo = edit(Panel1, "edtCodigo", schema::kDefaultCodeSize, 8, 22, 110);
+    lblDescTitle = label(Panel1, QStringLiteral("Descrição"), 126, 6);
+    edtDesc = edit(Panel1, "edtDesc", 25, 126, 22, 230);
+    lblPUTitle = label(Panel1, QStringLiteral("Preço/kg"), 364, 6);
+    edtPU = edit(Panel1, "edtPU", 6, 364, 22, 72);
+    edtPU->setAlignment(Qt::AlignRight);
+    lblTaraTitle = label(Panel1, QStringLiteral("Tara (kg)"), 444, 6);
+    edtTara = edit(Panel1, "edtTara", 5, 444, 22, 64);
+    edtTara->setAlignment(Qt::AlignRight);
+
+    gbValidade = new QGroupBox(QStringLiteral("Validade em dias:"), Panel1);
+    gbValidade->setObjectName(QStringLiteral("gbValidade"));
+    gbValidade->setGeometry(520, 2, 140, 48);
+    edtValidade = edit(gbValidade, "edtValidade", 3, 10, 20, 60);
+    edtValidade->setAlignment(Qt::AlignRight);
+    SpeedButton3 = new QToolButton(gbValidade);
+    SpeedButton3->setObjectName(QStringLiteral("SpeedButton3"));
+    SpeedButton3->setText(QStringLiteral("?"));
+    SpeedButton3->setToolTip(QStringLiteral("Instruções de preenchimento"));
+    SpeedButton3->setGeometry(78, 19, 24, 24);
+    connect(SpeedButton3, &QToolButton::clicked, this, [this] { SpeedButton3Click(); });
+
+    // Second row: sale type and sector on the left, the barcode on the right.
+    dbrbTipo = new RadioGroup(QStringLiteral("Tipo venda ?"), {QStringLiteral("Peso"), QStringLiteral("Unidade")}, 2,
+                              Panel1);
+    dbrbTipo->setObjectName(QStringLiteral("dbrbTipo"));
+    dbrbTipo->setGeometry(8, 56, 190, 42);
+    lblSetor = label(Panel1, QStringLiteral("Setor:"), 8, 106);
+    cbSetor = new QComboBox(Panel1);
+    cbSetor->setObjectName(QStringLiteral("cbSetor"));
+    cbSetor->addItems(sectorNames());
+    cbSetor->setGeometry(8, 122, 190, 24);
+    connect(cbSetor, &QComboBox::activated, this, [this](int index) { cbSetorChange(index); });
+
+    gbCB = new QGroupBox(QStringLiteral("Código de barras:"), Panel1);
+    gbCB->setObjectName(QStringLiteral("gbCB"));
+    gbCB->setGeometry(214, 54, 440, 112);
+    lblPrefixo1 = label(gbCB, QStringLiteral("Prefixo 1:"), 10, 22);
+    edtPrefixo = edit(gbCB, "edtPrefixo", 1, 76, 18, 28);
+    lblPrefixo2 = label(gbCB, QStringLiteral("Prefixo 2:"), 10, 48);
+    lblPrefixo2->setObjectName(QStringLiteral("lblPrefixo2"));
+    edtPrefixob = edit(gbCB, "edtPrefixob", 1, 76, 44, 28);
+    edtPrefixo->installEventFilter(this);
+    edtPrefixob->installEventFilter(this);
+    SpeedButton1 = new QToolButton(gbCB);
+    SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+    SpeedButton1->setText(QStringLiteral("?"));
+    SpeedButton1->setToolTip(QStringLiteral("Instruções de preenchimento"));
+    SpeedButton1->setGeometry(168, 17, 24, 24);
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+
+    dbrbTP = new RadioGroup(QStringLiteral("Imprimir:"), {QStringLiteral("Peso"), QStringLiteral("Total a Pagar")}, 2,
+                            gbCB);
+    dbrbTP->setObjectName(QStringLiteral("dbrbTP"));
+    dbrbTP->setGeometry(8, 66, 186, 42);
+    connect(dbrbTP, &RadioGroup::changed, this, [this] { dbrbTPChange(); });
+
+    // The barcode illustration: picture frame and the four digit groups.
+    Image2 = new QLabel(gbCB);
+    Image2->setObjectName(QStringLiteral("Image2"));
+    Image2->setGeometry(200, 17, 119, 46);
+    MostraFiguraCB();
+    QFont mono(QStringLiteral("Liberation Mono"));
+    mono.setStyleHint(QFont::Monospace);
+    mono.setBold(true);
+    mono.setPixelSize(12);
+    auto digits = [&](const char *name, const QString &caption, const QColor &colour, int x) {
+        auto *l = new QLabel(caption, gbCB);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setFont(mono);
+        QPalette pal = l->palette();
+        pal.setColor(QPalette::WindowText, colour);
+        l->setPalette(pal);
+        l->move(x, 62);
+        l->adjustSize();
+        return l;
+    };
+    lblPrefixo = digits("lblPrefixo", QStringLiteral("AB"), Qt::red, 208);
+    lblCodigo = digits("lblCodigo", QStringLiteral("CCCCC"), Qt::blue, 224);
+    lblPeso = digits("lblPeso", QStringLiteral("PPPPP"), QColor(0, 128, 0), 264);
+    lblDV = digits("lblDV", QStringLiteral("D"), QColor(128, 0, 128), 304);
+    lblDV->setToolTip(QStringLiteral("Dígito Verificador"));
+}
+
+void TfrmProdutos::buildGrid()
+{
+    DBGrid1 = new QTableView(this);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setModel(dsProdutos);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->setAlternatingRowColors(true);
+    DBGrid1->verticalHeader()->setDefaultSectionSize(20);
+    DBGrid1->verticalHeader()->setFixedWidth(14);
+    DBGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    QHeaderView *header = DBGrid1->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setHighlightSections(false);
+    const int charWidth = DBGrid1->fontMetrics().averageCharWidth();
+    const auto &columns = ProductGridModel::gridColumns();
+    for (int i = 0; i < columns.size(); ++i)
+        DBGrid1->setColumnWidth(i, qMax(columns[i].widthChars, int(columns[i].title.size())) * charWidth + 12);
+    connect(header, &QHeaderView::sectionClicked, this, [this](int section) { DBGrid1TitleClick(section); });
+    connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) {
+                if (!current.isValid() || qryProdutos->isEditing() || current.row() == qryProdutos->recNo())
+                    return;
+                qryProdutos->moveTo(current.row());
+            });
+}
+
+void TfrmProdutos::syncGridSelection()
+{
+    const int row = qryProdutos->recNo();
+    if (row < 0)
+        return;
+    const QModelIndex current = DBGrid1->currentIndex();
+    if (current.isValid() && current.row() == row)
+        return;
+    const int column = current.isValid() ? current.column() : 0;
+    DBGrid1->setCurrentIndex(dsProdutos->index(row, column));
+}
+
+// ---- Start-up ---------------------------------------------------------------------
+
+void TfrmProdutos::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_startQueued) {
+        // After the window is on screen, before the operator can use it.
+        m_startQueued = true;
+        QMetaObject::invokeMethod(this, [this] { FormShow(); }, Qt::QueuedConnection);
+    }
+}
+
+bool TfrmProdutos::FormShow()
+{
+    if (m_started)
+        return false;
+    m_started = true;
+    m_startQueued = true;
+
+    QString error;
+    db::Connection *conn = m_dm->ADOC(&error);
+    if (!conn) {
+        // A missing, unreadable or foreign file: one message, an empty list.
+        showApplicationError(error);
+        return false;
+    }
+    qryProdutos->setDatabase(conn->database());
+    qryAux.setDatabase(conn->database());
+
+    // 1. The upgrade.
+    db::DatabaseUpgrade upgrade(conn->database(), m_dm->qryConfig, *this);
+    m_upgradeResult = upgrade.run();
+    m_upgradeStatements = upgrade.statements();
+    switch (m_upgradeResult.outcome) {
+    case db::DatabaseUpgrade::Outcome::RestartRequired:
+        return false;
+    case db::DatabaseUpgrade::Outcome::Failed:
+        if (!m_upgradeResult.errorShown) {
+            if (conn->readOnly())
+                showApplicationError(
+                    QStringLiteral("O banco de dados %1 está protegido contra gravação e precisa ser atualizado "
+                                   "antes do uso. Libere a gravação do arquivo e abra o programa novamente (%2)")
+                        .arg(QFileInfo(conn->path()).fileName(), m_upgradeResult.error));
+            else
+                showApplicationError(m_upgradeResult.error);
+        }
+        return false;
+    case db::DatabaseUpgrade::Outcome::Completed:
+        break;
+    }
+    // 2, 3. The code field and the second prefix follow the settings.
+    AjustaCamposCodigo();
+    // 4. Where the import writes its log.
+    strDirPrograma = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+    while (strDirPrograma.size() > 1 && strDirPrograma.endsWith(QDir::separator()))
+        strDirPrograma.chop(1);
+    // 5, 6. The product list in slot order.
+    strOrdem = kStartOrder;
+    FiltraProdutos();
+    if (conn->readOnly())
+        torvane::manager::showInformation(
+            QStringLiteral("O banco de dados %1 está protegido contra gravação: os produtos podem ser "
+                           "consultados, mas nenhuma alteração poderá ser gravada.")
+                .arg(QFileInfo(conn->path()).fileName()));
+    return true;
+}
+
+void TfrmProdutos::AjustaCamposCodigo()
+{
+    const int size = m_dm->codeSize();
+    if (schema::isValidCodeSize(size))
+        edtCodigo->setMaxLength(size);
+    const bool second = size != 6 && m_dm->flgPrefixo2();
+    edtPrefixob->setVisible(second);
+    lblPrefixo2->setVisible(second);
+}
+
+// ---- The product list ----------------------------------------------------------------
+
+bool TfrmProdutos::openProductList(QString *error)
+{
+    if (!qryProdutos->database().isValid()) {
+        db::Connection *conn = m_dm->ADOC(error);
+        if (!conn)
+            return false;
+        qryProdutos->setDatabase(conn->database());
+        qryAux.setDatabase(conn->database());
+    }
+    qryProdutos->close();
+    qryProdutos->setSql(QStringLiteral("Select * From Plu ") + strOrdem);
+    return qryProdutos->open(error);
+}
+
+void TfrmProdutos::FiltraProdutos()
+{
+    QString error;
+    if (!openProductList(&error))
+        showApplicationError(error);
+}
+
+void TfrmProdutos::qryProdutosAfterScroll()
+{
+    MostraRegistro();
+    MontaCB();
+    syncGridSelection();
+}
+
+void TfrmProdutos::qryProdutosAfterPost()
+{
+    MostraRegistro();
+    MontaCB();
+}
+
+void TfrmProdutos::MostraRegistro()
+{
+    m_showingRow = true;
+    const bool has = qryProdutos->isOpen() && qryProdutos->recNo() >= 0;
+    auto v = [&](const char *column) { return has ? qryProdutos->value(QString::fromLatin1(column)) : QVariant(); };
+    auto text = [](const QVariant &value) { return value.isNull() ? QString() : value.toString(); };
+    edtCodigo->setText(text(v("Codigo")));
+    edtDesc->setText(text(v("pluDesc")));
+    edtPU->setText(formatPrice(v("Preco")));
+    edtTara->setText(formatTare(v("Tara")));
+    edtValidade->setText(text(v("validDays")));
+    const QVariant sell = v("sellFlag");
+    dbrbTipo->setItemIndex(sell.isNull() ? -1 : sell.toInt() - 1);
+    const QVariant setor = v("Setor");
+    cbSetor->setCurrentIndex(setor.isNull() ? -1 : (setor.toInt() >= 0 && setor.toInt() < cbSetor->count()
+                                                        ? setor.toInt()
+                                                        : -1));
+    edtPrefixo->setText(text(v("preFix")));
+    edtPrefixob->setText(text(v("Prefixb")));
+    const QVariant mode = v("BarcodeMode");
+    dbrbTP->setItemIndex(mode.isNull() ? -1 : mode.toInt() - 1);
+    for (QLineEdit *e : {edtCodigo, edtDesc, edtPU, edtTara, edtValidade, edtPrefixo, edtPrefixob}) {
+        e->setModified(false);
+        e->setCursorPosition(0);
+    }
+    m_showingRow = false;
+}
+
+bool TfrmProdutos::GravaCampos()
+{
+    if (!qryProdutos->isEditing())
+        return true;
+    // Only what the operator changed is written, so a value the field
+    // cannot show exactly is not replaced by its rounded display.
+    struct IntField {
+        QLineEdit *edit;
+        const char *column;
+    };
+    for (const IntField &f : {IntField{edtCodigo, "Codigo"}, IntField{edtValidade, "validDays"},
+                              IntField{edtPrefixo, "preFix"}, IntField{edtPrefixob, "Prefixb"}}) {
+        if (!f.edit->isModified())
+            continue;
+        const QString t = f.edit->text().trimmed();
+        QVariant value;
+        if (!t.isEmpty()) {
+            bool ok = false;
+            const qint64 n = t.toLongLong(&ok);
+            if (!ok) {
+                showApplicationError(integerError(f.edit->text()));
+                f.edit->setFocus();
+                return false;
+            }
+            value = n;
+        }
+        qryProdutos->setValue(QString::fromLatin1(f.column), value);
+    }
+    for (QLineEdit *e : {edtPU, edtTara}) {
+        if (!e->isModified())
+            continue;
+        const QString t = e->text().trimmed();
+        QVariant value;
+        if (!t.isEmpty()) {
+            double d = 0;
+            if (!parseDecimal(t, &d)) {
+                showApplicationError(decimalError(e->text()));
+                e->setFocus();
+                return false;
+            }
+            value = d;
+        }
+        qryProdutos->setValue(e == edtPU ? QStringLiteral("Preco") : QStringLiteral("Tara"), value);
+    }
+    if (edtDesc->isModified())
+        qryProdutos->setValue(QStringLiteral("pluDesc"), edtDesc->text());
+    if (dbrbTipo->itemIndex() >= 0)
+        qryProdutos->setValue(QStringLiteral("sellFlag"), dbrbTipo->itemIndex() + 1);
+    if (dbrbTP->itemIndex() >= 0)
+        qryProdutos->setValue(QStringLiteral("BarcodeMode"), dbrbTP->itemIndex() + 1);
+    for (QLineEdit *e : {edtCodigo, edtDesc, edtPU, edtTara, edtValidade, edtPrefixo, edtPrefixob})
+        e->setModified(false);
+    return true;
+}
+
+// ---- Editing --------------------------------------------------------------------------
+
+void TfrmProdutos::EstadoEdicao(bool editing)
+{
+    EstadoMenu(editing);
+    btnEditar->setEnabled(!editing);
+    btnExcluir->setEnabled(!editing);
+    btnGravar->setEnabled(editing);
+    btnCancelar->setEnabled(editing);
+    DBGrid1->setEnabled(!editing);
+    cbSetor->setEnabled(editing);
+    for (QLineEdit *e : {edtCodigo, edtDesc, edtPU, edtTara, edtValidade, edtPrefixo, edtPrefixob})
+        e->setReadOnly(!editing);
+    dbrbTipo->setEditable(editing);
+    dbrbTP->setEditable(editing);
+}
+
+void TfrmProdutos::btnEditarClick()
+{
+    if (!qryProdutos->edit())
+        return;
+    EstadoEdicao(true);
+    edtCodigo->setFocus();
+    edtCodigo->selectAll();
+}
+
+ProductQuery::PostResult TfrmProdutos::SalvaRegistro(bool fromFields)
+{
+    if (!qryProdutos->isEditing())
+        return ProductQuery::PostResult::Posted;
+    if (fromFields && !GravaCampos())
+        return ProductQuery::PostResult::Refused;
+    const ProductQuery::PostResult result = qryProdutos->post();
+    if (result == ProductQuery::PostResult::Failed) {
+        QString text = qryProdutos->lastError();
+        db::Connection *conn = m_dm->isConnected() ? m_dm->ADOC() : nullptr;
+        if (conn && conn->readOnly())
+            text = QStringLiteral("O banco de dados %1 está protegido contra gravação; a alteração não foi gravada (%2)")
+                       .arg(QFileInfo(conn->path()).fileName(), text);
+        showApplicationError(text);
+    }
+    return result;
+}
+
+void TfrmProdutos::btnGravarClick()
+{
+    if (SalvaRegistro(true) == ProductQuery::PostResult::Posted)
+        EstadoEdicao(false);
+}
+
+void TfrmProdutos::btnCancelarClick()
+{
+    qryProdutos->cancel();
+    EstadoEdicao(false);
+    MostraRegistro();
+    MontaCB();
+}
+
+void TfrmProdutos::cbSetorChange(int index)
+{
+    if (!m_showingRow && qryProdutos->isEditing() && index >= 0)
+        qryProdutos->setValue(QStringLiteral("Setor"), index);
+}
+
+// ---- The save procedure ------------------------------------------------------------------
+
+bool TfrmProdutos::qryProdutosBeforePost()
+{
+    ProductQuery &q = *qryProdutos;
+    const QVariant codigo = q.value(QStringLiteral("Codigo"));
+    // 1. A product needs its code.
+    if (!flgSemValidacao && codigo.isNull()) {
+        showError(QStringLiteral("O código deve ser preenchido"));
+        edtCodigo->setFocus();
+        return false;
+    }
+    // 2. The scale's code, from the code, the second prefix and the settings.
+    const QString pluCode = schema::buildPluCode(codigo.toLongLong(), q.value(QStringLiteral("Prefixb")).toLongLong(),
+                                                 m_dm->codeSize(), m_dm->flgPrefixo2());
+    if (!pluCode.isNull())
+        q.setValue(QStringLiteral("pluCode"), pluCode);
+    // 3. Non-interactive changes stop here.
+    if (flgSemValidacao) {
+        flgSemValidacao = false;
+        return true;
+    }
+    if (codigo.toLongLong() < 0) {
+        showError(QStringLiteral("O código não pode ser negativo"));
+        edtCodigo->setFocus();
+        return false;
+    }
+    // 4. No other product may carry the same code.  Free slots (code 0) all
+    //    share the code of 0 and rows not yet given a code have none, so
+    //    neither takes part in the check.
+    if (codigo.toLongLong() != 0) {
+        QString error;
+        if (!qryAux.open(QStringLiteral("Select PluNo From PLU Where PluCode = ? And Codigo <> 0"),
+                         {q.value(QStringLiteral("pluCode"))}, &error)) {
+            showApplicationError(error);
+            return false;
+        }
+        const QVariant self = q.value(QStringLiteral("pluNo"));
+        for (int i = 0; i < qryAux.count(); ++i) {
+            if (qryAux.value(i, 0).toLongLong() != self.toLongLong()) {
+                qryAux.close();
+                showError(QStringLiteral("Código já existente"));
+                edtCodigo->setFocus();
+                return false;
+            }
+        }
+        qryAux.close();
+    }
+    // 5. Price: at most 999.99 and never negative.
+    const double preco = q.value(QStringLiteral("Preco")).toDouble();
+    if (preco > 999.99 || preco < 0) {
+        showError(QStringLiteral("O preço unitário deve ser maior que 0 e menor que 999.99"));
+        edtPU->setFocus();
+        return false;
+    }
+    // 6. Tare: at most 6 kg and never negative.
+    double tara = q.value(QStringLiteral("Tara")).toDouble();
+    if (tara > 6) {
+        showError(QStringLiteral("A tara deve ser menor que 6 kg"));
+        edtTara->setFocus();
+        return false;
+    }
+    if (tara < 0) {
+        showError(QStringLiteral("A tara não pode ser negativa"));
+        edtTara->setFocus();
+        return false;
+    }
+    const QVariant days = q.value(QStringLiteral("validDays"));
+    if (days.toLongLong() < 0 || days.toLongLong() > 999) {
+        showError(QStringLiteral("A validade deve ser de 0 a 999 dias"));
+        edtValidade->setFocus();
+        return false;
+    }
+    // 7. The scale weighs tares in steps of 2 g.
+    const qint64 grams = roundToInteger(tara * 1000);
+    if (grams > 0 && grams % 2 != 0) {
+        tara = double(grams - 1) / 1000.0;
+        q.setValue(QStringLiteral("Tara"), tara);
+        edtTara->setText(formatTare(tara));
+        torvane::manager::showInformation(QStringLiteral("A Tara foi arrendonda para multiplo de 2 g"));
+    }
+    // 8. The columns the scale reads.
+    q.setValue(QStringLiteral("tareWeight"), roundToInteger(tara * 1000));
+    q.setValue(QStringLiteral("unitPrice"), roundToInteger(preco * 100));
+    return true;
+}
+
+// ---- Clearing ----------------------------------------------------------------------------
+
+bool TfrmProdutos::LimpaRegistro()
+{
+    flgSemValidacao = true;
+    if (!qryProdutos->edit()) {
+        flgSemValidacao = false;
+        return false;
+    }
+    ProductQuery &q = *qryProdutos;
+    q.setValue(QStringLiteral("pluCode"), QString());
+    q.setValue(QStringLiteral("Codigo"), 0);
+    q.setValue(QStringLiteral("pluDesc"), QString());
+    q.setValue(QStringLiteral("Preco"), 0.0);
+    q.setValue(QStringLiteral("unitPrice"), 0);
+    q.setValue(QStringLiteral("Tara"), 0.0);
+    q.setValue(QStringLiteral("tareWeight"), 0);
+    q.setValue(QStringLiteral("validDays"), 0);
+    q.setValue(QStringLiteral("sellFlag"), 1);
+    q.setValue(QStringLiteral("preFix"), 0);
+    q.setValue(QStringLiteral("Setor"), 0);
+    if (SalvaRegistro(false) != ProductQuery::PostResult::Posted) {
+        // The error was shown; the row goes back to what it held.
+        q.cancel();
+        flgSemValidacao = false;
+        MostraRegistro();
+        return false;
+    }
+    return true;
+}
+
+// ---- Sorting ---------------------------------------------------------------------------------
+
+void TfrmProdutos::DBGrid1TitleClick(int section)
+{
+    if (qryProdutos->isEmpty() || qryProdutos->isEditing())
+        return;
+    const auto &columns = ProductGridModel::gridColumns();
+    if (section < 0 || section >= columns.size())
+        return;
+    const QString &field = columns[section].field;
+    if (field == QLatin1String("TpVenda"))
+        return;
+    OrdenaColuna(field == QLatin1String("SetorStr") ? QStringLiteral("Setor") : field);
+}
+
+void TfrmProdutos::OrdenaColuna(const QString &fieldName)
+{
+    const QString ascending = QStringLiteral("Order By ") + fieldName;
+    strOrdem = strOrdem == ascending ? ascending + QStringLiteral(" Desc") : ascending;
+    FiltraProdutos();
+}
+
+// ---- Closing, transmitter, help -------------------------------------------------------------
+
+void TfrmProdutos::closeEvent(QCloseEvent *event)
+{
+    if (qryProdutos->isEditing()) {
+        showError(QStringLiteral("Grave ou cancele o registro para sair."));
+        event->ignore();
+        return;
+    }
+    qryProdutos->close();
+    event->accept();
+}
+
+void TfrmProdutos::ToolButton4Click()
+{
+    if (askChoice(QStringLiteral("Confirma sair do programa ?")))
+        close();
+}
+
+void TfrmProdutos::ToolButton5Click()
+{
+    // The transmitter lies beside the manager and opens the same database
+    // because it starts in the same working directory.  Nothing waits for it.
+    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Rirodidovu"));
+    if (!shellActions().startDetached(program, QDir::currentPath()))
+        showError(QStringLiteral("Não foi possível iniciar o programa %1.").arg(QDir::toNativeSeparators(program)));
+}
+
+void TfrmProdutos::SpeedButton3Click()
+{
+    torvane::manager::showInformation(QStringLiteral(
+        "Preencha com:\n0 - Não imprime data de validade\n1 a 999 - Calcula e imprime data de validade"));
+}
+
+bool TfrmProdutos::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusOut && (watched == edtPrefixo || watched == edtPrefixob))
+        edtPrefixoExit();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- What the upgrade needs of the form -------------------------------------------------------
+
+void TfrmProdutos::showInformation(const QString &text)
+{
+    torvane::manager::showInformation(text);
+}
+
+void TfrmProdutos::closeMainWindow()
+{
+    close();
+}
+
+int TfrmProdutos::productCount()
+{
+    return qryProdutos->count();
+}
+
+void TfrmProdutos::firstProduct()
+{
+    qryProdutos->first();
+}
+
+void TfrmProdutos::nextProduct()
+{
+    qryProdutos->next();
+}
+
+QString TfrmProdutos::currentPluCode()
+{
+    return qryProdutos->value(QStringLiteral("pluCode")).toString();
+}
+
+db::UpgradeHost::SaveResult TfrmProdutos::saveCurrentCodigo(qint64 codigo, QString *error)
+{
+    if (!qryProdutos->edit()) {
+        *error = QStringLiteral("O produto não pode ser alterado");
+        return SaveResult::Failed;
+    }
+    qryProdutos->setValue(QStringLiteral("Codigo"), codigo);
+    switch (qryProdutos->post()) {
+    case ProductQuery::PostResult::Posted:
+        return SaveResult::Saved;
+    case ProductQuery::PostResult::Refused:
+        // The form is in browse state: a row left in edit could be neither
+        // saved nor cancelled by the operator.
+        qryProdutos->cancel();
+        return SaveResult::Refused;
+    case ProductQuery::PostResult::Failed:
+        *error = qryProdutos->lastError();
+        qryProdutos->cancel();
+        return SaveResult::Failed;
+    }
+    return SaveResult::Failed;
+}
+
+void TfrmProdutos::progressMessage(const QString &text)
+{
+    m_status->SetMessage(text);
+}
+
+void TfrmProdutos::progressShow(const QString &caption, int maximum)
+{
+    m_status->ShowProgress(this, caption, TfrmStatus::Bar, maximum, TfrmStatus::ScreenCentre);
+}
+
+void TfrmProdutos::progressStep()
+{
+    m_status->StepProgress();
+}
+
+void TfrmProdutos::progressHide()
+{
+    m_status->HideProgress();
+}
+
+} // namespace torvane::manager

@@ -1,0 +1,206 @@
+#pragma once
+// frmProdutos: the manager's main window.  The product list in a grid, the
+// current product in the edit panel above it, the save procedure that
+// validates each save and derives the columns the scale reads, and the
+// commands of the toolbar and of the menu "Arquivo".
+//
+// Handlers live in three files: ProductForm.cpp (start-up, editing, saving,
+// sorting, closing), ProductFormBulk.cpp (bulk changes, clearing, code size,
+// barcode illustration) and ProductFormImport.cpp (import, search, print).
+
+#include "ProductGridModel.h"
+#include "ProductQuery.h"
+#include "RadioGroup.h"
+#include "Upgrade.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QStatusBar;
+class QTableView;
+class QToolBar;
+class QToolButton;
+
+namespace torvane::manager {
+
+class TDM;
+class TfrmStatus;
+
+class TfrmProdutos : public QMainWindow, private db::UpgradeHost {
+    Q_OBJECT
+public:
+    // dm and status are the program's data module and progress window
+    // (DM and frmStatus); the form uses them for its whole life.
+    TfrmProdutos(TDM *dm, TfrmStatus *status, QWidget *parent = nullptr);
+    ~TfrmProdutos() override;
+
+    // ---- Members other commands use ------------------------------------------
+    bool flgSemValidacao = false; // the next save skips validation (one shot)
+    QString strOrdem;             // ORDER BY clause of the product list
+    QString strDirPrograma;       // directory of the program file
+
+    TDM *dm() const { return m_dm; }
+    TfrmStatus *status() const { return m_status; }
+
+    // ---- Data ----------------------------------------------------------------
+    ProductQuery *qryProdutos;
+    AuxQuery qryAux;
+    ProductGridModel *dsProdutos;
+
+    // ---- Controls --------------------------------------------------------------
+    QToolBar *ToolBar1;
+    QToolButton *btnEditar;
+    QToolButton *btnExcluir;
+    QToolButton *btnGravar;
+    QToolButton *btnCancelar;
+    QToolButton *ToolButton3; // Localizar
+    QToolButton *ToolButton1; // Imprimir
+    QToolButton *ToolButton5; // Rirodidovu
+    QToolButton *ToolButton4; // Sair
+
+    QWidget *Panel1;
+    QLabel *lblCodigoTitle;
+    QLineEdit *edtCodigo;
+    QLabel *lblDescTitle;
+    QLineEdit *edtDesc;
+    QLabel *lblPUTitle;
+    QLineEdit *edtPU;
+    QLabel *lblTaraTitle;
+    QLineEdit *edtTara;
+    QGroupBox *gbValidade;
+    QLineEdit *edtValidade;
+    QToolButton *SpeedButton3;
+    RadioGroup *dbrbTipo;
+    QLabel *lblSetor;
+    QComboBox *cbSetor;
+    QGroupBox *gbCB;
+    QLabel *lblPrefixo1;
+    QLineEdit *edtPrefixo;
+    QLabel *lblPrefixo2;
+    QLineEdit *edtPrefixob;
+    RadioGroup *dbrbTP;
+    QLabel *Image2;
+    QLabel *lblPrefixo;
+    QLabel *lblCodigo;
+    QLabel *lblPeso;
+    QLabel *lblDV;
+    QToolButton *SpeedButton1;
+
+    QTableView *DBGrid1;
+    QStatusBar *StatusBar1;
+
+    QMenu *Arquivo1;
+    QMenu *AlterarTodosProdutos1;
+    QAction *Prefixo11;
+    QAction *Prefixo21;
+    QMenu *PesoOuTotal1;
+    QAction *Peso1;
+    QAction *Total1;
+    QAction *LimparTodosProdutos1;
+    QAction *Configurar2;
+    QAction *Importar1;
+
+    // ---- Operations (ProductForm.cpp) -----------------------------------------
+    // The start sequence, run once when the window is first shown (queued
+    // after the show, or called directly).  False when it stopped early.
+    bool FormShow();
+    bool startSequenceDone() const { return m_started; }
+    // Result of the upgrade of the last start sequence.
+    db::DatabaseUpgrade::Result upgradeResult() const { return m_upgradeResult; }
+    QStringList upgradeStatements() const { return m_upgradeStatements; }
+
+    void FiltraProdutos();
+    // Clears the current row (a free slot).  False when the save failed: the
+    // error was shown and the row keeps its values.
+    bool LimpaRegistro();
+    // The save procedure: true lets the save go ahead.
+    bool qryProdutosBeforePost();
+    void qryProdutosAfterPost();
+    void qryProdutosAfterScroll();
+    // Shows edtPrefixob and lblPrefixo2 when CodeSize is not 6 and the
+    // second prefix is in use; sets edtCodigo's length to CodeSize.
+    void AjustaCamposCodigo();
+    // Writes the fields of the edit panel to the row in edit.  A value that
+    // does not convert is shown in the standard error box; false then.
+    bool GravaCampos();
+    // Shows the current row in the fields.
+    void MostraRegistro();
+    // Saves the row in edit the way every command does: the fields are
+    // written first when the operator typed them (fromFields).  Database
+    // errors are shown in the standard error box.
+    ProductQuery::PostResult SalvaRegistro(bool fromFields);
+    void EstadoEdicao(bool editing);
+
+    void btnEditarClick();
+    void btnGravarClick();
+    void btnCancelarClick();
+    void cbSetorChange(int index);
+    void DBGrid1TitleClick(int section);
+    void OrdenaColuna(const QString &fieldName);
+    void ToolButton4Click();
+    void ToolButton5Click();
+    void SpeedButton3Click();
+
+    // ---- Bulk changes, clearing, code size, illustration (ProductFormBulk.cpp)
+    void Prefixo11Click();
+    void Prefixo21Click();
+    void Peso1Click();
+    void Total1Click();
+    void LimparTodosProdutos1Click();
+    void btnExcluirClick();
+    void Configurar2Click();
+    void SpeedButton1Click();
+    void MontaCB();
+    void edtPrefixoExit();
+    void dbrbTPChange();
+    // Decodes the barcode picture into Image2 (an empty frame if it fails).
+    void MostraFiguraCB();
+    // The menu "Arquivo" waits while a row is in edit, like the toolbar.
+    void EstadoMenu(bool editing);
+
+    // ---- Import, search, print (ProductFormImport.cpp) -----------------------
+    void Importar1Click();
+    void ToolButton3Click();
+    void ToolButton1Click();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildToolBar();
+    void buildPanel();
+    void buildGrid();
+    void buildMenu();
+    void syncGridSelection();
+
+    // UpgradeHost
+    void showInformation(const QString &text) override;
+    void closeMainWindow() override;
+    bool openProductList(QString *error) override;
+    int productCount() override;
+    void firstProduct() override;
+    void nextProduct() override;
+    QString currentPluCode() override;
+    SaveResult saveCurrentCodigo(qint64 codigo, QString *error) override;
+    void progressMessage(const QString &text) override;
+    void progressShow(const QString &caption, int maximum) override;
+    void progressStep() override;
+    void progressHide() override;
+
+    TDM *m_dm;
+    TfrmStatus *m_status;
+    bool m_started = false;
+    bool m_startQueued = false;
+    bool m_showingRow = false;
+    db::DatabaseUpgrade::Result m_upgradeResult;
+    QStringList m_upgradeStatements;
+};
+
+} // namespace torvane::manager

@@ -1,0 +1,355 @@
+// Commands of the product form that change every product at once (prefixes,
+// barcode content, clearing), the code-size setting, and the barcode
+// illustration with its picture.
+#include "ProductForm.h"
+
+#include "BulkChanges.h"
+#include "CodeSize.h"
+#include "DataModule.h"
+#include "JpegImage.h"
+#include "OperatorDialogs.h"
+#include "StatusWindow.h"
+#include "Unitselect.h"
+#include "Unitutil.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPixmap>
+
+#include <cstdio>
+
+// Qt resources of a static library are registered by name, outside any
+// namespace.
+static void registerBarcodeResource()
+{
+    Q_INIT_RESOURCE(barcode);
+}
+
+namespace torvane::manager {
+
+namespace {
+
+const QString kWaitCaption = QStringLiteral("Aguarde...");
+
+// Hides the progress window and clears the one-shot flag however the
+// protected part of a command ends.
+class ProgressEnd {
+public:
+    ProgressEnd(TfrmProdutos &form)
+        : m_form(form)
+    {
+    }
+    ~ProgressEnd()
+    {
+        m_form.status()->HideProgress();
+        m_form.flgSemValidacao = false;
+    }
+
+private:
+    TfrmProdutos &m_form;
+};
+
+// The commands that change every product are not offered while a row is in
+// edit (their menu entries are disabled then); called anyway, they leave the
+// pending edit alone and do nothing.
+bool listReady(TfrmProdutos &form)
+{
+    if (form.qryProdutos->isEditing())
+        return false;
+    if (!form.qryProdutos->isOpen()) {
+        showApplicationError(QStringLiteral("A lista de produtos não está aberta"));
+        return false;
+    }
+    return true;
+}
+
+// After a command the toolbar, the grid and the menu follow the row's state.
+void syncEditState(TfrmProdutos &form)
+{
+    form.EstadoEdicao(form.qryProdutos->isEditing());
+}
+
+void changePrefix(TfrmProdutos &form, int which)
+{
+    if (!listReady(form))
+        return;
+    const QString n = QString::number(which);
+    QString answer;
+    if (!InputValue(QStringLiteral("Escolha o prefixo ") + n, QStringLiteral("Prefixo ") + n + QStringLiteral(" (0 a 9):"),
+                    answer, QLatin1Char('N'), 0, 9, false))
+        return;
+    const QString column = which == 1 ? QStringLiteral("preFix") : QStringLiteral("Prefixb");
+    const std::optional<int> digit = prefixDigit(answer);
+
+    TfrmStatus *status = form.status();
+    status->SetMessage(QStringLiteral("Alterando o prefixo ") + n + QStringLiteral(" dos produtos..."));
+    status->ShowProgress(&form, kWaitCaption, TfrmStatus::Bar, form.qryProdutos->count(), TfrmStatus::ScreenCentre);
+    RowWalkResult result;
+    {
+        ProgressEnd end(form);
+        result = walkProducts(
+            *form.qryProdutos, form.flgSemValidacao,
+            [&](ProductQuery &row, QString *error) {
+                if (!digit) {
+                    *error = notAnIntegerMessage(answer);
+                    return false;
+                }
+                row.setValue(column, *digit);
+                return true;
+            },
+            [status] { status->StepProgress(); });
+    }
+    if (result.rolledBack)
+        form.FiltraProdutos();
+    syncEditState(form);
+    if (!result.completed) {
+        if (!result.error.isEmpty())
+            showApplicationError(result.error);
+        return;
+    }
+    showInformation(QStringLiteral("Prefixo ") + n + QStringLiteral(" alterado com sucesso!!!"));
+}
+
+void setBarcodeMode(TfrmProdutos &form, int mode, const QString &question, const QString &success)
+{
+    if (!listReady(form))
+        return;
+    if (!askChoice(question))
+        return;
+    QString error;
+    if (!form.qryAux.exec(barcodeModeStatement(mode), {}, &error)) {
+        showApplicationError(error);
+        return;
+    }
+    // The list comes back in its current order, on its first row.
+    form.qryProdutos->close();
+    if (!form.qryProdutos->open(&error)) {
+        syncEditState(form);
+        showApplicationError(error);
+        return;
+    }
+    syncEditState(form);
+    showInformation(success);
+}
+
+// The selection dialog of the program, or one of this form's own when the
+// program has not made one (a form built on its own, as in the tools).
+TfrmSelect *selectDialog(TfrmProdutos &form)
+{
+    if (frmSelect)
+        return frmSelect;
+    auto *own = form.findChild<TfrmSelect *>(QString(), Qt::FindDirectChildrenOnly);
+    return own ? own : new TfrmSelect(&form);
+}
+
+} // namespace
+
+// ---- Prefixes and barcode content of all products ---------------------------------
+
+void TfrmProdutos::Prefixo11Click()
+{
+    changePrefix(*this, 1);
+}
+
+void TfrmProdutos::Prefixo21Click()
+{
+    changePrefix(*this, 2);
+}
+
+void TfrmProdutos::Peso1Click()
+{
+    setBarcodeMode(*this, 1,
+                   QStringLiteral("Você está prestes a alterar todos os produtos para impressão\nde PESO no código de barras.\nContinuar ?"),
+                   QStringLiteral("Imprimir Peso alterado com sucesso!!!"));
+}
+
+void TfrmProdutos::Total1Click()
+{
+    setBarcodeMode(*this, 2,
+                   QStringLiteral("Você está prestes a alterar todos os produtos para impressão\nde TOTAL no código de barras.\nContinuar ?"),
+                   QStringLiteral("Imprimir Total alterado com sucesso!!!"));
+}
+
+// ---- Clearing ------------------------------------------------------------------------
+
+void TfrmProdutos::LimparTodosProdutos1Click()
+{
+    if (!listReady(*this))
+        return;
+    if (!askChoice(QStringLiteral("Confirma limpar todos produtos ?\nEssa operação é irreversível")))
+        return;
+
+    // No progress window: the window stays busy until the last row is clear.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    bool cleared = true;
+    QString commitError;
+    {
+        ProductsTransaction transaction(qryProdutos->database());
+        if (!qryProdutos->isEmpty()) {
+            qryProdutos->first();
+            for (;;) {
+                if (!LimpaRegistro()) { // shows its own error
+                    cleared = false;
+                    break;
+                }
+                if (qryProdutos->recNo() >= qryProdutos->count() - 1)
+                    break;
+                if (!qryProdutos->next()) {
+                    cleared = false;
+                    break;
+                }
+            }
+        }
+        if (!transaction.commit(&commitError))
+            cleared = false;
+    }
+    flgSemValidacao = false;
+    QApplication::restoreOverrideCursor();
+    if (!commitError.isEmpty()) {
+        FiltraProdutos();
+        showApplicationError(commitError);
+    }
+    syncEditState(*this);
+    if (!cleared)
+        return;
+    if (!qryProdutos->isEmpty())
+        qryProdutos->first();
+    showInformation(QStringLiteral("Limpeza concluída com sucesso!!!"));
+}
+
+void TfrmProdutos::btnExcluirClick()
+{
+    // Only while browsing, and only when there is a product to clear.
+    if (qryProdutos->isEditing() || qryProdutos->recNo() < 0)
+        return;
+    if (askChoice(QStringLiteral("Confirma limpar o produto selecionado ?")))
+        LimpaRegistro();
+    syncEditState(*this);
+}
+
+// ---- Code size ---------------------------------------------------------------------------
+
+void TfrmProdutos::Configurar2Click()
+{
+    if (!listReady(*this))
+        return;
+    db::ConfigRow &config = m_dm->qryConfig;
+    if (!config.isOpen()) {
+        showApplicationError(QStringLiteral("As configurações não estão abertas"));
+        return;
+    }
+    const int oldSize = config.codeSize();
+
+    TfrmSelect *dialog = selectDialog(*this);
+    dialog->SetOptions(TfrmSelect::kSingleChoice, QStringLiteral("Tamanho do código do produto:"),
+                       QStringLiteral("4;5;6;"), oldSize - 4);
+    if (dialog->exec() != TfrmSelect::ResultOk)
+        return;
+    // Ok with no size chosen changes nothing (it would ask for a size of 3).
+    if (dialog->Selection < 0 || dialog->Selection > 2)
+        return;
+    const int newSize = 4 + dialog->Selection;
+
+    const bool usePrefix2 = secondPrefixChoice(
+        newSize, config.flgPrefixo2(),
+        newSize != 6 && askChoice(QStringLiteral("Seu código de barras vai usar o segundo prefixo ?")));
+    if (newSize == config.codeSize() && usePrefix2 == config.flgPrefixo2())
+        return;
+    if (!askChoice(QStringLiteral("Você está alterando o tamanho do código do produto.\nAo confirmar, os código "
+                                  "existentes serão modificados\npara atender o novo padrão e a alteração será "
+                                  "irreversível.\n\nContinuar ?")))
+        return;
+
+    QString error;
+    config.edit();
+    config.setFlgPrefixo2(usePrefix2);
+    if (!config.post(&error)) {
+        config.cancel();
+        showApplicationError(error);
+        return;
+    }
+
+    RowWalkResult result;
+    {
+        ProgressEnd end(*this);
+        config.edit();
+        config.setCodeSize(newSize);
+        if (!config.post(&error)) {
+            config.cancel();
+            result.error = error;
+        } else {
+            edtCodigo->setMaxLength(newSize);
+            m_status->SetMessage(QStringLiteral("Alterando os códigos dos produtos..."));
+            m_status->ShowProgress(this, kWaitCaption, TfrmStatus::Bar, qryProdutos->count(), TfrmStatus::ScreenCentre);
+            // Saving rebuilds pluCode from the new settings; a smaller size
+            // also cuts the code itself.
+            result = walkProducts(
+                *qryProdutos, flgSemValidacao,
+                [oldSize, newSize](ProductQuery &row, QString *) {
+                    const QVariant codigo = row.value(QStringLiteral("Codigo"));
+                    if (newSize < oldSize && !codigo.isNull())
+                        row.setValue(QStringLiteral("Codigo"), shrinkCode(codigo.toLongLong(), oldSize, newSize));
+                    return true;
+                },
+                [this] { m_status->StepProgress(); });
+        }
+    }
+    if (result.rolledBack)
+        FiltraProdutos();
+    AjustaCamposCodigo();
+    syncEditState(*this);
+    if (!result.completed && !result.error.isEmpty())
+        showApplicationError(result.error);
+}
+
+// ---- Barcode illustration ------------------------------------------------------------------
+
+void TfrmProdutos::SpeedButton1Click()
+{
+    torvane::manager::showInformation(barcodeHelpText());
+}
+
+void TfrmProdutos::MontaCB()
+{
+    const BarcodeLabels l = layoutBarcodeLabels(edtPrefixo->text(),
+                                                qryProdutos->value(QStringLiteral("pluCode")).toString(),
+                                                dbrbTP->itemIndex() == 1, lblDV->text(), lblPrefixo->x());
+    lblPrefixo->setText(l.prefixo);
+    lblCodigo->setText(l.codigo);
+    lblPeso->setText(l.peso);
+    for (QLabel *label : {lblPrefixo, lblCodigo, lblPeso, lblDV})
+        label->adjustSize();
+    lblCodigo->move(l.codigoLeft, lblCodigo->y());
+    lblPeso->move(l.pesoLeft, lblPeso->y());
+    lblDV->move(l.dvLeft, lblDV->y());
+}
+
+void TfrmProdutos::edtPrefixoExit()
+{
+    MontaCB();
+}
+
+void TfrmProdutos::dbrbTPChange()
+{
+    MontaCB();
+}
+
+void TfrmProdutos::MostraFiguraCB()
+{
+    registerBarcodeResource();
+    showJpegInFrame(Image2, QStringLiteral(":/manager/barcode.jpg"), QStringLiteral("código de barras"));
+}
+
+void TfrmProdutos::EstadoMenu(bool editing)
+{
+    // Each of these walks or reloads the list, which would store or drop the
+    // pending edit behind the operator's back.
+    for (QAction *a : {AlterarTodosProdutos1->menuAction(), Prefixo11, Prefixo21, PesoOuTotal1->menuAction(), Peso1,
+                       Total1, LimparTodosProdutos1, Configurar2, Importar1})
+        a->setEnabled(!editing);
+}
+
+} // namespace torvane::manager

@@ -1,0 +1,361 @@
+#include "ProductQuery.h"
+
+#include "Db.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace torvane::manager {
+
+namespace {
+
+bool sameValue(const QVariant &a, const QVariant &b)
+{
+    if (a.isNull() || b.isNull())
+        return a.isNull() == b.isNull();
+    if (a.typeId() == b.typeId())
+        return a == b;
+    // Numbers loaded from the file and numbers typed compare by value.
+    bool okA = false, okB = false;
+    const double da = a.toDouble(&okA);
+    const double db = b.toDouble(&okB);
+    if (okA && okB && a.typeId() != QMetaType::QString && b.typeId() != QMetaType::QString)
+        return da == db;
+    return a.toString() == b.toString();
+}
+
+} // namespace
+
+ProductQuery::ProductQuery(QObject *parent) : QObject(parent) {}
+
+void ProductQuery::setTable(const QString &table, const QString &keyColumn)
+{
+    m_table = table;
+    m_keyColumn = keyColumn;
+}
+
+int ProductQuery::fieldIndex(const QString &name) const
+{
+    const QString lower = name.toLower();
+    for (int i = 0; i < m_lowerFields.size(); ++i)
+        if (m_lowerFields[i] == lower)
+            return i;
+    return -1;
+}
+
+bool ProductQuery::open(QString *error)
+{
+    close();
+    m_lastError.clear();
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (!q.exec(db::mapAccessSql(m_sql))) {
+        m_lastError = db::errorText(q.lastError());
+        if (error)
+            *error = m_lastError;
+        return false;
+    }
+    const QSqlRecord rec = q.record();
+    m_fields.clear();
+    m_lowerFields.clear();
+    for (int i = 0; i < rec.count(); ++i) {
+        m_fields << rec.fieldName(i);
+        m_lowerFields << rec.fieldName(i).toLower();
+    }
+    const int n = rec.count();
+    while (q.next()) {
+        QVector<QVariant> row(n);
+        for (int i = 0; i < n; ++i)
+            row[i] = q.value(i);
+        m_rows.push_back(std::move(row));
+    }
+    q.finish();
+    m_current = m_rows.isEmpty() ? -1 : 0;
+    m_bof = true;
+    m_eof = m_rows.isEmpty();
+    setState(State::Browse);
+    emit opened();
+    emit afterScroll();
+    return true;
+}
+
+void ProductQuery::close()
+{
+    if (m_state == State::Inactive)
+        return;
+    m_rows.clear();
+    m_backup.clear();
+    m_current = -1;
+    m_eof = m_bof = true;
+    setState(State::Inactive);
+    emit closed();
+}
+
+void ProductQuery::setState(State s)
+{
+    if (m_state == s)
+        return;
+    m_state = s;
+    emit stateChanged(s);
+}
+
+bool ProductQuery::leaveEdit()
+{
+    if (m_state != State::Edit)
+        return true;
+    return post() == PostResult::Posted;
+}
+
+bool ProductQuery::moveInternal(int row)
+{
+    if (m_state == State::Inactive)
+        return false;
+    if (!leaveEdit())
+        return false;
+    if (m_rows.isEmpty()) {
+        m_eof = m_bof = true;
+        emit afterScroll();
+        return true;
+    }
+    m_current = qBound(0, row, int(m_rows.size()) - 1);
+    m_bof = m_eof = false;
+    emit afterScroll();
+    return true;
+}
+
+bool ProductQuery::first()
+{
+    if (!moveInternal(0))
+        return false;
+    m_bof = true;
+    m_eof = m_rows.isEmpty();
+    return true;
+}
+
+bool ProductQuery::last()
+{
+    if (!moveInternal(int(m_rows.size()) - 1))
+        return false;
+    m_eof = m_rows.isEmpty();
+    return true;
+}
+
+bool ProductQuery::next()
+{
+    if (m_state == State::Inactive)
+        return false;
+    if (m_current + 1 >= m_rows.size()) {
+        if (!leaveEdit())
+            return false;
+        m_eof = true;
+        return true;
+    }
+    return moveInternal(m_current + 1);
+}
+
+bool ProductQuery::prior()
+{
+    if (m_state == State::Inactive)
+        return false;
+    if (m_current <= 0) {
+        if (!leaveEdit())
+            return false;
+        m_bof = true;
+        return true;
+    }
+    return moveInternal(m_current - 1);
+}
+
+bool ProductQuery::moveTo(int row)
+{
+    if (row < 0 || row >= m_rows.size())
+        return false;
+    return moveInternal(row);
+}
+
+bool ProductQuery::locate(const QStringList &columns, const QVariantList &values)
+{
+    if (columns.size() != values.size() || columns.isEmpty())
+        return false;
+    QVector<int> idx;
+    for (const QString &c : columns) {
+        const int i = fieldIndex(c);
+        if (i < 0)
+            return false;
+        idx << i;
+    }
+    for (int r = 0; r < m_rows.size(); ++r) {
+        bool match = true;
+        for (int k = 0; k < idx.size() && match; ++k)
+            match = sameValue(m_rows[r][idx[k]], values[k]);
+        if (match)
+            return moveTo(r);
+    }
+    return false;
+}
+
+QVariant ProductQuery::value(const QString &column) const
+{
+    return value(m_current, column);
+}
+
+QVariant ProductQuery::value(int row, const QString &column) const
+{
+    return value(row, fieldIndex(column));
+}
+
+QVariant ProductQuery::value(int row, int column) const
+{
+    if (row < 0 || row >= m_rows.size() || column < 0 || column >= m_fields.size())
+        return {};
+    return m_rows[row][column];
+}
+
+bool ProductQuery::setValue(const QString &column, const QVariant &value)
+{
+    const int i = fieldIndex(column);
+    if (m_state != State::Edit || i < 0 || m_current < 0)
+        return false;
+    m_rows[m_current][i] = value;
+    return true;
+}
+
+bool ProductQuery::edit()
+{
+    if (m_state == State::Edit)
+        return true;
+    if (m_state != State::Browse || m_current < 0)
+        return false;
+    m_backup = m_rows[m_current];
+    setState(State::Edit);
+    return true;
+}
+
+ProductQuery::PostResult ProductQuery::post()
+{
+    if (m_state != State::Edit)
+        return PostResult::Posted;
+    m_lastError.clear();
+    if (beforePost && !beforePost())
+        return PostResult::Refused;
+
+    const int keyIndex = fieldIndex(m_keyColumn);
+    QVector<QVariant> &row = m_rows[m_current];
+    QStringList sets;
+    QVariantList bindings;
+    for (int i = 0; i < m_fields.size(); ++i) {
+        if (i == keyIndex || sameValue(row[i], m_backup.value(i)))
+            continue;
+        sets << m_fields[i] + QStringLiteral(" = ?");
+        bindings << row[i];
+    }
+    if (!sets.isEmpty()) {
+        if (keyIndex < 0) {
+            m_lastError = QStringLiteral("A consulta não traz a coluna %1 e não pode ser gravada").arg(m_keyColumn);
+            return PostResult::Failed;
+        }
+        QSqlQuery q(m_db);
+        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                                .arg(m_table, sets.join(QStringLiteral(", ")), m_keyColumn);
+        if (!q.prepare(sql)) {
+            m_lastError = db::errorText(q.lastError());
+            return PostResult::Failed;
+        }
+        for (int i = 0; i < bindings.size(); ++i)
+            q.bindValue(i, bindings[i]);
+        q.bindValue(int(bindings.size()), m_backup.value(keyIndex));
+        if (!q.exec()) {
+            m_lastError = db::errorText(q.lastError());
+            return PostResult::Failed;
+        }
+        if (q.numRowsAffected() == 0) {
+            m_lastError = QStringLiteral("O produto %1 não existe mais no banco de dados")
+                              .arg(m_backup.value(keyIndex).toString());
+            return PostResult::Failed;
+        }
+    }
+    m_backup.clear();
+    setState(State::Browse);
+    emit rowChanged(m_current);
+    emit afterPost();
+    return PostResult::Posted;
+}
+
+void ProductQuery::cancel()
+{
+    if (m_state != State::Edit)
+        return;
+    m_rows[m_current] = m_backup;
+    m_backup.clear();
+    setState(State::Browse);
+    emit rowChanged(m_current);
+}
+
+// ---- AuxQuery ----------------------------------------------------------------
+
+bool AuxQuery::open(const QString &sql, const QVariantList &bindings, QString *error)
+{
+    close();
+    m_sql = sql;
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    bool ok = q.prepare(db::mapAccessSql(sql));
+    for (int i = 0; ok && i < bindings.size(); ++i)
+        q.bindValue(i, bindings[i]);
+    ok = ok && q.exec();
+    if (!ok) {
+        m_lastError = db::errorText(q.lastError());
+        if (error)
+            *error = m_lastError;
+        return false;
+    }
+    const QSqlRecord rec = q.record();
+    for (int i = 0; i < rec.count(); ++i)
+        m_fields << rec.fieldName(i).toLower();
+    while (q.next()) {
+        QVector<QVariant> row(rec.count());
+        for (int i = 0; i < rec.count(); ++i)
+            row[i] = q.value(i);
+        m_rows.push_back(std::move(row));
+    }
+    return true;
+}
+
+bool AuxQuery::exec(const QString &sql, const QVariantList &bindings, QString *error)
+{
+    close();
+    m_sql = sql;
+    QSqlQuery q(m_db);
+    bool ok = q.prepare(db::mapAccessSql(sql));
+    for (int i = 0; ok && i < bindings.size(); ++i)
+        q.bindValue(i, bindings[i]);
+    ok = ok && q.exec();
+    if (!ok) {
+        m_lastError = db::errorText(q.lastError());
+        if (error)
+            *error = m_lastError;
+    }
+    return ok;
+}
+
+void AuxQuery::close()
+{
+    m_fields.clear();
+    m_rows.clear();
+    m_lastError.clear();
+}
+
+QVariant AuxQuery::value(int row, int column) const
+{
+    if (row < 0 || row >= m_rows.size() || column < 0 || column >= m_rows[row].size())
+        return {};
+    return m_rows[row][column];
+}
+
+QVariant AuxQuery::value(int row, const QString &column) const
+{
+    return value(row, int(m_fields.indexOf(column.toLower())));
+}
+
+} // namespace torvane::manager

@@ -1,0 +1,141 @@
+#pragma once
+// The product list (qryProdutos): a snapshot of PLU rows held in memory,
+// with a current row that can be edited and saved back to its PLU row by
+// pluNo.  Changes by other programs show after the next open.
+//
+// Moving to another row while the current one is in edit saves it first
+// (through BeforePost); a refused or failed save keeps the row in edit and
+// the move does not happen.
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+#include <functional>
+
+namespace torvane::manager {
+
+class ProductQuery : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Inactive, Browse, Edit };
+    enum class PostResult { Posted, Refused, Failed };
+
+    explicit ProductQuery(QObject *parent = nullptr);
+
+    // The table rows are written back to, and its key column.
+    void setTable(const QString &table, const QString &keyColumn);
+    void setDatabase(const QSqlDatabase &db) { m_db = db; }
+    QSqlDatabase database() const { return m_db; }
+
+    void setSql(const QString &sql) { m_sql = sql; }
+    const QString &sql() const { return m_sql; }
+
+    // Runs the SQL (through mapAccessSql) and loads every row; the first row
+    // becomes current.  On failure the query stays closed and *error holds
+    // the engine's text.
+    bool open(QString *error = nullptr);
+    void close();
+    bool isOpen() const { return m_state != State::Inactive; }
+    State state() const { return m_state; }
+    bool isEditing() const { return m_state == State::Edit; }
+
+    // Columns, by name without regard to case.
+    int fieldCount() const { return int(m_fields.size()); }
+    const QStringList &fieldNames() const { return m_fields; }
+    int fieldIndex(const QString &name) const;
+    bool hasField(const QString &name) const { return fieldIndex(name) >= 0; }
+
+    // Rows and the current row.
+    int count() const { return int(m_rows.size()); }
+    bool isEmpty() const { return m_rows.isEmpty(); }
+    int recNo() const { return m_current; } // -1 when there is no row
+    bool eof() const { return m_eof; }
+    bool bof() const { return m_bof; }
+    bool first();
+    bool last();
+    bool next(); // at the last row sets eof() and stays
+    bool prior();
+    bool moveTo(int row);
+    // Moves to the first row whose columns equal the values (compared as
+    // the same type when possible, else as text, exactly).
+    bool locate(const QStringList &columns, const QVariantList &values);
+
+    QVariant value(const QString &column) const;
+    QVariant value(int row, const QString &column) const;
+    QVariant value(int row, int column) const;
+    // Only while editing; returns false for an unknown column.
+    bool setValue(const QString &column, const QVariant &value);
+
+    // Puts the current row in edit (no-op when it is already).
+    bool edit();
+    // Saves the row in edit: BeforePost may refuse (it shows its own
+    // message); then the changed columns are written to the table in their
+    // own transaction.  A database error leaves the row in edit and its text
+    // in lastError().
+    PostResult post();
+    void cancel();
+    QString lastError() const { return m_lastError; }
+
+    // Runs before every save; return false to refuse it silently.
+    std::function<bool()> beforePost;
+
+signals:
+    void opened();
+    void closed();
+    void afterPost();
+    void afterScroll();
+    void rowChanged(int row);
+    void stateChanged(State state);
+
+private:
+    bool moveInternal(int row);
+    bool leaveEdit();
+    void setState(State s);
+
+    QSqlDatabase m_db;
+    QString m_table = QStringLiteral("PLU");
+    QString m_keyColumn = QStringLiteral("pluNo");
+    QString m_sql;
+    QStringList m_fields;
+    QVector<QString> m_lowerFields;
+    QVector<QVector<QVariant>> m_rows;
+    QVector<QVariant> m_backup;
+    int m_current = -1;
+    bool m_eof = true;
+    bool m_bof = true;
+    State m_state = State::Inactive;
+    QString m_lastError;
+};
+
+// A scratch statement (qryAux): runs one probe, check or update at a time,
+// always through mapAccessSql.
+class AuxQuery {
+public:
+    void setDatabase(const QSqlDatabase &db) { m_db = db; }
+    QSqlDatabase database() const { return m_db; }
+    // Runs a statement that returns rows; bound values fill "?" in order.
+    bool open(const QString &sql, const QVariantList &bindings = {}, QString *error = nullptr);
+    // Runs a statement without a result.
+    bool exec(const QString &sql, const QVariantList &bindings = {}, QString *error = nullptr);
+    void close();
+    // Rows of the last open.
+    int count() const { return int(m_rows.size()); }
+    bool isEmpty() const { return m_rows.isEmpty(); }
+    QVariant value(int row, int column) const;
+    QVariant value(int row, const QString &column) const;
+    const QString &sql() const { return m_sql; }
+    QString lastError() const { return m_lastError; }
+
+private:
+    QSqlDatabase m_db;
+    QString m_sql;
+    QStringList m_fields;
+    QVector<QVector<QVariant>> m_rows;
+    QString m_lastError;
+};
+
+} // namespace torvane::manager
