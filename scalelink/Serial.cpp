@@ -5,7 +5,6 @@
 #include "SerialNotify.h"
 #include "SerialPlatform.h"
 
-#include <QCoreApplication>
 #include <QObject>
 #include <QWidget>
 

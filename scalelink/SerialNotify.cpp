@@ -98,6 +98,15 @@ void post(const CSerialWnd *source, QObject *window, uint32_t message, uintptr_t
     if (s.wakeWrite < 0)
         return;
     const bool wasEmpty = s.pending.empty();
+    // Events are flags: while the window has not caught up, the same
+    // port's notifications merge, so a busy line cannot flood its queue.
+    if (!wasEmpty) {
+        Pending &last = s.pending.back();
+        if (last.source == source && last.window == window && last.message == message && last.lParam == lParam) {
+            last.wParam |= wParam;
+            return;
+        }
+    }
     s.pending.push_back({source, window, message, wParam, lParam});
     if (wasEmpty)
         platform::signalWake(s.wakeWrite);
