@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <atomic>
@@ -163,11 +162,14 @@ QString resolvePortName(const QString &portName)
 {
     if (portName.contains(QLatin1Char('/')))
         return portName;
-    static const QRegularExpression com(QStringLiteral("^[Cc][Oo][Mm]([1-9])$"));
-    const auto m = com.match(portName);
-    if (!m.hasMatch())
+    // "COM1".."COM9", any case.  (Parsed by hand: jobs on two threads may
+    // resolve names at the same moment.)
+    if (portName.size() != 4 || !portName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
         return QString();
-    const int n = m.captured(1).toInt();
+    const QChar digit = portName.at(3);
+    if (digit < QLatin1Char('1') || digit > QLatin1Char('9'))
+        return QString();
+    const int n = digit.unicode() - '0';
     const QString link = dosDevicesDir() + QStringLiteral("/com%1").arg(n);
     // The link itself counts, even when it points nowhere (the open then
     // reports that the device does not exist).
