@@ -106,6 +106,10 @@ TfrmProdutos::TfrmProdutos(TDM *dm, TfrmStatus *status, QWidget *parent)
     connect(qryProdutos, &ProductQuery::afterScroll, this, &TfrmProdutos::qryProdutosAfterScroll);
     connect(qryProdutos, &ProductQuery::afterPost, this, &TfrmProdutos::qryProdutosAfterPost);
     connect(qryProdutos, &ProductQuery::closed, this, [this] { MostraRegistro(); });
+    // The toolbar always matches the row: a command that saves or drops a
+    // pending edit on its own (moving, reloading) ends in browsing too.
+    connect(qryProdutos, &ProductQuery::stateChanged, this,
+            [this](ProductQuery::State state) { EstadoEdicao(state == ProductQuery::State::Edit); });
 
     EstadoEdicao(false);
     MostraRegistro();

@@ -1,26 +1,23 @@
 // Torvane, the product manager.
+#include "Application.h"
 #include "DataModule.h"
 #include "Globals.h"
 #include "ProductForm.h"
 #include "StatusWindow.h"
 #include "Unitselect.h"
 
-#include <QApplication>
-
 using namespace torvane::manager;
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Torvane"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Torvane"));
+    TorvaneApplication app(argc, argv);
 
     // The data module first: every window binds to its connection.  The
-    // product form is the main window; the others stay hidden until used.
+    // product form is the main window, the only one shown at start; the
+    // others stay hidden until used.  The progress window is built before
+    // the form only because the form keeps a pointer to it.
     TDM dm;
     DM = &dm;
-    // frmStatus is made before the form that uses it, but belongs to the
-    // end of the creation order as the one window nothing else refers to.
     TfrmStatus status;
     TfrmSelect select;
     frmSelect = &select;

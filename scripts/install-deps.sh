@@ -11,5 +11,5 @@ $SUDO apt-get install -y --no-install-recommends \
   qt6-base-dev qt6-qpa-plugins libqt6sql6-sqlite libgl-dev \
   libsqlite3-dev libjpeg62-turbo-dev \
   googletest libgtest-dev \
-  fonts-liberation poppler-utils \
+  fonts-liberation fonts-wqy-microhei poppler-utils \
   xvfb xauth

@@ -3,6 +3,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QVariant>
@@ -169,4 +171,55 @@ TEST(Open, ReadOnlyFileOpensAndRefusesWrites)
     QSqlQuery q(conn->database());
     EXPECT_TRUE(q.exec(QStringLiteral("Select * From PLU")));
     EXPECT_FALSE(q.exec(QStringLiteral("Alter Table PLU Add Foo int")));
+}
+
+TEST(Create, SlotsAndLayouts)
+{
+    QTemporaryDir dir;
+    schema::CreateOptions opts;
+    opts.slotCount = 40;
+    opts.demoProducts = true;
+    auto conn = db::Connection::open(makeDb(dir, opts), nullptr);
+    ASSERT_NE(conn, nullptr);
+    QSqlQuery q(conn->database());
+    ASSERT_TRUE(q.exec(QStringLiteral("Select pluNo, Codigo, pluCode, unitPrice, Preco From PLU Order By pluNo")));
+    int n = 0;
+    int products = 0;
+    QSet<QString> codes;
+    while (q.next()) {
+        ++n;
+        EXPECT_EQ(q.value(0).toInt(), n) << "slots are numbered 1..N";
+        const int codigo = q.value(1).toInt();
+        if (codigo != 0) {
+            ++products;
+            EXPECT_EQ(q.value(2).toString(), schema::buildPluCode(codigo, 0, 5, false));
+            EXPECT_EQ(q.value(3).toInt(), qRound(q.value(4).toDouble() * 100));
+            EXPECT_FALSE(codes.contains(q.value(2).toString()));
+            codes.insert(q.value(2).toString());
+        } else {
+            EXPECT_EQ(q.value(2).toString(), QStringLiteral("000000"));
+        }
+    }
+    EXPECT_EQ(n, 40);
+    EXPECT_GT(products, 10);
+    ASSERT_TRUE(q.exec(QStringLiteral("Select CodeSize, flgPrefixo2 From Config")));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toInt(), 5);
+    EXPECT_FALSE(q.value(1).toBool());
+
+    QTemporaryDir oldDir;
+    opts.layout = schema::Layout::AsDelivered;
+    opts.demoProducts = false;
+    auto old = db::Connection::open(makeDb(oldDir, opts), nullptr);
+    ASSERT_NE(old, nullptr);
+    QSqlQuery o(old->database());
+    EXPECT_FALSE(o.exec(QStringLiteral("Select * From Config")));
+    for (const char *col : {"Codigo", "BarcodeMode", "Prefixb", "flgDel"})
+        EXPECT_FALSE(o.exec(QStringLiteral("Select %1 From PLU").arg(QLatin1String(col)))) << col;
+    ASSERT_TRUE(o.exec(QStringLiteral("Select pluCode From PLU Where pluNo = 37")));
+    ASSERT_TRUE(o.next());
+    EXPECT_EQ(o.value(0).toString(), QStringLiteral("000037")) << "as delivered, each slot carries its own code";
+    EXPECT_TRUE(o.exec(QStringLiteral("Select pluNo, preFix, pluCode, pluDesc, validDays, tareWeight, unitPrice,"
+                                      " sellFlag From PLU_UPLOADED")));
+    EXPECT_TRUE(o.exec(QStringLiteral("Select ID, pluNo, pluDesc, dateTime, weight, totalPrice From RECORD")));
 }

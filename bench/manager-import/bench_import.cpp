@@ -1,0 +1,155 @@
+// Times the import through the product form's menu item: N lines into N
+// free slots, the same file again (every product already in its slot), and
+// again after "Limpar dados existentes" (every slot cleared first).
+// Prints the figures; the time per line should not grow with N.
+//
+//   build/bin/bench_manager_import [N ...]      (default 500 5000)
+#include "DataModule.h"
+#include "Globals.h"
+#include "OperatorDialogs.h"
+#include "ProductForm.h"
+#include "Schema.h"
+#include "StatusWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <deque>
+
+using namespace torvane;
+using namespace torvane::manager;
+
+namespace {
+
+// Answers the file dialog with the file and each question from a queue.
+class BenchDialogs : public OperatorDialogs {
+public:
+    QString file;
+    std::deque<bool> answers;
+    int messages = 0;
+    void message(const QString &, const QString &text, DialogIcon) override
+    {
+        ++messages;
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    bool confirm(const QString &, const QString &) override
+    {
+        if (answers.empty())
+            return false;
+        const bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    bool inputText(const QString &, const QString &, QString *) override { return false; }
+    QString openFileName(const QString &, const QString &, const QString &) override { return file; }
+};
+
+class NoShell : public ShellActions {
+public:
+    bool startDetached(const QString &, const QString &) override { return true; }
+    bool openDocument(const QString &) override { return true; }
+};
+
+QByteArray importFile(int lines)
+{
+    QByteArray out;
+    out.reserve(lines * 41);
+    for (int i = 0; i < lines; ++i) {
+        out += QByteArray::number(i + 1).rightJustified(6, '0');
+        out += (i % 3) ? 'P' : 'U';
+        out += QByteArray("PRODUTO ").append(QByteArray::number(i + 1)).leftJustified(22, ' ');
+        out += QByteArray::number(100 + i % 90000).rightJustified(7, '0');
+        out += "030\r\n";
+    }
+    return out;
+}
+
+struct Figures {
+    double fresh = 0, again = 0, cleared = 0;
+};
+
+Figures run(int n)
+{
+    QTemporaryDir dir;
+    const QString dbPath = dir.filePath(QStringLiteral("vendabase.accdb"));
+    schema::CreateOptions options;
+    options.slotCount = n;
+    QString error;
+    if (!schema::createDatabaseFile(dbPath, options, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        std::exit(1);
+    }
+    const QString file = dir.filePath(QStringLiteral("produtos.txt"));
+    {
+        QFile f(file);
+        f.open(QIODevice::WriteOnly);
+        f.write(importFile(n));
+    }
+
+    BenchDialogs dialogs;
+    NoShell shell;
+    setOperatorDialogs(&dialogs);
+    setShellActions(&shell);
+    Figures fig;
+    {
+        TDM dm;
+        dm.setDatabasePath(dbPath);
+        TfrmStatus status;
+        TfrmProdutos form(&dm, &status);
+        DM = &dm;
+        frmStatus = &status;
+        frmProdutos = &form;
+        form.show();
+        form.FormShow();
+        form.strDirPrograma = dir.path();
+        dialogs.file = file;
+
+        const auto timeImport = [&](bool clearFirst) {
+            dialogs.answers = {clearFirst, false};
+            QElapsedTimer t;
+            t.start();
+            form.Importar1->trigger();
+            return t.nsecsElapsed() / 1e6;
+        };
+        fig.fresh = timeImport(false);
+        fig.again = timeImport(false);
+        fig.cleared = timeImport(true);
+        if (dialogs.messages || QFile::exists(dir.filePath(QStringLiteral("log.txt"))))
+            std::fprintf(stderr, "the import reported problems\n");
+        form.close();
+        DM = nullptr;
+        frmStatus = nullptr;
+        frmProdutos = nullptr;
+    }
+    setOperatorDialogs(nullptr);
+    setShellActions(nullptr);
+    return fig;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QList<int> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes << QByteArray(argv[i]).toInt();
+    if (sizes.isEmpty())
+        sizes = {500, 5000};
+
+    std::printf("%8s %14s %14s %14s %12s\n", "lines", "free slots ms", "same again ms", "cleared ms",
+                "us per line");
+    for (int n : sizes) {
+        const Figures f = run(n);
+        const double perLine = f.fresh * 1000.0 / n;
+        std::printf("%8d %14.1f %14.1f %14.1f %12.1f\n", n, f.fresh, f.again, f.cleared, perLine);
+    }
+    return 0;
+}

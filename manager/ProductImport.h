@@ -1,0 +1,231 @@
+#pragma once
+// Loading the product list from a fixed-column text file.
+//
+// One product per line: code in columns 1-6, sale type in 7, description in
+// 8-29, price check in 30-36 (the price itself in 31-36, in hundredths) and
+// an optional shelf life in 37-39 when the line is exactly 39 characters.
+// A product overwrites the slot that already carries its code, or takes the
+// first free slot; every slot the file does not fill is cleared at the end.
+// Rejected lines go to log.txt, one message each.
+//
+// The file is read twice, as a stream: once to count its lines and see what
+// kind of file it is (so the operator can be told before anything changes),
+// once to import.  Only the first characters of a line are kept, so neither a
+// file of hundreds of megabytes nor a line of thousands of characters is ever
+// held in memory.
+//
+// The pieces are plain classes so they can be driven without the product
+// form: the form supplies an ImportTable over its product list and an
+// ImportProgress over the progress window.
+
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+class QFile;
+class QIODevice;
+
+namespace torvane::manager {
+
+// The four log messages.  Line numbers count from 0.
+QString importSizeMessage(qint64 line);
+QString importCodeMessage(qint64 line);
+QString importPriceMessage(qint64 line);
+QString importCapacityMessage(const QString &code);
+
+// An error that ends the import at the current line (a text that passes the
+// number check but is not an integer, a database error, a log that cannot be
+// written, a read error).  The text is for the operator.
+class ImportFailure : public std::runtime_error {
+public:
+    explicit ImportFailure(const QString &text);
+    const QString &text() const { return m_text; }
+
+private:
+    QString m_text;
+};
+
+// How the characters of the file are encoded.  Files are single-byte
+// Windows-1252 text; a file saved as UTF-8 (with a byte-order mark, or
+// valid UTF-8 that holds accented letters) is read by characters, so an
+// accented description does not shift the price columns.
+enum class ImportEncoding { Cp1252, Utf8 };
+
+// Windows-1252 to Unicode.
+QString decodeCp1252(const char *data, qsizetype size);
+
+// The lines of an import file.  Lines end in CR LF, LF or CR; a last line
+// without a line end counts; a line end at the very end adds no empty line.
+class ImportLineReader {
+public:
+    // Characters of each line that are kept: one more than the longest line
+    // the import looks at, so "exactly 39" can still be told apart.
+    static constexpr int kHeadChars = 40;
+
+    ImportLineReader(QIODevice *device, ImportEncoding encoding);
+    ~ImportLineReader();
+    ImportLineReader(const ImportLineReader &) = delete;
+    ImportLineReader &operator=(const ImportLineReader &) = delete;
+
+    // The next line: its first kHeadChars characters (NUL bytes included)
+    // and its whole length in characters.  False at the end of the file and
+    // on a read error (see error()).
+    bool next(QString *head, qint64 *length);
+    // Empty unless reading failed.
+    QString error() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+// The product a usable line describes, as it will be written.
+struct ImportedProduct {
+    QString code;               // columns 1-6 cut to the code size
+    qint64 codigo = 0;          // the code as a number
+    int sellFlag = 1;           // 2 = by unit ("U" or "u" in column 7), 1 = by weight
+    QString description;        // columns 8-29 as they stand (NUL read as a blank)
+    qint64 unitPrice = 0;       // columns 31-36
+    double preco = 0.0;         // the same in currency units
+    std::optional<qint64> validDays; // columns 37-39 when the line carries them
+};
+
+// The outcome of the size, code and price checks of one line.
+enum class LineCheck { Usable, TooShort, BadCode, BadPrice };
+
+// The raw fields of a line that passed the checks.
+struct ImportFields {
+    QString code6;
+    QChar saleType;
+    QString description;
+    QString price;          // columns 31-36
+    QString shelfLife;      // columns 37-39, or null when the line carries none
+};
+
+LineCheck checkImportLine(const QString &head, qint64 length, ImportFields *fields = nullptr);
+
+// Columns 1-6 cut to the code size: 6 keeps all, 5 drops the first
+// character, any other size the first two.
+QString cutImportCode(const QString &code6, int codeSize);
+
+// Integer conversion of a field: blanks around, an optional sign and digits,
+// within 32 bits.  Anything else (a decimal part, an exponent) throws
+// ImportFailure, which ends the import.
+qint64 importInteger(const QString &text);
+
+// Turns the fields of a usable line into the product to write, for the
+// given code size.  Throws ImportFailure when a field does not convert.
+ImportedProduct makeImportedProduct(const ImportFields &fields, int codeSize);
+
+// What a first look at the file found.
+struct ImportSurvey {
+    qint64 lines = 0;          // number of lines
+    qint64 usableLines = 0;    // lines that pass the size, code and price checks
+    qint64 controlBytes = 0;   // bytes that never occur in text (NUL, other C0 codes)
+    ImportEncoding encoding = ImportEncoding::Cp1252;
+    bool byteOrderMark = false;
+
+    // A file with control bytes and not a single usable line is not an
+    // import file at all (a picture, a spreadsheet, a zip...): importing it
+    // would clear every product, so it is refused before anything changes.
+    bool looksBinary() const { return controlBytes > 0 && usableLines == 0; }
+};
+
+// Reads the whole file once, as a stream.  False, with *error set to a text
+// for the operator, when the file cannot be opened or read.
+bool surveyImportFile(const QString &path, ImportSurvey *survey, QString *error);
+
+// log.txt: deleted at the start of each import, one line per rejected line,
+// Latin-1, lines ending in LF.  The file stays open during the run and is
+// flushed after every message, so a log is complete even when the import
+// stops half way.
+class ImportLog {
+public:
+    static constexpr const char *kFileName = "log.txt";
+
+    explicit ImportLog(QString path);
+    ~ImportLog();
+
+    const QString &path() const { return m_path; }
+    // Deletes the file; a missing file, or one that cannot be deleted, is
+    // no error.
+    void remove();
+    // Adds one line.  Throws ImportFailure when the file cannot be written.
+    void WriteLog(const QString &message);
+    void close();
+    qint64 messages() const { return m_messages; }
+
+    // The folder the log goes to: the program's folder when a log can be
+    // written there, otherwise the database's folder.  Empty when neither
+    // can take it.
+    static QString chooseDirectory(const QString &programDir, const QString &databaseDir);
+
+private:
+    QString m_path;
+    std::unique_ptr<QFile> m_file;
+    qint64 m_messages = 0;
+};
+
+// The product list as the import sees it, rows in the list's current order.
+// Every method may throw ImportFailure (database errors).
+class ImportTable {
+public:
+    virtual ~ImportTable() = default;
+    // CodeSize of the settings row, read again for every line.
+    virtual int codeSize() = 0;
+    // Clears every row, first to last (the "Limpar dados existentes" answer).
+    virtual void clearAllRows() = 0;
+    // Marks every row as not yet written and reloads the list.
+    virtual void markAllRows() = 0;
+    virtual int rowCount() = 0;
+    // Codigo of a row; nothing when it holds no value.
+    virtual std::optional<qint64> codigoAt(int row) = 0;
+    // Writes a product into a row and saves it without the save-time checks
+    // (pluCode is still derived from the code); the row loses its mark.
+    virtual void writeRow(int row, const ImportedProduct &product) = 0;
+    // Clears every row still marked, first to last.
+    virtual void clearMarkedRows() = 0;
+    // Makes everything written so far durable.  Throws ImportFailure when
+    // that fails.
+    virtual void commit() {}
+    // Makes the first row current.
+    virtual void moveFirst() = 0;
+    // Called once at the end of every run, also when it failed: no save may
+    // skip its checks after the import.
+    virtual void finish() = 0;
+};
+
+class ImportProgress {
+public:
+    virtual ~ImportProgress() = default;
+    virtual void start(qint64 maximum) = 0;
+    virtual void step() = 0;
+    virtual void finish() = 0;
+};
+
+struct ImportOutcome {
+    qint64 lines = 0;      // lines read
+    qint64 written = 0;    // lines written into a row
+    qint64 rejected = 0;   // lines logged
+    bool errors() const { return rejected > 0; }
+};
+
+// Runs an import over a surveyed file: optional clearing, marking, the
+// lines, and the clearing of rows the file did not fill.  Throws
+// ImportFailure when a line cannot be written; rows written until then
+// stay written and the rows not reached keep their data and their mark.
+class ProductImport {
+public:
+    ProductImport(ImportTable &table, ImportLog &log, ImportProgress *progress = nullptr);
+    ImportOutcome run(const QString &path, const ImportSurvey &survey, bool clearFirst);
+
+private:
+    ImportTable &m_table;
+    ImportLog &m_log;
+    ImportProgress *m_progress;
+};
+
+} // namespace torvane::manager

@@ -1,0 +1,4 @@
+#include "ScalePort.h"
+
+// Constant-initialised: closed, no listener, unbound before any code runs.
+CSerialMFC theScalePort;

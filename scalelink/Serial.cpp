@@ -1,0 +1,593 @@
+// The port classes: states, error codes, the listener loop and the posts to
+// the window.  Everything that touches the operating system goes through
+// SerialPlatform.h.
+#include "Serial.h"
+#include "SerialPlatform.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QWidget>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace platform = torvane::scalelink::platform;
+
+// ---- SerialEvent -----------------------------------------------------------
+struct SerialEvent::Impl {
+    mutable std::mutex mutex;
+    std::condition_variable cv;
+    bool set = false;
+};
+
+SerialEvent::SerialEvent() : d(new Impl) {}
+SerialEvent::~SerialEvent() { delete d; }
+
+void SerialEvent::Set()
+{
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->set = true;
+    }
+    d->cv.notify_all();
+}
+
+void SerialEvent::Reset()
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->set = false;
+}
+
+bool SerialEvent::IsSet() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->set;
+}
+
+bool SerialEvent::Wait(uint32_t timeout)
+{
+    std::unique_lock<std::mutex> lock(d->mutex);
+    if (timeout == SerialInfinite) {
+        d->cv.wait(lock, [this] { return d->set; });
+        return true;
+    }
+    return d->cv.wait_for(lock, std::chrono::milliseconds(timeout), [this] { return d->set; });
+}
+
+// ---- Notification ------------------------------------------------------------
+SerialNotifyEvent::SerialNotifyEvent(uint32_t message, uintptr_t wParam, intptr_t lParam)
+    : QEvent(static_cast<QEvent::Type>(message)), m_message(message), m_wParam(wParam), m_lParam(lParam)
+{
+}
+
+uint32_t SerialDefaultComMessage()
+{
+    // The registered message of the window-bound port; one id per process.
+    static const uint32_t id = static_cast<uint32_t>(QEvent::registerEventType());
+    return id;
+}
+
+// ---- CSerial -----------------------------------------------------------------
+CSerial::CSerial() = default;
+
+CSerial::~CSerial()
+{
+    if (portHandle)
+        closeDevice();
+}
+
+QString CSerial::DevicePath() const
+{
+    return portHandle ? platform::devicePath(portHandle) : QString();
+}
+
+void CSerial::closeDevice()
+{
+    delete ioEvent;
+    ioEvent = nullptr;
+    if (portHandle) {
+        platform::closeDevice(portHandle);
+        portHandle = nullptr;
+    }
+    eventMask.store(0);
+    firedEvents.store(0);
+}
+
+int32_t CSerial::OpenPort(const QString &portName, uint32_t inQueueSize, uint32_t outQueueSize, bool overlapped)
+{
+    setError(SerialErrorSuccess);
+    if (portHandle)
+        return setError(SerialErrorAlreadyInitialized);
+
+    SerialDevice *device = nullptr;
+    const int32_t rc = platform::openDevice(platform::resolvePortName(portName), &device);
+    if (rc != 0)
+        return setError(rc);
+    portHandle = device;
+    if (overlapped)
+        ioEvent = new SerialEvent;
+
+    if (inQueueSize != 0 || outQueueSize != 0) {
+        const int32_t q = platform::setQueueSizes(portHandle, inQueueSize, outQueueSize);
+        if (q != 0) {
+            ClosePort();
+            return setError(q);
+        }
+    }
+
+    // The default configuration first, so the mask and time-outs below are
+    // set on the line as it will be used.
+    platform::applyDefaultConfig(portHandle);
+    SetEventMask(SerialDefaultEventMask);
+    SetReadTimeouts(ReadTimed, 1000);
+    // A failed time-out setting is reported with the port left open; a
+    // failed mask is not.
+    return GetLastError();
+}
+
+int32_t CSerial::ClosePort()
+{
+    setError(SerialErrorSuccess);
+    if (portHandle)
+        closeDevice();
+    return SerialErrorSuccess;
+}
+
+int32_t CSerial::SetLineFormat(uint32_t baudRate, uint8_t dataBits, uint8_t parity, uint8_t stopBits)
+{
+    setError(SerialErrorSuccess);
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    platform::LineState state;
+    int32_t rc = platform::getLineState(portHandle, &state);
+    if (rc != 0)
+        return setError(rc);
+    state.baudRate = baudRate;
+    state.byteSize = dataBits;
+    state.parity = parity;
+    state.stopBits = stopBits;
+    state.parityCheck = parity != NOPARITY;
+    rc = platform::setLineState(portHandle, state);
+    return setError(rc);
+}
+
+int32_t CSerial::SetEventChar(uint8_t eventChar, bool watchEventChar)
+{
+    setError(SerialErrorSuccess);
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    platform::LineState state;
+    int32_t rc = platform::getLineState(portHandle, &state);
+    if (rc != 0)
+        return setError(rc);
+    state.eventChar = eventChar;
+    if (watchEventChar) {
+        rc = SetEventMask(GetEventMask() | EV_RXFLAG);
+        if (rc != 0)
+            return setError(rc);
+    }
+    return setError(platform::setLineState(portHandle, state));
+}
+
+int32_t CSerial::SetEventMask(uint32_t mask)
+{
+    setError(SerialErrorSuccess);
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    const int32_t rc = platform::setEventMask(portHandle, mask);
+    if (rc != 0)
+        return setError(rc);
+    eventMask.store(mask);
+    return SerialErrorSuccess;
+}
+
+int32_t CSerial::WaitForEvent(SerialOverlapped *overlapped, uint32_t timeout)
+{
+    setError(SerialErrorSuccess);
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    if (!ioEvent && (overlapped || timeout != SerialInfinite))
+        return setError(SerialErrorInvalidFunction);
+
+    uint32_t fired = 0;
+    const int32_t rc = platform::waitEvent(portHandle, &fired, timeout);
+    if (rc != 0)
+        return setError(rc);
+    firedEvents.store(fired);
+    if (overlapped) {
+        overlapped->result = 0;
+        overlapped->transferred = 0;
+        if (overlapped->event)
+            overlapped->event->Set();
+    } else if (ioEvent) {
+        ioEvent->Set();
+    }
+    return SerialErrorSuccess;
+}
+
+int32_t CSerial::SetHandshake(int mode)
+{
+    setError(SerialErrorSuccess);
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    platform::LineState state;
+    int32_t rc = platform::getLineState(portHandle, &state);
+    if (rc != 0)
+        return setError(rc);
+    switch (mode) {
+    case HandshakeOff:
+        state.outxCtsFlow = state.outxDsrFlow = false;
+        state.outX = state.inX = false;
+        state.dtrControl = state.rtsControl = platform::kControlDisable;
+        break;
+    case HandshakeHardware:
+        state.outxCtsFlow = state.outxDsrFlow = true;
+        state.dtrControl = state.rtsControl = platform::kControlHandshake;
+        state.outX = state.inX = false;
+        break;
+    case HandshakeSoftware:
+        state.outX = state.inX = true;
+        state.outxCtsFlow = state.outxDsrFlow = false;
+        state.dtrControl = state.rtsControl = platform::kControlDisable;
+        break;
+    default:
+        return setError(SerialErrorInvalidArg);
+    }
+    return setError(platform::setLineState(portHandle, state));
+}
+
+int32_t CSerial::SetReadTimeouts(int mode, uint32_t totalConstant)
+{
+    setError(SerialErrorSuccess);
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    platform::Timeouts t;
+    int32_t rc = platform::getTimeouts(portHandle, &t);
+    if (rc != 0)
+        return setError(rc);
+    switch (mode) {
+    case ReadTimed:
+        t.readInterval = 100;
+        t.readTotalMultiplier = 1;
+        t.readTotalConstant = totalConstant;
+        t.writeTotalMultiplier = 1;
+        t.writeTotalConstant = 1000;
+        break;
+    case ReadUnbounded:
+        t.readInterval = t.readTotalMultiplier = t.readTotalConstant = 0;
+        break;
+    default:
+        return setError(SerialErrorInvalidArg);
+    }
+    return setError(platform::setTimeouts(portHandle, t));
+}
+
+#define SERIAL_QUERY(expr)                                                                                           \
+    setError(SerialErrorSuccess);                                                                                    \
+    if (!portHandle) {                                                                                               \
+        setError(SerialErrorInvalidHandle);                                                                          \
+        return -1;                                                                                                   \
+    }                                                                                                                \
+    platform::LineState state;                                                                                       \
+    if (const int32_t rc = platform::getLineState(portHandle, &state); rc != 0) {                                           \
+        setError(rc);                                                                                                \
+        return -1;                                                                                                   \
+    }                                                                                                                \
+    return (expr)
+
+int32_t CSerial::GetBaudRate() { SERIAL_QUERY(static_cast<int32_t>(state.baudRate)); }
+int32_t CSerial::GetDataBits() { SERIAL_QUERY(state.byteSize); }
+int32_t CSerial::GetParity() { SERIAL_QUERY(state.parityCheck ? state.parity : NOPARITY); }
+int32_t CSerial::GetStopBits() { SERIAL_QUERY(state.stopBits); }
+int32_t CSerial::GetHandshake()
+{
+    SERIAL_QUERY((state.dtrControl == platform::kControlHandshake && state.rtsControl == platform::kControlHandshake)
+                     ? HandshakeHardware
+                 : (state.outX && state.inX) ? HandshakeSoftware
+                                             : HandshakeOff);
+}
+#undef SERIAL_QUERY
+
+uint32_t CSerial::GetEventMask()
+{
+    setError(SerialErrorSuccess);
+    if (!portHandle) {
+        setError(SerialErrorInvalidHandle);
+        return 0;
+    }
+    return eventMask.load();
+}
+
+uint8_t CSerial::GetEventChar()
+{
+    setError(SerialErrorSuccess);
+    if (!portHandle) {
+        setError(SerialErrorInvalidHandle);
+        return 0;
+    }
+    platform::LineState state;
+    if (const int32_t rc = platform::getLineState(portHandle, &state); rc != 0) {
+        setError(rc);
+        return 0;
+    }
+    return state.eventChar;
+}
+
+int32_t CSerial::WriteText(const char *text, uint32_t *written, SerialOverlapped *overlapped, uint32_t timeout)
+{
+    const uint32_t length = text ? static_cast<uint32_t>(std::char_traits<char>::length(text)) : 0;
+    return WriteBytes(text, length, written, overlapped, timeout);
+}
+
+namespace {
+enum class Direction { Read, Write };
+}
+
+static int32_t transfer(SerialDevice *device, SerialEvent *ioEvent, Direction dir, void *buffer,
+                        uint32_t count, uint32_t *done, SerialOverlapped *overlapped, uint32_t timeout)
+{
+    if (done)
+        *done = 0;
+    if (!ioEvent && (overlapped || timeout != SerialInfinite))
+        return SerialErrorInvalidFunction;
+    uint32_t moved = 0;
+    // A caller's record carries no bound of its own; its transfer completes
+    // under the line's time-outs before the call returns.
+    const uint32_t bound = overlapped ? SerialInfinite : timeout;
+    const int32_t rc = dir == Direction::Read ? platform::read(device, buffer, count, &moved, bound)
+                                              : platform::write(device, buffer, count, &moved, bound);
+    if (done)
+        *done = moved;
+    if (overlapped) {
+        overlapped->transferred = moved;
+        overlapped->result = rc;
+        if (overlapped->event)
+            overlapped->event->Set();
+    } else if (ioEvent) {
+        ioEvent->Set();
+    }
+    return rc;
+}
+
+int32_t CSerial::WriteBytes(const void *data, uint32_t count, uint32_t *written, SerialOverlapped *overlapped,
+                            uint32_t timeout)
+{
+    setError(SerialErrorSuccess);
+    if (written)
+        *written = 0;
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    return setError(transfer(portHandle, ioEvent, Direction::Write, const_cast<void *>(data), count, written,
+                             overlapped, timeout));
+}
+
+int32_t CSerial::ReadBytes(void *buffer, uint32_t count, uint32_t *read, SerialOverlapped *overlapped,
+                           uint32_t timeout)
+{
+    setError(SerialErrorSuccess);
+    if (read)
+        *read = 0;
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    return setError(transfer(portHandle, ioEvent, Direction::Read, buffer, count, read, overlapped, timeout));
+}
+
+int32_t CSerial::PurgeBuffers()
+{
+    setError(SerialErrorSuccess);
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    return setError(platform::purge(portHandle, true, true));
+}
+
+int32_t CSerial::PurgeInput()
+{
+    setError(SerialErrorSuccess);
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    return setError(platform::purge(portHandle, false, true));
+}
+
+int32_t CSerial::DrainOutput(uint32_t timeout)
+{
+    setError(SerialErrorSuccess);
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    return setError(platform::drain(portHandle, timeout));
+}
+
+// ---- CSerialEx ---------------------------------------------------------------
+CSerialEx::CSerialEx() = default;
+
+CSerialEx::~CSerialEx()
+{
+    // The derived parts are gone already: stop the thread before the object
+    // it runs on disappears, then close what is still open.
+    StopListener(SerialInfinite);
+    delete listenerEvent;
+    listenerEvent = nullptr;
+    if (portHandle)
+        closeDevice();
+}
+
+int32_t CSerialEx::OpenPort(const QString &portName, uint32_t inQueueSize, uint32_t outQueueSize, bool startListener)
+{
+    setError(SerialErrorSuccess);
+    if (portHandle)
+        return setError(SerialErrorAlreadyInitialized);
+    const int32_t rc = CSerial::OpenPort(portName, inQueueSize, outQueueSize, true);
+    if (rc != 0)
+        return rc;
+    listenerEvent = new SerialEvent;
+    if (startListener) {
+        const int32_t s = StartListener();
+        if (s != 0) {
+            ClosePort();
+            return setError(s);
+        }
+    }
+    return SerialErrorSuccess;
+}
+
+int32_t CSerialEx::ClosePort()
+{
+    StopListener(SerialInfinite);
+    delete listenerEvent;
+    listenerEvent = nullptr;
+    return CSerial::ClosePort();
+}
+
+int32_t CSerialEx::StartListener()
+{
+    setError(SerialErrorSuccess);
+    if (listenerThread)
+        return SerialErrorSuccess;
+    if (!listenerEvent)
+        listenerEvent = new SerialEvent;
+    stopRequested.store(false);
+    listenerDone.store(false);
+    try {
+        listenerThread = new std::thread(&CSerialEx::listenerLoop, this);
+    } catch (const std::system_error &e) {
+        listenerThread = nullptr;
+        return setError(e.code().value() ? e.code().value() : SerialErrorInvalidFunction);
+    }
+    return SerialErrorSuccess;
+}
+
+int32_t CSerialEx::StopListener(uint32_t timeout)
+{
+    if (listenerThread) {
+        stopRequested.store(true);
+        // Re-applying the mask completes the listener's pending line-event
+        // wait, which wakes the loop to see the flag.  The listener may be
+        // between two waits when the first nudge comes, so nudge until it is
+        // gone (or the time is up).
+        const auto start = std::chrono::steady_clock::now();
+        while (!listenerDone.load()) {
+            if (portHandle)
+                platform::setEventMask(portHandle, eventMask.load());
+            if (timeout != SerialInfinite
+                && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeout))
+                break;
+            for (int i = 0; i < 10 && !listenerDone.load(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (listenerDone.load())
+            listenerThread->join();
+        else
+            listenerThread->detach(); // the handle is dropped; the loop ends on its own
+        stopRequested.store(false);
+        delete listenerThread;
+        listenerThread = nullptr;
+    }
+    setError(SerialErrorSuccess);
+    return SerialErrorSuccess;
+}
+
+void CSerialEx::listenerLoop(CSerialEx *self)
+{
+    SerialEvent *event = self->listenerEvent;
+    while (!self->stopRequested.load()) {
+        event->Reset();
+        SerialOverlapped record;
+        record.event = event;
+        const int32_t rc = self->CSerial::WaitForEvent(&record, SerialInfinite);
+        if (rc != 0)
+            break;
+        event->Wait(SerialInfinite);
+        if (self->stopRequested.load())
+            break;
+        const uint32_t events = self->eventMask.load() & self->firedEvents.exchange(0);
+        uint32_t errors = 0;
+        if (const int32_t ce = platform::clearErrors(self->portHandle, &errors); ce != 0) {
+            self->setError(ce);
+            errors = 0;
+        }
+        if (events != 0)
+            self->OnPortEvent(events, errors);
+    }
+    self->listenerDone.store(true);
+}
+
+// ---- CSerialWnd ----------------------------------------------------------------
+CSerialWnd::CSerialWnd() = default;
+
+CSerialWnd::~CSerialWnd()
+{
+    targetWindow.store(nullptr);
+    notifyMessage.store(0);
+    StopListener(SerialInfinite);
+    delete listenerEvent;
+    listenerEvent = nullptr;
+    if (portHandle)
+        closeDevice();
+}
+
+int32_t CSerialWnd::ClosePort()
+{
+    targetWindow.store(nullptr);
+    notifyMessage.store(0);
+    return CSerialEx::ClosePort();
+}
+
+void CSerialWnd::OnPortEvent(uint32_t events, uint32_t errors)
+{
+    QObject *window = targetWindow.load();
+    const uint32_t message = notifyMessage.load();
+    if (!window || message == 0)
+        return;
+    const uintptr_t wParam = (static_cast<uintptr_t>(errors & 0xFFFFu) << 16) | (events & 0xFFFFu);
+    // Posted, never sent: the listener never waits for the window.
+    QCoreApplication::postEvent(window, new SerialNotifyEvent(message, wParam, notifyLParam.load()));
+}
+
+int32_t CSerialWnd::OpenForWindow(const QString &portName, QObject *window, uint32_t message, intptr_t lParam,
+                                  uint32_t inQueueSize, uint32_t outQueueSize)
+{
+    const int32_t rc = CSerial::OpenPort(portName, inQueueSize, outQueueSize, true);
+    if (rc != 0)
+        return rc;
+    listenerEvent = new SerialEvent;
+    targetWindow.store(window);
+    notifyMessage.store(message != 0 ? message : SerialDefaultComMessage());
+    notifyLParam.store(lParam);
+    const int32_t s = StartListener();
+    if (s != 0) {
+        ClosePort();
+        return setError(s);
+    }
+    return SerialErrorSuccess;
+}
+
+// ---- CSerialMFC ----------------------------------------------------------------
+CSerialMFC::~CSerialMFC()
+{
+    // Stop the listener before the object's dynamic type starts to unwind.
+    targetWindow.store(nullptr);
+    notifyMessage.store(0);
+    StopListener(SerialInfinite);
+}
+
+int32_t CSerialMFC::OpenForWindow(const QString &portName, QWidget *windowObject, uint32_t message, intptr_t lParam,
+                                  uint32_t inQueueSize, uint32_t outQueueSize)
+{
+    return CSerialWnd::OpenForWindow(portName, static_cast<QObject *>(windowObject), message, lParam, inQueueSize,
+                                     outQueueSize);
+}
+
+// ---- Port names ------------------------------------------------------------------
+namespace torvane::scalelink {
+
+QString ResolveSerialPortName(const QString &portName)
+{
+    return platform::resolvePortName(portName);
+}
+
+QString DosDevicesDir()
+{
+    return platform::dosDevicesDir();
+}
+
+} // namespace torvane::scalelink

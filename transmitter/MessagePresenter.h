@@ -1,0 +1,29 @@
+#pragma once
+// Every message box of the transmitter goes through this interface, so tests
+// answer them without a screen.
+
+#include "JobHost.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace torvane::transmitter {
+
+// Caption of every message box: the program's name.
+inline constexpr const char *kProgramName = "Rirodidovu";
+
+class MessagePresenter {
+public:
+    virtual ~MessagePresenter() = default;
+    // Shows a box with an OK button, modal to owner; returns when dismissed.
+    virtual void showMessage(QWidget *owner, const QString &caption, const QString &text, MessageIcon icon) = 0;
+};
+
+// Real QMessageBox boxes.
+class QtMessagePresenter : public MessagePresenter {
+public:
+    void showMessage(QWidget *owner, const QString &caption, const QString &text, MessageIcon icon) override;
+};
+
+} // namespace torvane::transmitter

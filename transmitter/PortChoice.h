@@ -1,0 +1,59 @@
+#pragma once
+// The operator's choice of serial port: the "COM" menu's command ids, the
+// four-byte para.ini that keeps the choice across runs, and the search for
+// the scale's USB serial adapter.
+
+#include <QString>
+#include <array>
+
+namespace torvane::transmitter {
+
+// Command ids of the "COM" menu, index k-1 holding the id of COMk.  They are
+// not ascending; this order is the menu's order.
+inline constexpr int ID_COM1 = 32775, ID_COM2 = 32776, ID_COM3 = 32780, ID_COM4 = 32781, ID_COM5 = 32782,
+                     ID_COM6 = 32784, ID_COM7 = 32790, ID_COM8 = 32789, ID_COM9 = 32788;
+inline constexpr std::array<int, 9> kComCommandIds = {ID_COM1, ID_COM2, ID_COM3, ID_COM4, ID_COM5,
+                                                      ID_COM6, ID_COM7, ID_COM8, ID_COM9};
+// The USB adapter choice, after COM9.
+inline constexpr int ID_USB = 32791;
+inline constexpr const char *kUsbPortName = "USB";
+
+inline constexpr const char *kParaIniName = "para.ini";
+
+// What the start-up restore found in para.ini.
+struct PortRestore {
+    enum class Kind {
+        Number, // hand number to ApplyPortChoice (which refuses anything outside 1..9)
+        Usb,    // the file holds exactly "USB"
+    };
+    Kind kind = Kind::Number;
+    int number = 1;
+};
+
+// Reads para.ini the way the program does at start: a file that is missing
+// or cannot be opened for update, or whose first three bytes are not "COM",
+// gives 1; otherwise the fourth byte (signed) minus '0', 0 - '0' for a file
+// of three bytes.  A file of exactly the three bytes "USB" gives Usb.
+PortRestore ReadPortChoice(const QString &path = QLatin1String(kParaIniName));
+
+// Creates or truncates para.ini and writes the bytes (no terminator, no line
+// end).  False, silently, when the file cannot be written: the choice then
+// holds for this run only.  A file without write permission is left alone
+// even for a user who could override the permission.
+bool WritePortChoice(const QByteArray &bytes, const QString &path = QLatin1String(kParaIniName));
+
+// Where FindUsbSerialPort looks; tests point it at a made-up tree.
+struct UsbSearchRoots {
+    QString byId = QStringLiteral("/dev/serial/by-id");
+    QString sysClassTty = QStringLiteral("/sys/class/tty");
+    QString dev = QStringLiteral("/dev");
+};
+
+// Looks for a USB serial adapter (ttyUSB or ttyACM): first through the
+// stable links in /dev/serial/by-id, then through the tty devices in sysfs
+// that sit on real hardware.  Sets *port to the device path (for instance
+// /dev/ttyUSB0) and returns true when one is there; with several adapters the
+// first by name is taken.
+bool FindUsbSerialPort(QString *port, const UsbSearchRoots &roots = UsbSearchRoots());
+
+} // namespace torvane::transmitter
