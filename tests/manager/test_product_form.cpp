@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QTest>
 #include <QLabel>
 #include <QLineEdit>
@@ -367,7 +368,10 @@ TEST_F(ProductFormTest, TitleClicksSortAscendingThenDescending)
                      .arg(i + 1));
     form().FiltraProdutos();
     const int desc = form().dsProdutos->columnOfTitle("Descrição");
-    form().DBGrid1TitleClick(desc);
+    // A real click on the title.
+    QHeaderView *header = form().DBGrid1->horizontalHeader();
+    const QPoint title(header->sectionViewportPosition(desc) + header->sectionSize(desc) / 2, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, title);
     EXPECT_EQ(form().strOrdem, "Order By pluDesc");
     EXPECT_EQ(f->cell(7, "Descrição"), "GAMA");
     EXPECT_EQ(f->cell(5, "Descrição"), "ALFA");
@@ -404,6 +408,38 @@ TEST_F(ProductFormTest, ClosingAsksAndRefusesWhileARowIsInEdit)
     f->click(form().ToolButton4);
     EXPECT_FALSE(form().isVisible());
     EXPECT_FALSE(form().qryProdutos->isOpen());
+}
+
+TEST_F(ProductFormTest, ClosingByTheTitleBarAsksNothing)
+{
+    EXPECT_TRUE(form().close());
+    EXPECT_TRUE(f->dialogs.shown().isEmpty());
+}
+
+TEST_F(ProductFormTest, ToolbarFollowsTheRowWhenACommandSavesThePendingEdit)
+{
+    f->click(form().btnEditar);
+    f->type(form().edtCodigo, "31");
+    ASSERT_TRUE(form().GravaCampos());
+    // A command that walks the rows moves away, which saves the row first.
+    EXPECT_TRUE(form().qryProdutos->next());
+    EXPECT_FALSE(editing());
+    EXPECT_TRUE(form().btnEditar->isEnabled());
+    EXPECT_TRUE(form().DBGrid1->isEnabled());
+    EXPECT_EQ(db->scalar("Select pluCode From PLU Where pluNo = 1").toString(), "000310");
+    EXPECT_EQ(form().qryProdutos->recNo(), 1);
+}
+
+TEST_F(ProductFormTest, UnchangedFieldsDoNotOverwriteWhatTheyCannotShow)
+{
+    // A price stored with more decimals than the field shows stays as it
+    // is when the operator only changes the description.
+    db->exec("Update PLU Set Preco = 1.2345, Codigo = 5 Where pluNo = 1");
+    form().FiltraProdutos();
+    EXPECT_EQ(form().edtPU->text(), "1.23");
+    editAndSave("5", "SO A DESCRICAO");
+    EXPECT_DOUBLE_EQ(db->scalar("Select Preco From PLU Where pluNo = 1").toDouble(), 1.2345);
+    EXPECT_EQ(db->scalar("Select unitPrice From PLU Where pluNo = 1").toInt(), 123);
 }
 
 TEST_F(ProductFormTest, TransmitterStartsFromTheProgramFolderInTheSameWorkingFolder)
