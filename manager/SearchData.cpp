@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScreen>
@@ -23,7 +24,6 @@
 #include <QSqlRecord>
 #include <QStyle>
 #include <QTableView>
-#include <QToolBar>
 #include <QToolButton>
 
 namespace torvane::manager {
@@ -147,21 +147,26 @@ TFormSearchData::TFormSearchData(QWidget *parent)
     setWindowTitle(QStringLiteral("Localizar Registro"));
     setModal(false);
     setFixedSize(kClientWidth, kClientHeight);
+    // The small dialog font the layout was drawn for.
+    QFont small(QStringLiteral("Liberation Sans"));
+    small.setStyleHint(QFont::SansSerif);
+    small.setPixelSize(11);
+    setFont(small);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Procura:"), this);
     GroupBox1->setGeometry(4, 2, 226, 114);
     lblCampo = new QLabel(QStringLiteral("Campo:"), GroupBox1);
-    lblCampo->setGeometry(8, 16, 100, 14);
+    lblCampo->setGeometry(8, 18, 100, 14);
     CBCampo = new QComboBox(GroupBox1);
     CBCampo->setObjectName(QStringLiteral("CBCampo"));
     CBCampo->setEditable(false);
-    CBCampo->setGeometry(8, 32, 213, 24);
+    CBCampo->setGeometry(6, 33, 213, 24);
     lblCampo->setBuddy(CBCampo);
     lblDado = new QLabel(QStringLiteral("Dado:"), GroupBox1);
-    lblDado->setGeometry(8, 60, 100, 14);
+    lblDado->setGeometry(8, 62, 100, 14);
     EditDado = new QLineEdit(GroupBox1);
     EditDado->setObjectName(QStringLiteral("EditDado"));
-    EditDado->setGeometry(8, 76, 210, 24);
+    EditDado->setGeometry(6, 77, 210, 24);
     EditDado->setValidator(new UpperCaseValidator(EditDado));
     lblDado->setBuddy(EditDado);
 
@@ -171,16 +176,14 @@ TFormSearchData::TFormSearchData(QWidget *parent)
                                QStringLiteral("Procurar exatamente igual a frase")},
                               1, this);
     rgOpcoes->setObjectName(QStringLiteral("rgOpcoes"));
-    rgOpcoes->setGeometry(4, 116, 226, 68);
+    rgOpcoes->setGeometry(4, 115, 226, 68);
     rgOpcoes->setItemIndex(0);
+    if (rgOpcoes->layout())
+        rgOpcoes->layout()->setContentsMargins(4, 0, 2, 0);
 
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setOrientation(Qt::Vertical);
-    ToolBar1->setMovable(false);
-    ToolBar1->setFloatable(false);
-    ToolBar1->setIconSize(QSize(32, 32));
-    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    ToolBar1->setGeometry(kClientWidth - 95, 4, 91, 3 * 38 + 8);
+    ToolBar1 = new QWidget(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setGeometry(kClientWidth - 91 - 4, 4, 91, 3 * 38);
     const auto image = [this](int index, QStyle::StandardPixmap fallback) {
         QIcon icon = DM ? DM->image(index) : QIcon();
         return icon.isNull() ? style()->standardIcon(fallback) : icon;
@@ -193,8 +196,7 @@ TFormSearchData::TFormSearchData(QWidget *parent)
         b->setIconSize(QSize(32, 32));
         b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         b->setAutoRaise(true);
-        b->setFixedSize(91, 38);
-        ToolBar1->addWidget(b);
+        b->setGeometry(0, 38 * (ToolBar1->children().size() - 1), 91, 38);
         return b;
     };
     btnLocalizar = makeButton(QStringLiteral("btnLocalizar"), QStringLiteral("&Localizar"),

@@ -20,7 +20,6 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QTableView;
-class QToolBar;
 class QToolButton;
 
 namespace torvane::manager {
@@ -99,7 +98,7 @@ public:
     QLabel *lblDado;
     QLineEdit *EditDado;
     RadioGroup *rgOpcoes;
-    QToolBar *ToolBar1;
+    QWidget *ToolBar1;   // the flat button bar on the right
     QToolButton *btnLocalizar;
     QToolButton *btnProximo;
     QToolButton *btnCancelar;

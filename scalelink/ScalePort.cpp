@@ -1,4 +1,6 @@
 #include "ScalePort.h"
 
-// Constant-initialised: closed, no listener, unbound before any code runs.
-CSerialMFC theScalePort;
+// Constant-initialised (checked by constinit): closed, no listener, unbound
+// before any code of the program runs, whatever the order of static
+// initialisation.
+constinit CSerialMFC theScalePort;

@@ -2,9 +2,9 @@
 // the window.  Everything that touches the operating system goes through
 // SerialPlatform.h.
 #include "Serial.h"
+#include "SerialNotify.h"
 #include "SerialPlatform.h"
 
-#include <QCoreApplication>
 #include <QObject>
 #include <QWidget>
 
@@ -69,7 +69,6 @@ uint32_t SerialDefaultComMessage()
 }
 
 // ---- CSerial -----------------------------------------------------------------
-CSerial::CSerial() = default;
 
 CSerial::~CSerial()
 {
@@ -398,7 +397,6 @@ int32_t CSerial::DrainOutput(uint32_t timeout)
 }
 
 // ---- CSerialEx ---------------------------------------------------------------
-CSerialEx::CSerialEx() = default;
 
 CSerialEx::~CSerialEx()
 {
@@ -474,13 +472,15 @@ int32_t CSerialEx::StopListener(uint32_t timeout)
             for (int i = 0; i < 10 && !listenerDone.load(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        if (listenerDone.load())
+        if (listenerDone.load()) {
             listenerThread->join();
-        else
-            listenerThread->detach(); // the handle is dropped; the loop ends on its own
-        stopRequested.store(false);
-        delete listenerThread;
-        listenerThread = nullptr;
+            stopRequested.store(false);
+            delete listenerThread;
+            listenerThread = nullptr;
+        }
+        // Otherwise the thread is still inside OnPortEvent: its handle and
+        // the stop request stay, so the next StopListener or ClosePort ends
+        // it before the events and the device it uses are freed.
     }
     setError(SerialErrorSuccess);
     return SerialErrorSuccess;
@@ -512,13 +512,13 @@ void CSerialEx::listenerLoop(CSerialEx *self)
 }
 
 // ---- CSerialWnd ----------------------------------------------------------------
-CSerialWnd::CSerialWnd() = default;
 
 CSerialWnd::~CSerialWnd()
 {
     targetWindow.store(nullptr);
     notifyMessage.store(0);
     StopListener(SerialInfinite);
+    torvane::scalelink::notify::discard(this);
     delete listenerEvent;
     listenerEvent = nullptr;
     if (portHandle)
@@ -529,7 +529,10 @@ int32_t CSerialWnd::ClosePort()
 {
     targetWindow.store(nullptr);
     notifyMessage.store(0);
-    return CSerialEx::ClosePort();
+    const int32_t rc = CSerialEx::ClosePort();
+    // Nothing of this port reaches the window after its close.
+    torvane::scalelink::notify::discard(this);
+    return rc;
 }
 
 void CSerialWnd::OnPortEvent(uint32_t events, uint32_t errors)
@@ -540,7 +543,7 @@ void CSerialWnd::OnPortEvent(uint32_t events, uint32_t errors)
         return;
     const uintptr_t wParam = (static_cast<uintptr_t>(errors & 0xFFFFu) << 16) | (events & 0xFFFFu);
     // Posted, never sent: the listener never waits for the window.
-    QCoreApplication::postEvent(window, new SerialNotifyEvent(message, wParam, notifyLParam.load()));
+    torvane::scalelink::notify::post(this, window, message, wParam, notifyLParam.load());
 }
 
 int32_t CSerialWnd::OpenForWindow(const QString &portName, QObject *window, uint32_t message, intptr_t lParam,

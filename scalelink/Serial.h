@@ -6,13 +6,14 @@
 // Every operation returns a 32-bit error code (0 = success) and keeps it in
 // the object (GetLastError).  The codes below are the layer's own; any other
 // non-zero value is the platform's code for the call that failed (errno on
-// POSIX; see SerialPlatformCode for the two values that are moved aside so
-// they never read as one of ours).  Nothing throws.
+// POSIX, where EPERM and ENXIO are reported as EACCES and ENODEV so they never
+// read as 1 or 6).  Nothing throws.
 //
 // The classes:
 //   CSerial     the port itself;
 //   CSerialEx   adds the listener thread (OnPortEvent is abstract);
-//   CSerialWnd  posts each line event to a QObject as a SerialNotifyEvent;
+//   CSerialWnd  posts each line event to a QObject as a SerialNotifyEvent
+//               (delivered in the application's thread);
 //   CSerialMFC  takes the window object (QWidget) of the user interface.
 //
 // All platform calls sit behind SerialPlatform.h, so another platform only
@@ -136,7 +137,7 @@ struct SerialDevice;
 // ---- CSerial --------------------------------------------------------------
 class CSerial {
 public:
-    CSerial();
+    constexpr CSerial() = default;
     virtual ~CSerial();
     CSerial(const CSerial &) = delete;
     CSerial &operator=(const CSerial &) = delete;
@@ -200,7 +201,7 @@ protected:
 // ---- CSerialEx ------------------------------------------------------------
 class CSerialEx : public CSerial {
 public:
-    CSerialEx();
+    constexpr CSerialEx() = default;
     ~CSerialEx() override;
 
     // Always overlapped; the last argument starts the listener.
@@ -229,7 +230,7 @@ protected:
 // ---- CSerialWnd -----------------------------------------------------------
 class CSerialWnd : public CSerialEx {
 public:
-    CSerialWnd();
+    constexpr CSerialWnd() = default;
     ~CSerialWnd() override;
 
     int32_t ClosePort() override;
@@ -251,7 +252,7 @@ protected:
 // ---- CSerialMFC -----------------------------------------------------------
 class CSerialMFC : public CSerialWnd {
 public:
-    CSerialMFC() = default;
+    constexpr CSerialMFC() = default;
     ~CSerialMFC() override;
     using CSerialWnd::OpenForWindow;
     // Takes the user interface's window object (null allowed: no posts).

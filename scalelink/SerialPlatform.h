@@ -66,4 +66,11 @@ int32_t drain(SerialDevice *device, uint32_t timeout);
 int32_t read(SerialDevice *device, void *buffer, uint32_t count, uint32_t *transferred, uint32_t callerTimeout);
 int32_t write(SerialDevice *device, const void *data, uint32_t count, uint32_t *transferred, uint32_t callerTimeout);
 
+// The wake channel of the notification relay: a descriptor the
+// application's event loop can watch, signalled from any thread.
+int32_t openWake(int *readFd, int *writeFd);
+void signalWake(int writeFd);
+void drainWake(int readFd);
+void closeWake(int readFd, int writeFd);
+
 } // namespace torvane::scalelink::platform

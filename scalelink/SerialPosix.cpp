@@ -23,6 +23,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -34,6 +35,9 @@ struct SerialDevice {
     int fd = -1;
     int wakeRead = -1;
     int wakeWrite = -1;
+    // Line-event waits: the device edge-triggered (each arrival is one
+    // event, as "a byte arrived" should be), the wake pipe level-triggered.
+    int epollFd = -1;
     QString path;
     std::atomic<uint32_t> mask{0};
     // Bumped by every mask change; a line-event wait completes when it moves.
@@ -45,8 +49,10 @@ struct SerialDevice {
     uint8_t dtrControl = torvane::scalelink::platform::kControlEnable;
     uint8_t rtsControl = torvane::scalelink::platform::kControlEnable;
     torvane::scalelink::platform::Timeouts timeouts;
+    // A byte arrived that the wait which saw it could not report (it was
+    // completing for a mask change): the next wait reports it.
+    std::atomic<bool> pendingInput{false};
     // Listener bookkeeping (listener thread only).
-    int lastInputQueue = 0;
     bool haveCounts = false;
     serial_icounter_struct counts{};
 };
@@ -201,10 +207,29 @@ int32_t openDevice(const QString &path, SerialDevice **device)
         ::close(fd);
         return platformCode(err);
     }
+    const int ep = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event lineEv{};
+    lineEv.events = EPOLLIN | EPOLLET;
+    lineEv.data.fd = fd;
+    epoll_event wakeEv{};
+    wakeEv.events = EPOLLIN;
+    wakeEv.data.fd = pipeFds[0];
+    if (ep < 0 || ::epoll_ctl(ep, EPOLL_CTL_ADD, fd, &lineEv) != 0
+        || ::epoll_ctl(ep, EPOLL_CTL_ADD, pipeFds[0], &wakeEv) != 0) {
+        const int err = errno;
+        if (ep >= 0)
+            ::close(ep);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        return platformCode(err);
+    }
     auto *d = new SerialDevice;
     d->fd = fd;
     d->wakeRead = pipeFds[0];
     d->wakeWrite = pipeFds[1];
+    d->epollFd = ep;
     d->path = path;
     *device = d;
     return 0;
@@ -218,6 +243,7 @@ void closeDevice(SerialDevice *device)
     // open and lock everyone else out.
     ::ioctl(device->fd, TIOCNXCL);
     ::close(device->fd);
+    ::close(device->epollFd);
     ::close(device->wakeRead);
     ::close(device->wakeWrite);
     delete device;
@@ -432,50 +458,52 @@ int32_t waitEvent(SerialDevice *device, uint32_t *fired, uint32_t timeout)
         if (device->maskGeneration.load() != generation)
             return 0; // the mask changed: complete with no events
         const uint32_t mask = device->mask.load();
-        const bool watchInput = (mask & (EV_RXCHAR | EV_RXFLAG)) != 0;
-        int queued = 0;
-        if (::ioctl(device->fd, FIONREAD, &queued) != 0)
-            queued = 0;
-        // A byte arrived: the receive queue grew since the last look.  (The
-        // event character cannot be told apart without reading the bytes,
-        // which belong to the reader; EV_RXFLAG is reported as EV_RXCHAR is.)
-        if (queued > device->lastInputQueue && watchInput) {
-            device->lastInputQueue = queued;
+        if ((mask & (EV_RXCHAR | EV_RXFLAG)) && device->pendingInput.exchange(false)) {
             *fired = mask & (EV_RXCHAR | EV_RXFLAG);
             return 0;
         }
-        device->lastInputQueue = queued;
         uint32_t lineEvents = 0;
         const bool counted = (mask & (EV_BREAK | EV_ERR)) && lineCounts(device, &lineEvents, nullptr);
         if (lineEvents & mask) {
             *fired = lineEvents & mask;
             return 0;
         }
-        // Block on new input when the queue is empty; otherwise (bytes not yet
-        // read, or line counts to watch) look again after a short while.
-        std::optional<Clock::time_point> next;
-        if ((watchInput && queued > 0) || counted)
-            next = Clock::now() + std::chrono::milliseconds(queued > 0 ? 2 : 20);
-        const auto limit = earliest(next, until);
-        bool woken = false;
-        const int rev = waitFd(device->fd, watchInput && queued == 0 ? POLLIN : 0, limit, device->wakeRead, &woken);
-        if (rev < 0)
-            return platformCode(errno);
-        if (woken) {
-            drainWakePipe(device->wakeRead);
-            continue; // the generation tells whether it was for this wait
+        // Block until a byte arrives or the mask changes; where the driver
+        // counts breaks and line errors, look at the counts every 20 ms.
+        int waitMs = counted ? 20 : -1;
+        if (until) {
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(*until - Clock::now()).count();
+            const int leftMs = left <= 0 ? 0 : static_cast<int>(std::min<long long>((left + 999) / 1000, INT_MAX));
+            waitMs = waitMs < 0 ? leftMs : std::min(waitMs, leftMs);
         }
-        if (rev & (POLLHUP | POLLERR | POLLNVAL)) {
-            // The other end is gone (a pseudo-terminal without its master):
-            // nothing will arrive; wait for a wake or the time-out without
-            // spinning.
-            bool w = false;
-            const auto later = earliest(Clock::now() + std::chrono::milliseconds(20), until);
-            if (waitFd(device->wakeRead, POLLIN, later, -1, &w) > 0) {
-                drainWakePipe(device->wakeRead);
+        epoll_event events[2];
+        const int n = ::epoll_wait(device->epollFd, events, 2, waitMs);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return platformCode(errno);
+        }
+        for (int i = 0; i < n; ++i) {
+            if (events[i].data.fd == device->wakeRead) {
+                drainWakePipe(device->wakeRead); // the generation tells whether it was for this wait
                 continue;
             }
+            // A byte arrived.  (The event character cannot be told apart
+            // without reading the bytes, which belong to the reader;
+            // EV_RXFLAG is reported as EV_RXCHAR is.)  A hang-up is reported
+            // once per change, so it never makes this loop spin.
+            if (events[i].events & EPOLLIN)
+                *fired |= device->mask.load() & (EV_RXCHAR | EV_RXFLAG);
         }
+        if (*fired && device->maskGeneration.load() != generation) {
+            // The mask changed meanwhile: this wait completes empty, and the
+            // arrival goes to the next one.
+            device->pendingInput.store(true);
+            *fired = 0;
+            return 0;
+        }
+        if (*fired)
+            return 0;
         if (until && Clock::now() >= *until)
             return SerialErrorTimeout;
     }
@@ -609,6 +637,35 @@ int32_t write(SerialDevice *device, const void *data, uint32_t count, uint32_t *
         if ((rev & (POLLHUP | POLLERR)) && !(rev & POLLOUT))
             return EIO;
     }
+}
+
+int32_t openWake(int *readFd, int *writeFd)
+{
+    int fds[2];
+    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
+        return platformCode(errno);
+    *readFd = fds[0];
+    *writeFd = fds[1];
+    return 0;
+}
+
+void signalWake(int writeFd)
+{
+    const char one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(writeFd, &one, 1); // a full pipe is awake already
+}
+
+void drainWake(int readFd)
+{
+    drainWakePipe(readFd);
+}
+
+void closeWake(int readFd, int writeFd)
+{
+    if (readFd >= 0)
+        ::close(readFd);
+    if (writeFd >= 0)
+        ::close(writeFd);
 }
 
 } // namespace torvane::scalelink::platform

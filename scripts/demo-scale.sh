@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Plays the label scale for the demo: starts the scale simulator in the
-# background on a pseudo-terminal linked as COM1, so that the transmitter
-# (Rirodidovu, port COM1, its default) sends the products to it.
+# Plays the label scale for the demo: the scale simulator on a
+# pseudo-terminal linked as COM1, so that the transmitter (Rirodidovu, port
+# COM1, its default) sends the products to it.
 #
-#   scripts/demo-scale.sh [start|stop|status]      (default: start)
+#   scripts/demo-scale.sh &        runs the simulator in place of this script
+#                                  (its pid is this script's pid; TERM stops it
+#                                  cleanly, as scripts/demo.sh does at the end)
+#   scripts/demo-scale.sh start    starts it detached and returns once it is ready
+#   scripts/demo-scale.sh stop | status
 #
 # BUILD_DIR       build folder holding bin/torvane-scalesim (default: build)
 # SCALE_STATE_DIR where the simulator keeps its pid, log and product memory
-#                 (default: .torvane-scale in the current directory)
+#                 (default: .torvane-scale in $DEMO_DIR, or in the current
+#                 directory)
 # The memory is saved after every product received (scale-memory.csv) and
 # loaded again at the next start, like a scale that keeps its products.
 set -euo pipefail
@@ -15,7 +20,7 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD_DIR=${BUILD_DIR:-build}
 case "$BUILD_DIR" in /*) ;; *) BUILD_DIR="$ROOT/$BUILD_DIR" ;; esac
 SIM="$BUILD_DIR/bin/torvane-scalesim"
-STATE=${SCALE_STATE_DIR:-$PWD/.torvane-scale}
+STATE=${SCALE_STATE_DIR:-${DEMO_DIR:-$PWD}/.torvane-scale}
 PIDFILE="$STATE/scale.pid"
 MEMORY="$STATE/scale-memory.csv"
 
@@ -23,7 +28,27 @@ running() {
   [ -f "$PIDFILE" ] && kill -0 "$(cat "$PIDFILE")" 2>/dev/null
 }
 
-case "${1:-start}" in
+sim_args() {
+  args=(--link COM1 --save "$MEMORY" --save-each --log "$STATE/scale.log")
+  if [ -s "$MEMORY" ]; then args+=(--load "$MEMORY"); fi
+}
+
+case "${1:-run}" in
+run)
+  if running; then
+    echo "scale simulator already running on COM1 (pid $(cat "$PIDFILE"))"
+    exit 0
+  fi
+  if [ ! -x "$SIM" ]; then
+    echo "missing $SIM: build first (scripts/build.sh)" >&2
+    exit 1
+  fi
+  mkdir -p "$STATE"
+  sim_args
+  echo $$ > "$PIDFILE"
+  echo "scale simulator on COM1; log: $STATE/scale.log, products received: $MEMORY"
+  exec "$SIM" "${args[@]}" > "$STATE/scale.out" 2>> "$STATE/scale.log" < /dev/null
+  ;;
 start)
   if running; then
     echo "scale simulator already running on COM1 (pid $(cat "$PIDFILE"))"
@@ -34,8 +59,7 @@ start)
     exit 1
   fi
   mkdir -p "$STATE"
-  args=(--link COM1 --save "$MEMORY" --save-each --log "$STATE/scale.log")
-  [ -s "$MEMORY" ] && args+=(--load "$MEMORY")
+  sim_args
   : > "$STATE/scale.out"
   # A session of its own: the simulator outlives this script and the
   # terminal it was started from.
@@ -67,7 +91,7 @@ status)
   if running; then echo "running (pid $(cat "$PIDFILE"))"; else echo "not running"; exit 1; fi
   ;;
 *)
-  echo "usage: $0 [start|stop|status]" >&2
+  echo "usage: $0 [run|start|stop|status]" >&2
   exit 2
   ;;
 esac

@@ -15,7 +15,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <sys/eventfd.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace torvane::transmitter {
 
@@ -118,6 +123,8 @@ public:
     Host(CtorvaneDlg *dlg, QString port) : m_dlg(dlg), m_port(std::move(port)) {}
 
     QString portName() const override { return m_port; }
+    // The port's line-event notifications come to the window, which takes no
+    // action on them.
     QObject *notifyTarget() const override { return m_dlg; }
 
     void setStatusText(const QString &text) override
@@ -158,7 +165,7 @@ private:
     template<typename F>
     void post(F &&f)
     {
-        QMetaObject::invokeMethod(m_dlg, std::forward<F>(f), Qt::QueuedConnection);
+        m_dlg->post(std::forward<F>(f));
     }
     CtorvaneDlg *m_dlg;
     QString m_port;
@@ -174,6 +181,13 @@ CtorvaneDlg::CtorvaneDlg(MessagePresenter *presenter, QWidget *parent)
     if (!m_presenter) {
         m_ownPresenter = std::make_unique<QtMessagePresenter>();
         m_presenter = m_ownPresenter.get();
+    }
+    // Calls from the job's thread wait in m_queue; an eventfd wakes this
+    // thread to run them, in order.
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd >= 0) {
+        m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+        connect(m_wakeNotifier, &QSocketNotifier::activated, this, &CtorvaneDlg::runQueued);
     }
     buildWindow();
     initDialog();
@@ -192,6 +206,46 @@ CtorvaneDlg::~CtorvaneDlg()
     m_waitCv.notify_all();
     if (m_worker.joinable())
         m_worker.join();
+    delete m_wakeNotifier;
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+void CtorvaneDlg::post(std::function<void()> call)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_queue.push_back(std::move(call));
+    }
+    if (m_wakeFd >= 0) {
+        const uint64_t one = 1;
+        while (::write(m_wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    } else {
+        QMetaObject::invokeMethod(this, &CtorvaneDlg::runQueued, Qt::QueuedConnection);
+    }
+}
+
+void CtorvaneDlg::runQueued()
+{
+    if (m_wakeFd >= 0) {
+        uint64_t count;
+        while (::read(m_wakeFd, &count, sizeof count) < 0 && errno == EINTR) {
+        }
+    }
+    // One call at a time: a call may open a message box, whose event loop
+    // then runs the calls that follow it.
+    for (;;) {
+        std::function<void()> call;
+        {
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            if (m_queue.empty())
+                return;
+            call = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        call();
+    }
 }
 
 void CtorvaneDlg::buildWindow()
@@ -442,7 +496,7 @@ bool CtorvaneDlg::startJob(JobButton button, const QString &port)
                 transmitter::RunRecordUpload(*host);
                 break;
             }
-            QMetaObject::invokeMethod(this, [this] { onJobEnded(); }, Qt::QueuedConnection);
+            post([this] { onJobEnded(); });
         });
     } catch (const std::system_error &) {
         m_jobRunning.store(false);

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -28,6 +29,7 @@ class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QPushButton;
+class QSocketNotifier;
 
 namespace torvane::transmitter {
 
@@ -140,6 +142,9 @@ private:
     void setProgressRange(int maximum);
     void setProgressPos(int pos);
     void showMessage(const QString &text, MessageIcon icon);
+    // Queues a call from the job's thread into this window's thread.
+    void post(std::function<void()> call);
+    void runQueued();
     QPushButton *buttonFor(JobButton button) const;
 
     QIcon m_hIcon;
@@ -174,6 +179,11 @@ private:
     std::mutex m_waitMutex;
     std::condition_variable m_waitCv;
     bool m_shuttingDown = false;
+    // Calls queued by the job, run in this window's thread.
+    std::mutex m_queueMutex;
+    std::deque<std::function<void()>> m_queue;
+    int m_wakeFd = -1;
+    QSocketNotifier *m_wakeNotifier = nullptr;
 };
 
 } // namespace torvane::transmitter

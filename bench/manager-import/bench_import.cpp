@@ -4,6 +4,9 @@
 // Prints the figures; the time per line should not grow with N.
 //
 //   build/bin/bench_manager_import [N ...]      (default 500 5000)
+//   build/bin/bench_manager_import --big MB     a file of MB megabytes of
+//       2,000-character lines (one product line in every 100) into 500
+//       slots: the file is streamed, never held in memory.
 #include "DataModule.h"
 #include "Globals.h"
 #include "OperatorDialogs.h"
@@ -133,11 +136,79 @@ Figures run(int n)
 
 } // namespace
 
+// A big file written in pieces: long lines of text, every hundredth line a
+// product.
+void writeBigFile(const QString &path, qint64 megabytes)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    const QByteArray junk = QByteArray(1998, 'x') + "\r\n";
+    qint64 written = 0;
+    int line = 0;
+    while (written < megabytes * 1024 * 1024) {
+        QByteArray block;
+        for (int i = 0; i < 100; ++i, ++line) {
+            if (i == 0)
+                block += importFile(1).replace("000001", QByteArray::number(line % 400 + 1).rightJustified(6, '0'));
+            else
+                block += junk;
+        }
+        written += f.write(block);
+    }
+}
+
+int bigRun(qint64 megabytes)
+{
+    QTemporaryDir dir;
+    const QString dbPath = dir.filePath(QStringLiteral("vendabase.accdb"));
+    schema::CreateOptions options;
+    options.slotCount = 500;
+    QString error;
+    if (!schema::createDatabaseFile(dbPath, options, &error))
+        return 1;
+    const QString file = dir.filePath(QStringLiteral("grande.txt"));
+    writeBigFile(file, megabytes);
+    BenchDialogs dialogs;
+    NoShell shell;
+    setOperatorDialogs(&dialogs);
+    setShellActions(&shell);
+    {
+        TDM dm;
+        dm.setDatabasePath(dbPath);
+        TfrmStatus status;
+        TfrmProdutos form(&dm, &status);
+        DM = &dm;
+        frmStatus = &status;
+        frmProdutos = &form;
+        form.show();
+        form.FormShow();
+        form.strDirPrograma = dir.path();
+        dialogs.file = file;
+        dialogs.answers = {false, false};
+        QElapsedTimer t;
+        t.start();
+        form.Importar1->trigger();
+        const double ms = t.nsecsElapsed() / 1e6;
+        QFile log(dir.filePath(QStringLiteral("log.txt")));
+        std::printf("%lld MB file: %.1f s, log %lld bytes\n", megabytes, ms / 1000.0,
+                    log.exists() ? log.size() : 0LL);
+        form.close();
+        DM = nullptr;
+        frmStatus = nullptr;
+        frmProdutos = nullptr;
+    }
+    setOperatorDialogs(nullptr);
+    setShellActions(nullptr);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--big")
+        return bigRun(QByteArray(argv[2]).toLongLong());
     QList<int> sizes;
     for (int i = 1; i < argc; ++i)
         sizes << QByteArray(argv[i]).toInt();

@@ -97,6 +97,18 @@ int main(int argc, char **argv)
             ++failed;
     }
     const double measured = secondsSince(start);
+
+    // The way back: every slot of the memory on "UL", read as the product
+    // upload reads it.
+    start = Clock::now();
+    int slotCount = 0;
+    SendUploadRequest(port, "UL");
+    if (AwaitUploadHeader(port, torvane::scalelink::kPluHeader[0], torvane::scalelink::kPluHeader[1])) {
+        ScalePlu plu;
+        while (slotCount < 500 && ReadPluSlot(port, plu))
+            ++slotCount;
+    }
+    const double upload = secondsSince(start);
     port.ClosePort();
     sim.terminate();
     sim.waitForFinished(5000);
@@ -110,5 +122,8 @@ int main(int argc, char **argv)
     std::printf("measured time:       %.3f s (%.2f ms per product)\n", measured, measured * 1000 / products);
     std::printf("wire limit:          %.3f s (%d x (57 bytes x 10 bits / 57600 baud + 3 ms))\n", limit, products);
     std::printf("ratio:               %.3f (target <= 1.15)\n", measured / limit);
+    const double uploadWire = (6 + 3 + 500 * 45) * 10.0 / 57600.0;
+    std::printf("upload of %d slots:  %.3f s, wire %.3f s, ratio %.3f\n", slotCount, upload, uploadWire,
+                upload / uploadWire);
     return failed == 0 ? 0 : 1;
 }

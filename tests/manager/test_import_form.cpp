@@ -213,6 +213,11 @@ TEST_F(ImportFormTest, MixedFileKeepingDataMatchesTheExpectedTableAndLog)
     EXPECT_TRUE(f->form->isEnabled());
     EXPECT_FALSE(f->status->isVisible());
     EXPECT_EQ(f->form->qryProdutos->recNo(), 0);
+    // The grid shows the imported list.
+    EXPECT_EQ(f->cell(0, "Cod.Barras"), "101");
+    EXPECT_EQ(f->cell(0, QString::fromUtf8("Preço/kg")), "12.99");
+    EXPECT_EQ(f->cell(0, "Tipo Venda"), "Unidade");
+    EXPECT_EQ(f->cell(4, "Cod.Barras"), "0");
 }
 
 TEST_F(ImportFormTest, NewCodesTakeFreeSlotsInTheListsCurrentOrder)
@@ -384,7 +389,7 @@ TEST_F(ImportFormTest, HugeLinesAndNulBytesLoseNothingTheImportKeeps)
     withNul[10] = '\0';
     const QByteArray file = QByteArray(200000, 'x') + "\r\n" +                 // 0: one very long line
                             line("000001", 'P', "LONGA", "0000100") + QByteArray(5000, ' ') + "\r\n" +
-                            withNul + "\r\n" + QByteArray("000\0003P", 8) + "\r\n";
+                            withNul + "\r\n" + QByteArray("000\0003P", 6) + "\r\n";
     runImport(writeFile(file), false);
     EXPECT_EQ(logLines(logPath()), QStringList({QString::fromUtf8("Código inválido na linha: 0"),
                                                 QString::fromUtf8("Tamanho do registro inválido na linha: 3")}));

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -200,4 +201,62 @@ TEST(SerialListener, TheScalePortServesOneJobAtATime)
     EXPECT_EQ(theScalePort.ClosePort(), 0);
     EXPECT_FALSE(theScalePort.IsOpen());
     settle(20);
+}
+
+namespace {
+
+// A listener-capable port of its own: counts the events it is called with.
+class CountingPort : public CSerialEx {
+public:
+    ~CountingPort() override { StopListener(SerialInfinite); }
+    void OnPortEvent(uint32_t events, uint32_t errors) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events |= events;
+        m_errors |= errors;
+        ++m_calls;
+    }
+    int calls() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_calls;
+    }
+    uint32_t events() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    int m_calls = 0;
+    uint32_t m_events = 0;
+    uint32_t m_errors = 0;
+};
+
+} // namespace
+
+TEST(SerialListener, ExtendedOpenStartsTheListenerOnRequest)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    CountingPort port;
+    ASSERT_EQ(port.OpenPort(pty.slavePath(), 0, 0, false), 0);
+    EXPECT_FALSE(port.IsListening());
+    pty.send(std::vector<uint8_t>{1});
+    // Reads work in overlapped mode: a finite bound is accepted.
+    uint8_t byte = 0;
+    uint32_t got = 0;
+    EXPECT_EQ(port.ReadBytes(&byte, 1, &got, nullptr, 1000), 0);
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(port.ClosePort(), 0);
+
+    ASSERT_EQ(port.OpenPort(pty.slavePath(), 0, 0, true), 0);
+    EXPECT_TRUE(port.IsListening());
+    EXPECT_EQ(port.OpenPort(pty.slavePath(), 0, 0, true), SerialErrorAlreadyInitialized);
+    pty.send(std::vector<uint8_t>{2});
+    ASSERT_TRUE(waitFor([&] { return port.calls() > 0; }));
+    EXPECT_EQ(port.events(), EV_RXCHAR);
+    EXPECT_EQ(port.ClosePort(), 0);
+    EXPECT_FALSE(port.IsListening());
 }

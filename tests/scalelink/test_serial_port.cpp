@@ -296,6 +296,15 @@ TEST_F(SerialPortTest, OverlappedRulesWritesAndPurge)
     EXPECT_EQ(port.ReadBytes(in, 1, &count), 0);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(port.DrainOutput(1000), 0);
+
+    // Nobody reads the other end: a bounded write gives 1460 with the count
+    // of what did go out, and the port stays usable.
+    std::vector<uint8_t> big(4 * 1024 * 1024, 0x55);
+    EXPECT_EQ(port.WriteBytes(big.data(), static_cast<uint32_t>(big.size()), &count, nullptr, 50), SerialErrorTimeout);
+    EXPECT_LT(count, big.size());
+    m_pty.send(std::vector<uint8_t>{6});
+    EXPECT_EQ(port.ReadBytes(in, 1, &count), 0);
+    EXPECT_EQ(count, 1u);
 }
 
 TEST_F(SerialPortTest, AVanishedPeerIsAnErrorNotAHang)

@@ -316,7 +316,13 @@ void ScaleSimulator::send(const std::vector<uint8_t> &bytes)
     }
     const std::size_t n = bytes.size();
     const int64_t byteNs = m_options.paceBaud ? int64_t(10) * 1000000000 / m_options.paceBaud : 0;
-    const int64_t start = std::max(nowNs(), m_outputFreeNs);
+    // The answer's clock starts when the request's last byte came off the
+    // wire (plus the reply delay), as on a real line: a late wake-up here
+    // does not delay the answer a second time.
+    int64_t start = std::max(nowNs(), m_outputFreeNs);
+    if (byteNs && m_requestEndNs)
+        start = std::max(m_outputFreeNs,
+                         std::min(start, m_requestEndNs + int64_t(m_options.replyDelayMs) * 1000000));
     std::size_t sent = 0;
     int64_t blockedSince = 0;
     while (sent < n) {
@@ -324,11 +330,15 @@ void ScaleSimulator::send(const std::vector<uint8_t> &bytes)
             return;
         std::size_t ready = n;
         if (byteNs) {
-            // A byte reaches the other end when its last bit has left.
+            // A byte reaches the other end when its last bit has left, never
+            // earlier.  The first byte goes out on time (it ends the other
+            // side's wait); the rest in batches of about a millisecond, to
+            // spare wake-ups on a long stream.
             const int64_t elapsed = nowNs() - start;
             ready = std::min<std::size_t>(n, elapsed <= 0 ? 0 : static_cast<std::size_t>(elapsed / byteNs));
             if (ready <= sent) {
-                sleepUntilNs(start + int64_t(sent + 1) * byteNs);
+                const std::size_t batch = sent == 0 ? 1 : std::max<std::size_t>(1, 1000000 / byteNs);
+                sleepUntilNs(start + int64_t(std::min(n, sent + batch)) * byteNs);
                 continue;
             }
         }
@@ -374,6 +384,7 @@ void ScaleSimulator::dropPartial(const char *why, bool counted)
     }
     // Look for the next frame from the byte after this STX: a damaged frame
     // must not swallow a good one that follows.
+    const int skippedBefore = m_skipped;
     ++m_skipped;
     ++m_stats.noiseBytes;
     const bool outer = !m_refeeding;
@@ -381,6 +392,9 @@ void ScaleSimulator::dropPartial(const char *why, bool counted)
     for (std::size_t i = 1; i < bytes.size(); ++i)
         parseByte(bytes[i]);
     m_refeeding = !outer;
+    // A rejected frame is reported already: its bytes are not "skipped".
+    if (counted && m_partial.empty())
+        m_skipped = skippedBefore;
 }
 
 void ScaleSimulator::parseByte(uint8_t byte)
@@ -593,6 +607,7 @@ int ScaleSimulator::serve(int fd, const std::atomic<bool> &stop, int idleExitMs)
     while (!stop.load()) {
         int64_t now = nowNs();
         while (!queue.empty() && queue.front().at <= now) {
+            m_requestEndNs = queue.front().at;
             parseByte(queue.front().byte);
             queue.pop_front();
             lastActivity = nowNs();
@@ -605,9 +620,12 @@ int ScaleSimulator::serve(int fd, const std::atomic<bool> &stop, int idleExitMs)
             break;
         }
 
-        int64_t waitNs = 50000000; // look at the stop flag at least this often
+        // Frames are acted on whole, and the line is half-duplex: wake when
+        // the last byte received so far has come off the wire, not for each
+        // byte.  Look at the stop flag at least every 50 ms.
+        int64_t waitNs = 50000000;
         if (!queue.empty())
-            waitNs = std::min(waitNs, std::max<int64_t>(0, queue.front().at - now));
+            waitNs = std::min(waitNs, std::max<int64_t>(0, queue.back().at - now));
         timespec ts{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
         pollfd p{fd, POLLIN, 0};
         const int r = ::ppoll(&p, 1, &ts, nullptr);
@@ -646,6 +664,7 @@ int ScaleSimulator::serve(int fd, const std::atomic<bool> &stop, int idleExitMs)
     }
     m_fd = -1;
     m_stop = nullptr;
+    m_requestEndNs = 0;
     return result;
 }
 

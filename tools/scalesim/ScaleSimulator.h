@@ -134,6 +134,8 @@ private:
     const std::atomic<bool> *m_stop = nullptr;
     // Wire clock of the paced output: when the line is free again (ns).
     int64_t m_outputFreeNs = 0;
+    // Wire time at which the byte being handled had fully arrived.
+    int64_t m_requestEndNs = 0;
 };
 
 // Hex dump for the log.

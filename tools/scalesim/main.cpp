@@ -114,11 +114,13 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(QStringLiteral(
         "Plays the label-printing scale on a serial line.\n"
         "Without --device it creates a pseudo-terminal and prints \"READY <slave path>\" on stdout; point the\n"
-        "transmitter at that path, or use --link COMn so the port name COMn reaches it.\n"
+        "transmitter at that path, or use --link COMn so the port name COMn reaches it (it then prints\n"
+        "\"LINK <link> -> <device>\" first).\n"
         "Answers \"DL\" frames with \"OK\" and keeps the products (500 slots, slot = PLU number); answers \"UL\"\n"
         "with the header 02 57 E5 and its slots, \"UR\" with 02 17 71 and the sales records of --sales.\n"
         "Every received frame is checked (STX, length, checksum, ETX) and logged on stderr.\n"
-        "SIGINT/SIGTERM end it cleanly (memory saved with --save, link removed, status 0)."));
+        "SIGINT/SIGTERM end it cleanly (memory saved with --save, link removed, status 0).\n"
+        "Exit status: 0 done, 1 device or file failure, 2 bad command line."));
     parser.addHelpOption();
 
     const QCommandLineOption deviceOpt(QStringLiteral("device"),

@@ -102,6 +102,7 @@ TEST(ScaleSimEngine, RejectsDamagedFramesWithoutAnswer)
     EXPECT_TRUE(text.contains(QLatin1String("wrong length")));
     EXPECT_TRUE(text.contains(QLatin1String("unknown command")));
     EXPECT_TRUE(text.contains(QLatin1String("memory holds PLU 1 to 500")));
+    EXPECT_FALSE(text.contains(QLatin1String("skipped 53"))) << "a rejected frame is not also noise";
     // After all that the checker is back in step.
     EXPECT_EQ(feed(sim, frameOf(product(4))), kOk);
 }

@@ -266,6 +266,55 @@ TEST_F(ScaleSimProgram, InjectedFaultsFailTheRightOperation)
         port.ClosePort();
     }
     {
+        // A slow scale within the polling window is fine; one beyond it
+        // (about 0.6 s) is a missing answer.
+        Simulator sim(m_dir.path());
+        ASSERT_TRUE(sim.start({QStringLiteral("--reply-delay"), QStringLiteral("150"), QStringLiteral("--quiet")}));
+        CSerialMFC port;
+        ASSERT_EQ(openLikeAJob(port, sim.device()), 0);
+        SendPluFrame(port, product(1, "000001", QStringLiteral("A"), 1));
+        EXPECT_TRUE(AwaitOkReply(port));
+        port.ClosePort();
+    }
+    {
+        Simulator sim(m_dir.path());
+        ASSERT_TRUE(sim.start({QStringLiteral("--reply-delay"), QStringLiteral("1500"), QStringLiteral("--quiet")}));
+        CSerialMFC port;
+        ASSERT_EQ(openLikeAJob(port, sim.device()), 0);
+        SendUploadRequest(port, "UR");
+        EXPECT_FALSE(AwaitUploadHeader(port, kSaleHeader[0], kSaleHeader[1]));
+        port.ClosePort();
+    }
+    {
+        QFile sales(path(QStringLiteral("two-sales.csv")));
+        ASSERT_TRUE(sales.open(QIODevice::WriteOnly));
+        sales.write("1,2024-03-15 09:30:05,1500\n2,2024-03-15 09:31:00,20\n");
+        sales.close();
+        Simulator sim(m_dir.path());
+        ASSERT_TRUE(sim.start({QStringLiteral("--sales"), sales.fileName(), QStringLiteral("--short-record"),
+                               QStringLiteral("2"), QStringLiteral("--pace"), QStringLiteral("57600"),
+                               QStringLiteral("--quiet")}));
+        CSerialMFC port;
+        ASSERT_EQ(openLikeAJob(port, sim.device()), 0);
+        SendUploadRequest(port, "UR");
+        ASSERT_TRUE(AwaitUploadHeader(port, kSaleHeader[0], kSaleHeader[1]));
+        ScaleSale sale;
+        ASSERT_TRUE(ReadSaleRecord(port, sale));
+        EXPECT_EQ(sale.value, 1500u);
+        EXPECT_FALSE(ReadSaleRecord(port, sale));
+        EXPECT_EQ(sale.value, 1500u);
+        port.ClosePort();
+    }
+    {
+        Simulator sim(m_dir.path());
+        ASSERT_TRUE(sim.start({QStringLiteral("--no-header"), QStringLiteral("--quiet")}));
+        CSerialMFC port;
+        ASSERT_EQ(openLikeAJob(port, sim.device()), 0);
+        SendUploadRequest(port, "UL");
+        EXPECT_FALSE(AwaitUploadHeader(port, kPluHeader[0], kPluHeader[1]));
+        port.ClosePort();
+    }
+    {
         Simulator sim(m_dir.path());
         ASSERT_TRUE(sim.start({QStringLiteral("--exit-after-idle"), QStringLiteral("1"), QStringLiteral("--quiet")}));
         ASSERT_TRUE(sim.process().waitForFinished(10000));
