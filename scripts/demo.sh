@@ -8,7 +8,8 @@
 # The manager opens vendabase.accdb in its working directory, so it is
 # started inside the demo folder; the transmitter it starts inherits that
 # folder.  When scripts/demo-scale.sh exists it is started first, in the
-# background, to simulate a scale, and stopped when the manager ends.
+# background and inside the demo folder, to simulate a scale, and stopped
+# when the manager ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -28,11 +29,12 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
   exit 2
 fi
 
-SCALE_PID=""
 if [ -f "$ROOT/scripts/demo-scale.sh" ]; then
-  DEMO_DIR="$DEMO_DIR" bash "$ROOT/scripts/demo-scale.sh" &
-  SCALE_PID=$!
-  trap '[ -n "$SCALE_PID" ] && kill "$SCALE_PID" 2>/dev/null || true' EXIT
+  # The simulated scale keeps its state in the demo folder and is stopped
+  # again when the manager ends.
+  (cd "$DEMO_DIR" && BUILD_DIR="$ROOT/build" bash "$ROOT/scripts/demo-scale.sh" start) &
+  SCALE_STARTER=$!
+  trap 'wait "$SCALE_STARTER" 2>/dev/null || true; (cd "$DEMO_DIR" && BUILD_DIR="$ROOT/build" bash "$ROOT/scripts/demo-scale.sh" stop) || true' EXIT
 fi
 
 cd "$DEMO_DIR"
