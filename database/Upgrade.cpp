@@ -110,6 +110,18 @@ DatabaseUpgrade::Result DatabaseUpgrade::backFill()
     // with the square of the slots.
     if (!execute(kPluCodeIndex, &failed.error))
         return failed;
+    // The saves run inside one transaction that is committed on every way
+    // out, so the rows saved before a failure stay saved while the file is
+    // synced once instead of once per row.
+    struct CommitOnExit {
+        QSqlDatabase db;
+        bool active;
+        ~CommitOnExit()
+        {
+            if (active && !db.commit())
+                db.rollback();
+        }
+    } transaction{m_db, m_db.transaction()};
     m_host.progressMessage(kBackFillMessage);
     m_host.progressShow(QStringLiteral("Aguarde..."), rows);
     m_host.firstProduct();
@@ -122,8 +134,6 @@ DatabaseUpgrade::Result DatabaseUpgrade::backFill()
             failed.error = QStringLiteral("'%1' não é um valor inteiro válido").arg(pluCode);
             return failed;
         }
-        // Each row is committed by its own save: rows saved before a
-        // failure stay saved.
         switch (m_host.saveCurrentCodigo(codigo, &failed.error)) {
         case UpgradeHost::SaveResult::Saved:
             break;
@@ -139,6 +149,15 @@ DatabaseUpgrade::Result DatabaseUpgrade::backFill()
         m_host.progressStep();
         if (i + 1 < rows)
             m_host.nextProduct();
+    }
+    if (transaction.active) {
+        transaction.active = false;
+        if (!m_db.commit()) {
+            failed.error = errorText(m_db.lastError());
+            m_db.rollback();
+            m_host.progressHide();
+            return failed;
+        }
     }
     m_host.firstProduct();
     m_host.progressHide();
