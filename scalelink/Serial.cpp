@@ -133,40 +133,45 @@ int32_t CSerial::ClosePort()
     return SerialErrorSuccess;
 }
 
+namespace {
+
+// Reads the line state, lets edit change it (a non-zero result stops
+// there), and writes it back: the common path of every line setting.
+template <typename Edit>
+int32_t editLineState(SerialDevice *handle, Edit edit)
+{
+    if (!handle)
+        return SerialErrorInvalidHandle;
+    platform::LineState state;
+    if (const int32_t rc = platform::getLineState(handle, &state); rc != 0)
+        return rc;
+    if (const int32_t rc = edit(state); rc != 0)
+        return rc;
+    return platform::setLineState(handle, state);
+}
+
+} // namespace
+
 int32_t CSerial::SetLineFormat(uint32_t baudRate, uint8_t dataBits, uint8_t parity, uint8_t stopBits)
 {
     setError(SerialErrorSuccess);
-    if (!portHandle)
-        return setError(SerialErrorInvalidHandle);
-    platform::LineState state;
-    int32_t rc = platform::getLineState(portHandle, &state);
-    if (rc != 0)
-        return setError(rc);
-    state.baudRate = baudRate;
-    state.byteSize = dataBits;
-    state.parity = parity;
-    state.stopBits = stopBits;
-    state.parityCheck = parity != NOPARITY;
-    rc = platform::setLineState(portHandle, state);
-    return setError(rc);
+    return setError(editLineState(portHandle, [&](platform::LineState &state) {
+        state.baudRate = baudRate;
+        state.byteSize = dataBits;
+        state.parity = parity;
+        state.stopBits = stopBits;
+        state.parityCheck = parity != NOPARITY;
+        return int32_t(SerialErrorSuccess);
+    }));
 }
 
 int32_t CSerial::SetEventChar(uint8_t eventChar, bool watchEventChar)
 {
     setError(SerialErrorSuccess);
-    if (!portHandle)
-        return setError(SerialErrorInvalidHandle);
-    platform::LineState state;
-    int32_t rc = platform::getLineState(portHandle, &state);
-    if (rc != 0)
-        return setError(rc);
-    state.eventChar = eventChar;
-    if (watchEventChar) {
-        rc = SetEventMask(GetEventMask() | EV_RXFLAG);
-        if (rc != 0)
-            return setError(rc);
-    }
-    return setError(platform::setLineState(portHandle, state));
+    return setError(editLineState(portHandle, [&](platform::LineState &state) {
+        state.eventChar = eventChar;
+        return watchEventChar ? SetEventMask(GetEventMask() | EV_RXFLAG) : int32_t(SerialErrorSuccess);
+    }));
 }
 
 int32_t CSerial::SetEventMask(uint32_t mask)
@@ -208,32 +213,28 @@ int32_t CSerial::WaitForEvent(SerialOverlapped *overlapped, uint32_t timeout)
 int32_t CSerial::SetHandshake(int mode)
 {
     setError(SerialErrorSuccess);
-    if (!portHandle)
-        return setError(SerialErrorInvalidHandle);
-    platform::LineState state;
-    int32_t rc = platform::getLineState(portHandle, &state);
-    if (rc != 0)
-        return setError(rc);
-    switch (mode) {
-    case HandshakeOff:
-        state.outxCtsFlow = state.outxDsrFlow = false;
-        state.outX = state.inX = false;
-        state.dtrControl = state.rtsControl = platform::kControlDisable;
-        break;
-    case HandshakeHardware:
-        state.outxCtsFlow = state.outxDsrFlow = true;
-        state.dtrControl = state.rtsControl = platform::kControlHandshake;
-        state.outX = state.inX = false;
-        break;
-    case HandshakeSoftware:
-        state.outX = state.inX = true;
-        state.outxCtsFlow = state.outxDsrFlow = false;
-        state.dtrControl = state.rtsControl = platform::kControlDisable;
-        break;
-    default:
-        return setError(SerialErrorInvalidArg);
-    }
-    return setError(platform::setLineState(portHandle, state));
+    return setError(editLineState(portHandle, [mode](platform::LineState &state) {
+        switch (mode) {
+        case HandshakeOff:
+            state.outxCtsFlow = state.outxDsrFlow = false;
+            state.outX = state.inX = false;
+            state.dtrControl = state.rtsControl = platform::kControlDisable;
+            break;
+        case HandshakeHardware:
+            state.outxCtsFlow = state.outxDsrFlow = true;
+            state.dtrControl = state.rtsControl = platform::kControlHandshake;
+            state.outX = state.inX = false;
+            break;
+        case HandshakeSoftware:
+            state.outX = state.inX = true;
+            state.outxCtsFlow = state.outxDsrFlow = false;
+            state.dtrControl = state.rtsControl = platform::kControlDisable;
+            break;
+        default:
+            return int32_t(SerialErrorInvalidArg);
+        }
+        return int32_t(SerialErrorSuccess);
+    }));
 }
 
 int32_t CSerial::SetReadTimeouts(int mode, uint32_t totalConstant)
