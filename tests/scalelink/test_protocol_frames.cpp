@@ -3,6 +3,8 @@
 #include "CodePage.h"
 #include "ScaleProtocol.h"
 
+#include "SamplePlu.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,21 +17,6 @@ namespace {
 std::vector<uint8_t> bytes(const uint8_t *p, std::size_t n)
 {
     return std::vector<uint8_t>(p, p + n);
-}
-
-ScalePlu banana()
-{
-    ScalePlu plu;
-    plu.number = 258;
-    plu.prefix = 2;
-    std::memcpy(plu.code, "000123", 6);
-    std::memcpy(plu.description, "BANANA", 6);
-    plu.shelfLifeDays = 10;
-    plu.tare = 20;
-    plu.unitPrice = 399;
-    plu.saleType = 1;
-    plu.barcodeMode = 1;
-    return plu;
 }
 
 } // namespace
@@ -50,13 +37,13 @@ TEST(ScaleFrames, PluFrameForNumber258IsExact)
     const std::vector<uint8_t> tail = {0x00, 0x0A, 0x00, 0x14, 0x00, 0x00, 0x01, 0x8F, 0x01, 0x01, 0xAB, 0x03};
     expected.insert(expected.end(), tail.begin(), tail.end());
     ASSERT_EQ(expected.size(), 53u);
-    const auto frame = BuildPluFrame(banana());
+    const auto frame = BuildPluFrame(samplePlu());
     EXPECT_EQ(bytes(frame.data(), frame.size()), expected);
 }
 
 TEST(ScaleFrames, WideValuesTravelTruncatedAndLongTextFillsItsField)
 {
-    ScalePlu plu = banana();
+    ScalePlu plu = samplePlu();
     plu.unitPrice = 16777216u + 0x123456u; // only the low 24 bits travel
     std::memset(plu.description, 'X', 26);
     const auto frame = BuildPluFrame(plu);
@@ -72,7 +59,7 @@ TEST(ScaleFrames, WideValuesTravelTruncatedAndLongTextFillsItsField)
 
 TEST(ScaleFrames, SlotIsTheFrameTailAndDecodesBack)
 {
-    ScalePlu plu = banana();
+    ScalePlu plu = samplePlu();
     plu.number = 0xFFEE;
     plu.unitPrice = 0xABCDEF;
     plu.tare = 0x1234;

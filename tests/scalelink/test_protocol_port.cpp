@@ -5,6 +5,8 @@
 #include "ScaleProtocol.h"
 #include "Serial.h"
 
+#include "SamplePlu.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,21 +17,6 @@ using namespace torvane::scalelink;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-ScalePlu banana()
-{
-    ScalePlu plu;
-    plu.number = 258;
-    plu.prefix = 2;
-    std::memcpy(plu.code, "000123", 6);
-    std::memcpy(plu.description, "BANANA", 6);
-    plu.shelfLifeDays = 10;
-    plu.tare = 20;
-    plu.unitPrice = 399;
-    plu.saleType = 1;
-    plu.barcodeMode = 1;
-    return plu;
-}
 
 class ProtocolTest : public ::testing::Test {
 protected:
@@ -79,10 +66,10 @@ std::vector<uint8_t> slotBytes(const ScalePlu &plu)
 TEST_F(ProtocolTest, DownloadFrameGoesOutWholeAndOkIsJudgedByTheMiddleBytes)
 {
     answerAfter(53, {0xEE, 'O', 'K', 0x99});
-    SendPluFrame(m_port, banana());
+    SendPluFrame(m_port, samplePlu());
     EXPECT_TRUE(AwaitOkReply(m_port));
     finishScale();
-    const auto frame = BuildPluFrame(banana());
+    const auto frame = BuildPluFrame(samplePlu());
     EXPECT_EQ(m_request, std::vector<uint8_t>(frame.begin(), frame.end()));
     EXPECT_EQ(m_request[51], 0xAB);
 
@@ -103,7 +90,7 @@ TEST_F(ProtocolTest, OkAfterAPauseIsStillSeenAndSilenceFailsAfterTheFiftyPolls)
 {
     // The scale answers after 150 ms: within the polling window.
     answerAfter(53, {0x02, 'O', 'K', 0x03}, 150);
-    SendPluFrame(m_port, banana());
+    SendPluFrame(m_port, samplePlu());
     EXPECT_TRUE(AwaitOkReply(m_port));
     finishScale();
 
@@ -116,7 +103,7 @@ TEST_F(ProtocolTest, OkAfterAPauseIsStillSeenAndSilenceFailsAfterTheFiftyPolls)
 TEST_F(ProtocolTest, UploadHeaderSkipsNoiseAndChecksBothBytes)
 {
     std::vector<uint8_t> answer = {0x00, 0xFF, 0x57, 0xE5, 0x02, 0x57, 0xE5};
-    const auto slot = slotBytes(banana());
+    const auto slot = slotBytes(samplePlu());
     answer.insert(answer.end(), slot.begin(), slot.end());
     answerAfter(6, answer);
     SendUploadRequest(m_port, "UL");
@@ -127,7 +114,7 @@ TEST_F(ProtocolTest, UploadHeaderSkipsNoiseAndChecksBothBytes)
     ASSERT_TRUE(ReadPluSlot(m_port, plu));
     EXPECT_EQ(plu.number, 258);
     EXPECT_EQ(plu.unitPrice, 399u);
-    EXPECT_EQ(std::memcmp(plu.description, banana().description, 26), 0);
+    EXPECT_EQ(std::memcmp(plu.description, samplePlu().description, 26), 0);
 
     answerAfter(6, {0x02, 0x57, 0xE6});
     SendUploadRequest(m_port, "UL");
@@ -158,7 +145,7 @@ TEST_F(ProtocolTest, AnAnswerThatArrivesAtOnceIsKeptAndStaleInputIsNot)
     m_pty.send(std::vector<uint8_t>{0x02, 0x57, 0xE6}); // left over from an earlier exchange
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::vector<uint8_t> answer = {0x02, 0x57, 0xE5};
-    const auto slot = slotBytes(banana());
+    const auto slot = slotBytes(samplePlu());
     answer.insert(answer.end(), slot.begin(), slot.end());
     answerAfter(6, answer);
     SendUploadRequest(m_port, "UL");
@@ -173,9 +160,9 @@ TEST_F(ProtocolTest, AnAnswerThatArrivesAtOnceIsKeptAndStaleInputIsNot)
 
 TEST_F(ProtocolTest, SlotsAndRecordsMustArriveWhole)
 {
-    ScalePlu plu = banana();
+    ScalePlu plu = samplePlu();
     const ScalePlu before = plu;
-    auto slot = slotBytes(banana());
+    auto slot = slotBytes(samplePlu());
     slot.pop_back(); // 44 of 45 bytes
     m_pty.send(slot);
     EXPECT_FALSE(ReadPluSlot(m_port, plu));
@@ -199,7 +186,7 @@ TEST_F(ProtocolTest, SlotsAndRecordsMustArriveWhole)
     EXPECT_EQ(std::memcmp(&sale, &kept, sizeof sale), 0);
 
     // A slot that arrives in two parts with a short gap is still whole.
-    const auto full = slotBytes(banana());
+    const auto full = slotBytes(samplePlu());
     m_scale = std::thread([this, full] {
         m_pty.send(std::vector<uint8_t>(full.begin(), full.begin() + 20));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -213,7 +200,7 @@ TEST_F(ProtocolTest, SlotsAndRecordsMustArriveWhole)
 TEST(ProtocolClosedPort, EveryOperationFailsWithoutHanging)
 {
     CSerialMFC port;
-    SendPluFrame(port, banana());
+    SendPluFrame(port, samplePlu());
     SendUploadRequest(port, "UL");
     EXPECT_FALSE(AwaitOkReply(port));
     EXPECT_FALSE(AwaitUploadHeader(port, kPluHeader[0], kPluHeader[1]));

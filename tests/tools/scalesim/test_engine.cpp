@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "SamplePlu.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,21 +16,6 @@ using namespace torvane::scalelink;
 using namespace torvane::scalesim;
 
 namespace {
-
-ScalePlu product(uint16_t number)
-{
-    ScalePlu plu;
-    plu.number = number;
-    plu.prefix = 2;
-    std::memcpy(plu.code, "000123", 6);
-    std::memcpy(plu.description, "BANANA", 6);
-    plu.shelfLifeDays = 10;
-    plu.tare = 20;
-    plu.unitPrice = 399;
-    plu.saleType = 1;
-    plu.barcodeMode = 1;
-    return plu;
-}
 
 std::vector<uint8_t> feed(ScaleSimulator &sim, const std::vector<uint8_t> &bytes)
 {
@@ -60,7 +47,7 @@ TEST(ScaleSimEngine, StoresValidFramesAndAnswersOk)
     sim.setLogSink([&](const QString &line) { log << line; });
     // Noise before the frame is skipped; two frames in one burst both count.
     std::vector<uint8_t> bytes = {0x00, 0xFF};
-    const auto a = frameOf(product(258 - 250)), b = frameOf(product(500));
+    const auto a = frameOf(samplePlu(258 - 250)), b = frameOf(samplePlu(500));
     bytes.insert(bytes.end(), a.begin(), a.end());
     bytes.insert(bytes.end(), b.begin(), b.end());
     std::vector<uint8_t> expected = kOk;
@@ -68,7 +55,7 @@ TEST(ScaleSimEngine, StoresValidFramesAndAnswersOk)
     EXPECT_EQ(feed(sim, bytes), expected);
     EXPECT_EQ(sim.storedCount(), 2);
     ASSERT_TRUE(sim.slot(500).has_value());
-    const auto slot = EncodePluSlot(product(500));
+    const auto slot = EncodePluSlot(samplePlu(500));
     EXPECT_EQ(*sim.slot(500), slot);
     EXPECT_EQ(sim.stats().framesAccepted, 2);
     EXPECT_EQ(sim.stats().noiseBytes, 2);
@@ -81,17 +68,17 @@ TEST(ScaleSimEngine, RejectsDamagedFramesWithoutAnswer)
     QStringList log;
     sim.setLogSink([&](const QString &line) { log << line; });
 
-    auto badSum = frameOf(product(1));
+    auto badSum = frameOf(samplePlu(1));
     badSum[51] ^= 0x01;
     EXPECT_TRUE(feed(sim, badSum).empty());
-    auto badEtx = frameOf(product(2));
+    auto badEtx = frameOf(samplePlu(2));
     badEtx[52] = 0x04;
     EXPECT_TRUE(feed(sim, badEtx).empty());
-    auto badLength = frameOf(product(3));
+    auto badLength = frameOf(samplePlu(3));
     badLength[1] = 0x31; // a DL frame must say 50
     EXPECT_TRUE(feed(sim, badLength).empty());
     EXPECT_TRUE(feed(sim, {0x02, 0x03, 'X', 'Y', 0x03 ^ 'X' ^ 'Y', 0x03}).empty());
-    auto outOfMemory = frameOf(product(501));
+    auto outOfMemory = frameOf(samplePlu(501));
     EXPECT_TRUE(feed(sim, outOfMemory).empty());
 
     EXPECT_EQ(sim.storedCount(), 0);
@@ -104,7 +91,7 @@ TEST(ScaleSimEngine, RejectsDamagedFramesWithoutAnswer)
     EXPECT_TRUE(text.contains(QLatin1String("memory holds PLU 1 to 500")));
     EXPECT_FALSE(text.contains(QLatin1String("skipped 53"))) << "a rejected frame is not also noise";
     // After all that the checker is back in step.
-    EXPECT_EQ(feed(sim, frameOf(product(4))), kOk);
+    EXPECT_EQ(feed(sim, frameOf(samplePlu(4))), kOk);
 }
 
 TEST(ScaleSimEngine, DownloadFaultsFromTheKthFrame)
@@ -112,30 +99,30 @@ TEST(ScaleSimEngine, DownloadFaultsFromTheKthFrame)
     Options options;
     options.noAnswerFrom = 3;
     ScaleSimulator silent(options);
-    EXPECT_EQ(feed(silent, frameOf(product(1))), kOk);
-    EXPECT_EQ(feed(silent, frameOf(product(2))), kOk);
-    EXPECT_TRUE(feed(silent, frameOf(product(3))).empty());
-    EXPECT_TRUE(feed(silent, frameOf(product(4))).empty());
+    EXPECT_EQ(feed(silent, frameOf(samplePlu(1))), kOk);
+    EXPECT_EQ(feed(silent, frameOf(samplePlu(2))), kOk);
+    EXPECT_TRUE(feed(silent, frameOf(samplePlu(3))).empty());
+    EXPECT_TRUE(feed(silent, frameOf(samplePlu(4))).empty());
     EXPECT_EQ(silent.storedCount(), 2);
 
     Options ng;
     ng.badReplyFrom = 2;
     ScaleSimulator refusing(ng);
-    EXPECT_EQ(feed(refusing, frameOf(product(1))), kOk);
-    EXPECT_EQ(feed(refusing, frameOf(product(2))), (std::vector<uint8_t>{0x02, 'N', 'G', 0x03}));
+    EXPECT_EQ(feed(refusing, frameOf(samplePlu(1))), kOk);
+    EXPECT_EQ(feed(refusing, frameOf(samplePlu(2))), (std::vector<uint8_t>{0x02, 'N', 'G', 0x03}));
     EXPECT_EQ(refusing.storedCount(), 1);
 }
 
 TEST(ScaleSimEngine, ProductUploadSendsHeaderAndSlots)
 {
     ScaleSimulator all;
-    feed(all, frameOf(product(2)));
+    feed(all, frameOf(samplePlu(2)));
     const auto reply = feed(all, request("UL"));
     ASSERT_EQ(reply.size(), 3u + 500u * 45u);
     EXPECT_EQ(std::vector<uint8_t>(reply.begin(), reply.begin() + 3), (std::vector<uint8_t>{0x02, 0x57, 0xE5}));
     // Slot 1 is empty but numbered; slot 2 is the product as it came.
     EXPECT_EQ(DecodePluSlot(&reply[3]).number, 1);
-    const auto slot = EncodePluSlot(product(2));
+    const auto slot = EncodePluSlot(samplePlu(2));
     EXPECT_TRUE(std::equal(slot.begin(), slot.end(), reply.begin() + 3 + 45));
     EXPECT_EQ(DecodePluSlot(&reply[3 + 499 * 45]).number, 500);
 
@@ -144,7 +131,7 @@ TEST(ScaleSimEngine, ProductUploadSendsHeaderAndSlots)
     options.noiseBytes = 5;
     options.wrongHeader = true;
     ScaleSimulator occupied(options);
-    feed(occupied, frameOf(product(7)));
+    feed(occupied, frameOf(samplePlu(7)));
     const auto r2 = feed(occupied, request("UL"));
     ASSERT_EQ(r2.size(), 5u + 3u + 2u * 45u);
     for (int i = 0; i < 5; ++i)
@@ -195,12 +182,12 @@ TEST(ScaleSimEngine, ProductCsvRoundTripAndErrors)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("memory.csv"));
     ScaleSimulator sim;
-    ScalePlu odd = product(9);
+    ScalePlu odd = samplePlu(9);
     AnsiToField(QStringLiteral("QUEIJO \"MINAS\", FRESCAL"), odd.description, 26);
     AnsiToField(QStringLiteral("Ç00009"), odd.code, 6);
     odd.unitPrice = 16777215;
     feed(sim, frameOf(odd));
-    feed(sim, frameOf(product(500)));
+    feed(sim, frameOf(samplePlu(500)));
     QString error;
     ASSERT_TRUE(sim.saveProducts(path, &error)) << qPrintable(error);
 
