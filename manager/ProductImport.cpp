@@ -1,5 +1,7 @@
 #include "ProductImport.h"
 
+#include "CodePage.h"
+
 #include "Unitutil.h"
 
 #include <QDir>
@@ -8,7 +10,6 @@
 #include <QHash>
 
 #include <array>
-#include <iconv.h>
 #include <limits>
 #include <set>
 
@@ -22,34 +23,6 @@ constexpr qsizetype kHeadBytes = ImportLineReader::kHeadChars * 4;
 
 constexpr int kMinLength = 36;
 constexpr int kShelfLifeLength = 39;
-
-// The 32 characters Windows-1252 puts at 0x80-0x9F, asked of iconv once.
-// Bytes the code page leaves undefined keep their C1 code, as Windows does.
-const std::array<char16_t, 256> &cp1252Table()
-{
-    static const std::array<char16_t, 256> table = [] {
-        std::array<char16_t, 256> t{};
-        for (int i = 0; i < 256; ++i)
-            t[i] = char16_t(i);
-        iconv_t cd = iconv_open("UTF-16LE", "WINDOWS-1252");
-        if (cd == iconv_t(-1))
-            return t;
-        for (int i = 0x80; i < 0xA0; ++i) {
-            char in = char(i);
-            unsigned char out[4] = {};
-            char *ip = &in;
-            char *op = reinterpret_cast<char *>(out);
-            size_t inLeft = 1;
-            size_t outLeft = sizeof out;
-            if (iconv(cd, &ip, &inLeft, &op, &outLeft) != size_t(-1) && outLeft == 2)
-                t[i] = char16_t(out[0] | (out[1] << 8));
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        }
-        iconv_close(cd);
-        return t;
-    }();
-    return table;
-}
 
 bool isControlByte(unsigned char c)
 {
@@ -98,12 +71,7 @@ ImportFailure::ImportFailure(const QString &text) : std::runtime_error(text.toSt
 
 QString decodeCp1252(const char *data, qsizetype size)
 {
-    const auto &table = cp1252Table();
-    QString out(size, Qt::Uninitialized);
-    QChar *o = out.data();
-    for (qsizetype i = 0; i < size; ++i)
-        o[i] = QChar(table[static_cast<unsigned char>(data[i])]);
-    return out;
+    return scalelink::StringFromAnsi(data, static_cast<std::size_t>(size));
 }
 
 // ---- Line reader -----------------------------------------------------------
