@@ -1,6 +1,7 @@
 #include "ConfigRow.h"
 
 #include "Db.h"
+#include "Engine.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -15,7 +16,7 @@ bool ConfigRow::open(const QSqlDatabase &db, QString *error)
     QSqlQuery q(db);
     q.setForwardOnly(true);
     // rowid identifies the row for the save; Config has no key of its own.
-    if (!q.exec(QStringLiteral("Select rowid, * From Config"))) {
+    if (!q.exec(mapAccessSql(db, QStringLiteral("Select rowid, * From Config")))) {
         if (error)
             *error = errorText(q.lastError());
         return false;
@@ -104,34 +105,45 @@ bool ConfigRow::post(QString *error)
         names << m_fields[i];
         values << m_values[i];
     }
+    // The server moves a row when it is written (its rowid, ctid, changes):
+    // the write hands back where the row now is.
+    const bool server = engineOf(m_db) == Engine::Server;
+    const QString returning = server ? QStringLiteral(" RETURNING rowid") : QString();
     bool ok = true;
     if (!hasRow()) {
         QStringList marks;
         for (int i = 0; i < names.size(); ++i)
             marks << QStringLiteral("?");
-        ok = q.prepare(names.isEmpty() ? QStringLiteral("INSERT INTO Config DEFAULT VALUES")
-                                       : QStringLiteral("INSERT INTO Config (%1) VALUES (%2)")
-                                             .arg(names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))));
+        ok = q.prepare(mapAccessSql(m_db, (names.isEmpty() ? QStringLiteral("INSERT INTO Config DEFAULT VALUES")
+                                                           : QStringLiteral("INSERT INTO Config (%1) VALUES (%2)")
+                                                                 .arg(names.join(QStringLiteral(", ")),
+                                                                      marks.join(QStringLiteral(", "))))
+                                              + returning));
     } else if (!names.isEmpty()) {
         QStringList sets;
         for (const QString &n : names)
             sets << n + QStringLiteral(" = ?");
-        ok = q.prepare(QStringLiteral("UPDATE Config SET %1 WHERE rowid = ?").arg(sets.join(QStringLiteral(", "))));
+        ok = q.prepare(mapAccessSql(
+            m_db, QStringLiteral("UPDATE Config SET %1 WHERE rowid = ?").arg(sets.join(QStringLiteral(", "))) + returning));
         values << m_rowid;
     } else {
         m_editing = false;
         return true;
     }
     for (int i = 0; ok && i < values.size(); ++i)
-        q.bindValue(i, values[i]);
+        q.bindValue(i, bindable(values[i]));
     ok = ok && q.exec();
     if (!ok) {
         if (error)
             *error = errorText(q.lastError());
         return false;
     }
-    if (!hasRow())
+    if (server) {
+        if (q.next())
+            m_rowid = q.value(0);
+    } else if (!hasRow()) {
         m_rowid = q.lastInsertId();
+    }
     m_editing = false;
     m_backup.clear();
     return true;

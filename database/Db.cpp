@@ -1,5 +1,7 @@
 #include "Db.h"
 
+#include "Engine.h"
+
 #include <QAtomicInteger>
 #include <QFile>
 #include <QFileInfo>
@@ -266,6 +268,10 @@ std::unique_ptr<Connection> Connection::open(const QString &path, QString *error
             *error = text;
         return std::unique_ptr<Connection>();
     };
+
+    const QString serverFile = serverFileFor(path);
+    if (!serverFile.isEmpty())
+        return openServer(serverFile, path, error, readOnly);
 
     const FileKind kind = probeFile(path);
     if (kind != FileKind::SQLite)

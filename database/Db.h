@@ -39,8 +39,10 @@ QString describeProblem(FileKind kind, const QString &path);
 // Connections are bound to the thread that opened them (a Qt SQL rule).
 class Connection {
 public:
-    // Opens an existing database.  Returns null and sets *error (operator
-    // text) when the file is missing, not a database, or cannot be opened.
+    // Opens an existing database: the server named by a connection file in
+    // the same folder when there is one (Engine.h), else the file.  Returns
+    // null and sets *error (operator text) when the file is missing, not a
+    // database, or cannot be opened.
     // readOnly opens for reading only even when the file could be written
     // (as the program does when the file is write-protected).
     static std::unique_ptr<Connection> open(const QString &path, QString *error, bool readOnly = false);
@@ -58,6 +60,10 @@ public:
 
 private:
     Connection(QString name, QString path, bool readOnly);
+    // The same for a PostgreSQL server named by a connection file
+    // (Engine.h), found beside the file's path.
+    static std::unique_ptr<Connection> openServer(const QString &serverFile, const QString &path, QString *error,
+                                                  bool readOnly);
     QString m_name;
     QString m_path;
     bool m_readOnly;

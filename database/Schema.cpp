@@ -1,6 +1,7 @@
 #include "Schema.h"
 
 #include "Db.h"
+#include "Engine.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -67,9 +68,9 @@ const DemoProduct kDemo[] = {
     {"OVOS CAIPIRA DÚZIA", 16.90, 0.000, 20, 2, 8},
 };
 
-bool exec(QSqlQuery &q, const QString &sql, QString *error)
+bool exec(QSqlQuery &q, const QSqlDatabase &db, const QString &sql, QString *error)
 {
-    if (q.exec(sql))
+    if (q.exec(db::mapAccessSql(db, sql)))
         return true;
     if (error)
         *error = db::errorText(q.lastError());
@@ -98,8 +99,9 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
     };
 
     // pluNo is the first column; the rest follow the order the manager shows.
-    QString plu = QStringLiteral("CREATE TABLE PLU ("
-                                 " pluNo INTEGER PRIMARY KEY AUTOINCREMENT");
+    if (!db::prepareSchema(db, error))
+        return rollback();
+    QString plu = QStringLiteral("CREATE TABLE PLU (pluNo ") + db::autoNumberKey(db);
     if (current)
         plu += QStringLiteral(", Codigo int");
     plu += QStringLiteral(", pluCode varchar(255), pluDesc varchar(255), Preco double, unitPrice int,"
@@ -111,30 +113,31 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
     if (current)
         plu += QStringLiteral(", BarcodeMode int, flgDel bit");
     plu += u')';
-    if (!exec(q, plu, error))
+    if (!exec(q, db, plu, error))
         return rollback();
-    if (!exec(q,
+    if (!exec(q, db,
               QStringLiteral("CREATE TABLE PLU_UPLOADED (pluNo int, preFix tinyint, pluCode varchar(255),"
                              " pluDesc varchar(255), validDays int, tareWeight int, unitPrice int,"
                              " sellFlag tinyint)"),
               error))
         return rollback();
-    if (!exec(q,
-              QStringLiteral("CREATE TABLE RECORD (ID INTEGER PRIMARY KEY AUTOINCREMENT, pluNo int,"
-                             " pluDesc varchar(255), dateTime datetime, weight int, totalPrice int)"),
+    if (!exec(q, db,
+              QStringLiteral("CREATE TABLE RECORD (ID %1, pluNo int,"
+                             " pluDesc varchar(255), dateTime datetime, weight int, totalPrice int)")
+                  .arg(db::autoNumberKey(db)),
               error))
         return rollback();
     if (current) {
-        if (!exec(q, QStringLiteral("CREATE TABLE Config (CodeSize smallint, flgPrefixo2 bit)"), error))
+        if (!exec(q, db, QStringLiteral("CREATE TABLE Config (CodeSize smallint, flgPrefixo2 bit)"), error))
             return rollback();
-        if (!exec(q,
+        if (!exec(q, db,
                   QStringLiteral("INSERT INTO Config (CodeSize, flgPrefixo2) VALUES (%1, 0)").arg(kDefaultCodeSize),
                   error))
             return rollback();
     }
 
     // The save procedure looks every new code up among all the others.
-    if (!exec(q, QStringLiteral("CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)"), error))
+    if (!exec(q, db, QStringLiteral("CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)"), error))
         return rollback();
 
     QSqlQuery ins(db);
@@ -144,7 +147,7 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
                          " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 2, 0, ?, 1, 0)")
         : QStringLiteral("INSERT INTO PLU (pluNo, pluCode, pluDesc, Preco, unitPrice, Tara, tareWeight,"
                          " validDays, sellFlag, preFix, Setor) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 2, ?)");
-    if (!ins.prepare(insertSql)) {
+    if (!ins.prepare(db::mapAccessSql(db, insertSql))) {
         if (error)
             *error = db::errorText(ins.lastError());
         return rollback();
@@ -177,6 +180,8 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
         }
     }
     ins.finish();
+    if (!db::syncAutoNumber(db, QStringLiteral("PLU"), QStringLiteral("pluNo"), error))
+        return rollback();
     q.finish();
     if (!db.commit()) {
         if (error)
@@ -193,6 +198,9 @@ bool createDatabaseFile(const QString &path, const CreateOptions &options, QStri
             *error = text;
         return false;
     };
+    const QString serverFile = db::serverFileFor(path);
+    if (!serverFile.isEmpty())
+        return createServerBase(serverFile, options, error);
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink())
         return fail(QStringLiteral("O arquivo %1 já existe; nada foi alterado.").arg(path));

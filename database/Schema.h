@@ -46,7 +46,12 @@ struct CreateOptions {
 bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error);
 
 // Creates a new database file at path.  Refuses to overwrite an existing
-// file, and leaves no file behind when it fails.
+// file, and leaves no file behind when it fails.  When the folder holds a
+// server connection file (Engine.h), creates the tables on that server
+// instead, refusing a server base that already has them.
 bool createDatabaseFile(const QString &path, const CreateOptions &options, QString *error);
+
+// The server half of createDatabaseFile.
+bool createServerBase(const QString &serverFile, const CreateOptions &options, QString *error);
 
 } // namespace torvane::schema

@@ -2,6 +2,7 @@
 
 #include "ConfigRow.h"
 #include "Db.h"
+#include "Engine.h"
 #include "Schema.h"
 
 #include <QSqlError>
@@ -25,7 +26,7 @@ bool DatabaseUpgrade::probe(const QString &sql)
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
     // Any error means the table or column is missing; it is not reported.
-    const bool ok = q.exec(mapAccessSql(sql));
+    const bool ok = q.exec(mapAccessSql(m_db, sql));
     q.finish();
     return ok;
 }
@@ -34,7 +35,7 @@ bool DatabaseUpgrade::execute(const QString &sql, QString *error)
 {
     m_statements << sql;
     QSqlQuery q(m_db);
-    if (q.exec(mapAccessSql(sql)))
+    if (q.exec(mapAccessSql(m_db, sql)))
         return true;
     *error = errorText(q.lastError());
     return false;

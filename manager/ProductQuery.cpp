@@ -1,6 +1,7 @@
 #include "ProductQuery.h"
 
 #include "Db.h"
+#include "Engine.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -50,7 +51,7 @@ bool ProductQuery::open(QString *error)
     m_lastError.clear();
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    if (!q.exec(db::mapAccessSql(m_sql))) {
+    if (!q.exec(db::mapAccessSql(m_db, m_sql))) {
         m_lastError = db::errorText(q.lastError());
         if (error)
             *error = m_lastError;
@@ -258,12 +259,12 @@ ProductQuery::PostResult ProductQuery::post()
         QSqlQuery q(m_db);
         const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
                                 .arg(m_table, sets.join(QStringLiteral(", ")), m_keyColumn);
-        if (!q.prepare(sql)) {
+        if (!q.prepare(db::mapAccessSql(m_db, sql))) {
             m_lastError = db::errorText(q.lastError());
             return PostResult::Failed;
         }
         for (int i = 0; i < bindings.size(); ++i)
-            q.bindValue(i, bindings[i]);
+            q.bindValue(i, db::bindable(bindings[i]));
         q.bindValue(int(bindings.size()), m_backup.value(keyIndex));
         if (!q.exec()) {
             m_lastError = db::errorText(q.lastError());
@@ -300,9 +301,9 @@ bool AuxQuery::open(const QString &sql, const QVariantList &bindings, QString *e
     m_sql = sql;
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    bool ok = q.prepare(db::mapAccessSql(sql));
+    bool ok = q.prepare(db::mapAccessSql(m_db, sql));
     for (int i = 0; ok && i < bindings.size(); ++i)
-        q.bindValue(i, bindings[i]);
+        q.bindValue(i, db::bindable(bindings[i]));
     ok = ok && q.exec();
     if (!ok) {
         m_lastError = db::errorText(q.lastError());
@@ -327,9 +328,9 @@ bool AuxQuery::exec(const QString &sql, const QVariantList &bindings, QString *e
     close();
     m_sql = sql;
     QSqlQuery q(m_db);
-    bool ok = q.prepare(db::mapAccessSql(sql));
+    bool ok = q.prepare(db::mapAccessSql(m_db, sql));
     for (int i = 0; ok && i < bindings.size(); ++i)
-        q.bindValue(i, bindings[i]);
+        q.bindValue(i, db::bindable(bindings[i]));
     ok = ok && q.exec();
     if (!ok) {
         m_lastError = db::errorText(q.lastError());

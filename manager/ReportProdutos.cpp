@@ -1,6 +1,7 @@
 #include "ReportProdutos.h"
 
 #include "Db.h"
+#include "Engine.h"
 #include "OperatorDialogs.h"
 
 #include <QAction>
@@ -227,7 +228,7 @@ bool TqrlProdutos::qrtProdutosBeforePrint(QString *error)
 {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    if (!query.exec(db::mapAccessSql(QString::fromLatin1(kQuery)))) {
+    if (!query.exec(db::mapAccessSql(m_db, QString::fromLatin1(kQuery)))) {
         *error = db::errorText(query.lastError());
         m_listing = ProductListing();
         return false;

@@ -2,6 +2,7 @@
 
 #include "DataModule.h"
 #include "Db.h"
+#include "Engine.h"
 #include "Globals.h"
 #include "OperatorDialogs.h"
 #include "ProductGridModel.h"
@@ -55,12 +56,12 @@ bool SearchQuery::open(QString *error)
     close();
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    if (!q.prepare(db::mapAccessSql(text()))) {
+    if (!q.prepare(db::mapAccessSql(m_db, text()))) {
         *error = db::errorText(q.lastError());
         return false;
     }
     for (const QVariant &v : bindings)
-        q.addBindValue(v);
+        q.addBindValue(db::bindable(v));
     if (!q.exec()) {
         *error = db::errorText(q.lastError());
         return false;
@@ -353,17 +354,9 @@ bool TFormSearchData::isBooleanField(const QString &field) const
             return false;
         table = m.captured(1);
     }
-    QSqlQuery q(qrySearch.database());
-    if (!q.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(QString(table).remove(QLatin1Char('"')))))
-        return false;
-    while (q.next()) {
-        if (q.value(1).toString().compare(field, Qt::CaseInsensitive) == 0) {
-            const QString type = q.value(2).toString().toLower();
-            return type == QLatin1String("bit") || type == QLatin1String("bool") ||
-                   type == QLatin1String("boolean") || type == QLatin1String("yesno");
-        }
-    }
-    return false;
+    const QString type = db::columnType(qrySearch.database(), table, field);
+    return type == QLatin1String("bit") || type == QLatin1String("bool") || type == QLatin1String("boolean") ||
+           type == QLatin1String("yesno");
 }
 
 void TFormSearchData::btnLocalizarClick()

@@ -2,6 +2,7 @@
 
 #include "DataSource.h"
 #include "Db.h"
+#include "Engine.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -60,18 +61,11 @@ bool CRecordset::Open()
 
     // A view (or anything else that is not a plain table) is read as it is
     // and cannot take new rows.
-    QSqlQuery kind(m_conn->database());
-    kind.prepare(QStringLiteral("SELECT type FROM sqlite_master WHERE name = ? COLLATE NOCASE"
-                                " AND type IN ('table', 'view')"));
-    kind.addBindValue(tableName());
-    if (!kind.exec()) {
-        const QString text = db::errorText(kind.lastError());
-        kind.finish();
+    QString type;
+    if (!db::objectType(m_conn->database(), tableName(), &type, &error)) {
         Close();
-        return fail(text);
+        return fail(error);
     }
-    const QString type = kind.next() ? kind.value(0).toString() : QString();
-    kind.finish();
     m_keyed = type == QLatin1String("table");
     m_canAppend = m_keyed && !m_conn->readOnly();
 
@@ -103,7 +97,7 @@ bool CRecordset::runKeysetQuery()
     // at open, rather than in the middle of a transfer.
     const QString sql = QStringLiteral("SELECT ") + (m_keyed ? QStringLiteral("rowid, ") : QString())
         + cols.join(QStringLiteral(", ")) + from;
-    if (!q.exec(db::mapAccessSql(sql)))
+    if (!q.exec(db::mapAccessSql(m_conn->database(), sql)))
         return fail(db::errorText(q.lastError()));
     while (q.next()) {
         if (m_keyed) {
@@ -124,8 +118,10 @@ bool CRecordset::runKeysetQuery()
     if (m_keyed) {
         m_fetch = std::make_unique<QSqlQuery>(m_conn->database());
         m_fetch->setForwardOnly(true);
-        if (!m_fetch->prepare(QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) + QStringLiteral(" FROM ")
-                              + GetDefaultSQL() + QStringLiteral(" WHERE rowid = ?")))
+        if (!m_fetch->prepare(db::mapAccessSql(m_conn->database(),
+                                                  QStringLiteral("SELECT ") + cols.join(QStringLiteral(", "))
+                                                      + QStringLiteral(" FROM ") + GetDefaultSQL()
+                                                      + QStringLiteral(" WHERE rowid = ?"))))
             return fail(db::errorText(m_fetch->lastError()));
     }
     return loadCurrent();
@@ -270,8 +266,9 @@ bool CRecordset::Update()
         marks << QStringLiteral("?");
     }
     QSqlQuery q(m_conn->database());
-    if (!q.prepare(QStringLiteral("INSERT INTO ") + GetDefaultSQL() + QStringLiteral(" (") + cols.join(QStringLiteral(", "))
-                   + QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) + u')'))
+    if (!q.prepare(db::mapAccessSql(m_conn->database(), QStringLiteral("INSERT INTO ") + GetDefaultSQL()
+                                        + QStringLiteral(" (") + cols.join(QStringLiteral(", "))
+                                        + QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) + u')')))
         return fail(db::errorText(q.lastError()));
     int i = 0;
     for (const auto &f : m_fx.fields()) {
@@ -314,7 +311,8 @@ bool CRecordset::Delete()
     if (!m_keyed || !m_canAppend)
         return fail(QStringLiteral("The recordset is read-only"));
     QSqlQuery q(m_conn->database());
-    q.prepare(QStringLiteral("DELETE FROM ") + GetDefaultSQL() + QStringLiteral(" WHERE rowid = ?"));
+    q.prepare(db::mapAccessSql(m_conn->database(),
+                               QStringLiteral("DELETE FROM ") + GetDefaultSQL() + QStringLiteral(" WHERE rowid = ?")));
     q.addBindValue(m_keys[m_pos]);
     if (!q.exec())
         return fail(db::errorText(q.lastError()));

@@ -4,7 +4,9 @@
 #include "Db.h"
 #include "ProductQuery.h"
 #include "Schema.h"
+#include "ServerBase.h"
 
+#include <QFileInfo>
 #include <QLocale>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -24,6 +26,7 @@ protected:
         schema::CreateOptions options;
         options.slotCount = 6;
         QString error;
+        test::useServerBase(QFileInfo(path).absolutePath());
         ASSERT_TRUE(schema::createDatabaseFile(path, options, &error)) << error.toStdString();
         conn = db::Connection::open(path, &error);
         ASSERT_TRUE(conn) << error.toStdString();

@@ -3,6 +3,7 @@
 #include "DataSource.h"
 #include "Db.h"
 #include "Schema.h"
+#include "ServerBase.h"
 
 #include <QSqlError>
 #include <QSqlRecord>
@@ -35,6 +36,7 @@ bool makeDatabase(int slotCount, bool demo)
     o.slotCount = slotCount;
     o.demoProducts = demo;
     QString error;
+    torvane::test::useServerBase(QDir::currentPath());
     return torvane::schema::createDatabaseFile(QStringLiteral("vendabase.accdb"), o, &error);
 }
 

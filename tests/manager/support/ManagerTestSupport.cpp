@@ -2,6 +2,8 @@
 
 #include "DataModule.h"
 #include "Db.h"
+#include "Engine.h"
+#include "ServerBase.h"
 #include "Globals.h"
 #include "ProductForm.h"
 #include "StatusWindow.h"
@@ -118,6 +120,7 @@ bool RecordingShell::openDocument(const QString &path)
 TempDatabase::TempDatabase(const schema::CreateOptions &options)
 {
     QString error;
+    useServerBase(m_dir.path());
     EXPECT_TRUE(schema::createDatabaseFile(path(), options, &error)) << error.toStdString();
 }
 
@@ -127,7 +130,7 @@ void TempDatabase::exec(const QString &sql) const
     auto conn = db::Connection::open(path(), &error);
     ASSERT_TRUE(conn) << error.toStdString();
     QSqlQuery q(conn->database());
-    EXPECT_TRUE(q.exec(db::mapAccessSql(sql))) << sql.toStdString() << ": "
+    EXPECT_TRUE(q.exec(db::mapAccessSql(conn->database(), sql))) << sql.toStdString() << ": "
                                                 << q.lastError().text().toStdString();
 }
 
@@ -142,7 +145,7 @@ QVariant TempDatabase::scalar(const QString &sql) const
     QVariant out;
     {
         QSqlQuery q(conn->database());
-        if (q.exec(db::mapAccessSql(sql)) && q.next())
+        if (q.exec(db::mapAccessSql(conn->database(), sql)) && q.next())
             out = q.value(0);
     }
     return out;

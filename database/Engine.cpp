@@ -1,0 +1,293 @@
+#include "Engine.h"
+
+#include "Db.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace torvane::db {
+
+namespace {
+
+bool isIdentChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == u'_';
+}
+
+bool isWord(QStringView word, const char16_t *name)
+{
+    return word.compare(QStringView(name), Qt::CaseInsensitive) == 0;
+}
+
+// One piece of a statement: a quoted text, a name, or anything else.
+struct Token {
+    enum Kind { Text, Word, Other } kind;
+    QStringView text;
+};
+
+QVector<Token> tokenize(const QString &sql)
+{
+    QVector<Token> out;
+    const qsizetype n = sql.size();
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = sql.at(i);
+        if (c == u'\'' || c == u'"') {
+            const qsizetype start = i++;
+            while (i < n) {
+                if (sql.at(i) == c) {
+                    if (i + 1 < n && sql.at(i + 1) == c) {
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                ++i;
+            }
+            out.push_back({Token::Text, QStringView(sql).mid(start, i - start)});
+        } else if (c == u'[') {
+            const qsizetype end = sql.indexOf(u']', i);
+            const qsizetype stop = end < 0 ? n : end + 1;
+            // A bracketed name is a plain name to the server.
+            out.push_back({Token::Word, QStringView(sql).mid(i + 1, (end < 0 ? n : end) - i - 1)});
+            i = stop;
+        } else if (isIdentChar(c)) {
+            qsizetype j = i;
+            while (j < n && isIdentChar(sql.at(j)))
+                ++j;
+            out.push_back({Token::Word, QStringView(sql).mid(i, j - i)});
+            i = j;
+        } else {
+            out.push_back({Token::Other, QStringView(sql).mid(i, 1)});
+            ++i;
+        }
+    }
+    return out;
+}
+
+// Access quotes text in either quote; the server reads "..." as a name.
+QString serverText(QStringView quoted)
+{
+    if (quoted.startsWith(u'\''))
+        return quoted.toString();
+    const QChar q = quoted.at(0);
+    QString body = quoted.mid(1, quoted.size() - (quoted.endsWith(q) && quoted.size() > 1 ? 2 : 1)).toString();
+    body.replace(QString(2, q), QString(q));
+    body.replace(QStringLiteral("'"), QStringLiteral("''"));
+    return u'\'' + body + u'\'';
+}
+
+QString mapServerSql(const QString &sql)
+{
+    const QVector<Token> tokens = tokenize(sql);
+    bool ddl = false;
+    for (const Token &t : tokens) {
+        if (t.kind == Token::Word) {
+            ddl = isWord(t.text, u"create") || isWord(t.text, u"alter");
+            break;
+        }
+    }
+    QString out;
+    out.reserve(sql.size() + 16);
+    for (qsizetype k = 0; k < tokens.size(); ++k) {
+        const Token &t = tokens[k];
+        if (t.kind == Token::Text) {
+            out += serverText(t.text);
+            continue;
+        }
+        if (t.kind == Token::Other) {
+            out += t.text;
+            continue;
+        }
+        const bool qualified = k > 0 && tokens[k - 1].text == u".";
+        const QStringView w = t.text;
+        // In a table definition a type follows its column's name; a column
+        // may itself be called like a type (RECORD.dateTime).
+        qsizetype prev = k - 1;
+        while (prev >= 0 && tokens[prev].kind == Token::Other && tokens[prev].text.at(0).isSpace())
+            --prev;
+        const bool typePlace = ddl && prev >= 0 && tokens[prev].kind == Token::Word;
+        if (!qualified && isWord(w, u"true"))
+            out += u'1';
+        else if (!qualified && isWord(w, u"false"))
+            out += u'0';
+        else if (isWord(w, u"UCase"))
+            out += QStringLiteral("upper");
+        else if (isWord(w, u"rowid"))
+            out += QStringLiteral("ctid");
+        else if (typePlace && isWord(w, u"bit"))
+            out += QStringLiteral("yesno");
+        else if (typePlace && isWord(w, u"tinyint"))
+            out += QStringLiteral("smallint");
+        else if (typePlace && isWord(w, u"double"))
+            out += QStringLiteral("double precision");
+        else if (typePlace && isWord(w, u"datetime"))
+            out += QStringLiteral("timestamp");
+        else if (isWord(w, u"like")) {
+            // Access's Like has no escape character; the server's default is
+            // the backslash, so a typed "\" would change the pattern.
+            out += QStringLiteral("ILIKE");
+            qsizetype j = k + 1;
+            while (j < tokens.size() && tokens[j].kind == Token::Other && tokens[j].text.at(0).isSpace())
+                out += tokens[j++].text;
+            if (j < tokens.size() && (tokens[j].kind == Token::Text || tokens[j].text == u"?")) {
+                out += tokens[j].kind == Token::Text ? serverText(tokens[j].text) : tokens[j].text.toString();
+                qsizetype m = j + 1;
+                while (m < tokens.size() && tokens[m].kind == Token::Other && tokens[m].text.at(0).isSpace())
+                    ++m;
+                if (m >= tokens.size() || !isWord(tokens[m].text, u"escape"))
+                    out += QStringLiteral(" ESCAPE ''");
+                k = j;
+            } else {
+                k = j - 1;
+            }
+        } else
+            out += w;
+    }
+    return out;
+}
+
+} // namespace
+
+Engine engineOf(const QSqlDatabase &db)
+{
+    return db.driverName() == QLatin1String("QPSQL") ? Engine::Server : Engine::File;
+}
+
+QString serverFileFor(const QString &databasePath)
+{
+    const QString path = QFileInfo(databasePath).absoluteDir().filePath(QLatin1String(kServerFileName));
+    return QFileInfo(path).isFile() ? path : QString();
+}
+
+bool readServerFile(const QString &path, QString *connectionString, QString *error)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("O arquivo de conexão %1 não pode ser lido: %2.")
+                     .arg(QFileInfo(path).fileName(), f.errorString());
+        return false;
+    }
+    QStringList lines;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        const QString text = QString::fromUtf8(line).trimmed();
+        if (!text.isEmpty() && !text.startsWith(u'#'))
+            lines << text;
+    }
+    const QString conninfo = lines.join(u' ');
+    if (conninfo.isEmpty()) {
+        *error = QStringLiteral("O arquivo de conexão %1 está vazio.").arg(QFileInfo(path).fileName());
+        return false;
+    }
+    static const QRegularExpression password(QStringLiteral("(^|\\s)password\\s*="),
+                                             QRegularExpression::CaseInsensitiveOption);
+    if (conninfo.contains(password) || conninfo.contains(QLatin1String("postgres://"))
+        || conninfo.contains(QLatin1String("postgresql://"))) {
+        *error = QStringLiteral("O arquivo de conexão %1 não pode conter senha nem URL; use o arquivo .pgpass "
+                                "do usuário e uma linha no formato \"host=... dbname=... user=...\".")
+                     .arg(QFileInfo(path).fileName());
+        return false;
+    }
+    *connectionString = conninfo;
+    return true;
+}
+
+QString mapAccessSql(const QSqlDatabase &db, const QString &sql)
+{
+    return engineOf(db) == Engine::Server ? mapServerSql(sql) : mapAccessSql(sql);
+}
+
+bool objectType(const QSqlDatabase &db, const QString &name, QString *type, QString *error)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (engineOf(db) == Engine::Server)
+        q.prepare(QStringLiteral("SELECT CASE WHEN table_type = 'VIEW' THEN 'view' ELSE 'table' END"
+                                 " FROM information_schema.tables"
+                                 " WHERE table_schema = current_schema() AND lower(table_name) = lower(?)"));
+    else
+        q.prepare(QStringLiteral("SELECT type FROM sqlite_master WHERE name = ? COLLATE NOCASE"
+                                 " AND type IN ('table', 'view')"));
+    q.addBindValue(name);
+    if (!q.exec()) {
+        if (error)
+            *error = errorText(q.lastError());
+        return false;
+    }
+    *type = q.next() ? q.value(0).toString() : QString();
+    return true;
+}
+
+QString columnType(const QSqlDatabase &db, const QString &table, const QString &column)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (engineOf(db) == Engine::Server) {
+        q.prepare(QStringLiteral("SELECT CASE WHEN domain_name = 'yesno' THEN 'bit' ELSE data_type END"
+                                 " FROM information_schema.columns WHERE table_schema = current_schema()"
+                                 " AND lower(table_name) = lower(?) AND lower(column_name) = lower(?)"));
+        q.addBindValue(table);
+        q.addBindValue(column);
+        if (q.exec() && q.next())
+            return q.value(0).toString().toLower();
+        return {};
+    }
+    if (!q.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(QString(table).remove(QLatin1Char('"')))))
+        return {};
+    while (q.next())
+        if (q.value(1).toString().compare(column, Qt::CaseInsensitive) == 0)
+            return q.value(2).toString().toLower();
+    return {};
+}
+
+bool prepareSchema(const QSqlDatabase &db, QString *error)
+{
+    if (engineOf(db) != Engine::Server)
+        return true;
+    // Yes/no columns hold 0/1 as in the file; the domain lets a yes/no
+    // column still be told apart from a number.
+    QSqlQuery q(db);
+    if (q.exec(QStringLiteral("SELECT 1 FROM pg_type t JOIN pg_namespace n ON n.oid = t.typnamespace"
+                              " WHERE t.typname = 'yesno' AND n.nspname = current_schema()"))
+        && q.next())
+        return true;
+    if (q.exec(QStringLiteral("CREATE DOMAIN yesno AS smallint")))
+        return true;
+    if (error)
+        *error = errorText(q.lastError());
+    return false;
+}
+
+QString autoNumberKey(const QSqlDatabase &db)
+{
+    return engineOf(db) == Engine::Server ? QStringLiteral("serial PRIMARY KEY")
+                                          : QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
+}
+
+bool syncAutoNumber(const QSqlDatabase &db, const QString &table, const QString &column, QString *error)
+{
+    if (engineOf(db) != Engine::Server)
+        return true;
+    QSqlQuery q(db);
+    if (q.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', '%2'), coalesce(max(%2), 0) + 1, false)"
+                              " FROM %1")
+                   .arg(table.toLower(), column.toLower())))
+        return true;
+    if (error)
+        *error = errorText(q.lastError());
+    return false;
+}
+
+QVariant bindable(const QVariant &value)
+{
+    if (value.typeId() == QMetaType::Bool)
+        return value.isNull() ? QVariant(QMetaType(QMetaType::Int)) : QVariant(value.toBool() ? 1 : 0);
+    return value;
+}
+
+} // namespace torvane::db

@@ -1,0 +1,68 @@
+#pragma once
+// Which engine holds the product base, and the one place that knows how the
+// two engines differ.
+//
+// A shop with one PC keeps vendabase.accdb (an SQLite file) in the working
+// directory.  A shop with several PCs puts a PostgreSQL server in its place:
+// the working directory then holds vendabase.pgconn, one line with a libpq
+// connection string ("host=loja-srv dbname=torvane user=caixa1").  Passwords
+// never go in that file; libpq reads them from ~/.pgpass or PGPASSWORD.
+//
+// The programs' statements are written in the Access dialect (UCase, Like,
+// true, [brackets], bit); mapAccessSql(db, sql) turns them into what the
+// connection's engine reads with the same effect:
+//   file:   UCase and the case-blind Like are registered on the connection.
+//   server: UCase -> upper, Like -> ILIKE with no escape character (the
+//           database is created with a UTF-8 character type, so ILIKE folds
+//           case the way the file does and keeps accents), [x] -> x,
+//           rowid -> ctid, yes/no columns are smallint 0/1 as in the file.
+// Names are folded to lower case by the server; every caller looks columns
+// up without regard to case.
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+namespace torvane::db {
+
+// The connection file looked for beside the database file.
+inline constexpr const char *kServerFileName = "vendabase.pgconn";
+
+enum class Engine { File, Server };
+
+Engine engineOf(const QSqlDatabase &db);
+
+// Path of the connection file that stands in for the database file at
+// databasePath (same folder), or an empty string when there is none.
+QString serverFileFor(const QString &databasePath);
+
+// Reads the connection string from a connection file.  Refuses a file that
+// holds a password (it would be readable by everyone who sees the folder).
+bool readServerFile(const QString &path, QString *connectionString, QString *error);
+
+// The Access statement in the connection's dialect.
+QString mapAccessSql(const QSqlDatabase &db, const QString &sql);
+
+// "table", "view" or empty (no such name), compared without regard to case.
+// Returns false and sets *error when the engine cannot be asked.
+bool objectType(const QSqlDatabase &db, const QString &name, QString *type, QString *error);
+
+// The declared type of a column, lower case ("bit" for the yes/no columns on
+// both engines), or empty when the table has no such column.
+QString columnType(const QSqlDatabase &db, const QString &table, const QString &column);
+
+// Readies an empty database for the tables (the server's yes/no type).
+bool prepareSchema(const QSqlDatabase &db, QString *error);
+
+// Column definition of an auto-numbered integer key, in the engine's words.
+QString autoNumberKey(const QSqlDatabase &db);
+
+// After rows were written with explicit keys, makes the next auto-number
+// follow the highest key (the file does this by itself).
+bool syncAutoNumber(const QSqlDatabase &db, const QString &table, const QString &column, QString *error);
+
+// Value ready to bind: the server's 0/1 yes/no columns take numbers, not
+// true/false.
+QVariant bindable(const QVariant &value);
+
+} // namespace torvane::db

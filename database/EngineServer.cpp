@@ -1,0 +1,116 @@
+// Opening a product base held by a PostgreSQL server, and creating one.
+#include "Db.h"
+#include "Engine.h"
+#include "Schema.h"
+
+#include <QAtomicInteger>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace torvane::db {
+
+namespace {
+QAtomicInteger<quint64> g_serverCounter;
+} // namespace
+
+namespace server {
+
+QString serverFailure(const QString &serverFile, const QString &text)
+{
+    return QStringLiteral("Não foi possível conectar ao servidor do banco de dados indicado em %1: %2.")
+        .arg(QFileInfo(serverFile).fileName(), text.trimmed());
+}
+
+// Connects under a fresh name.  The caller removes the name.
+bool connectServer(const QString &name, const QString &serverFile, QString *error)
+{
+    QString conninfo;
+    if (!readServerFile(serverFile, &conninfo, error))
+        return false;
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    if (!db.isValid()) {
+        *error = serverFailure(serverFile, QStringLiteral("o driver PostgreSQL do Qt não está instalado"));
+        return false;
+    }
+    // A server that does not answer must not leave the program hanging.
+    if (!conninfo.contains(QLatin1String("connect_timeout")))
+        conninfo += QStringLiteral(" connect_timeout=10");
+    db.setConnectOptions(conninfo);
+    if (!db.open()) {
+        *error = serverFailure(serverFile, errorText(db.lastError()));
+        return false;
+    }
+    QSqlQuery q(db);
+    // Another PC's lock is waited for as long as on the file, then reported.
+    q.exec(QStringLiteral("SET lock_timeout = %1").arg(kBusyTimeoutMs));
+    return true;
+}
+
+} // namespace server
+
+using server::connectServer;
+using server::serverFailure;
+
+std::unique_ptr<Connection> Connection::openServer(const QString &serverFile, const QString &path, QString *error,
+                                                   bool readOnly)
+{
+    auto fail = [error](const QString &text) {
+        if (error)
+            *error = text;
+        return std::unique_ptr<Connection>();
+    };
+    const QString name = QStringLiteral("torvane-server-%1").arg(g_serverCounter.fetchAndAddRelaxed(1) + 1);
+    std::unique_ptr<Connection> conn(new Connection(name, QFileInfo(path).absoluteFilePath(), readOnly));
+    QString text;
+    if (!connectServer(name, serverFile, &text))
+        return fail(text);
+    QSqlDatabase db = conn->database();
+    QSqlQuery q(db);
+    if (readOnly)
+        q.exec(QStringLiteral("SET default_transaction_read_only = on"));
+    // The product base must be there: an empty server database is reported
+    // now, not in the middle of work.
+    QString type;
+    if (!objectType(db, QStringLiteral("PLU"), &type, &text))
+        return fail(serverFailure(serverFile, text));
+    if (type.isEmpty())
+        return fail(QStringLiteral("O banco de dados do servidor indicado em %1 não tem a tabela PLU; crie-o com "
+                                   "torvane-createdb.")
+                        .arg(QFileInfo(serverFile).fileName()));
+    return conn;
+}
+
+} // namespace torvane::db
+
+namespace torvane::schema {
+
+bool createServerBase(const QString &serverFile, const CreateOptions &options, QString *error)
+{
+    const QString name = QStringLiteral("torvane-server-create-%1").arg(quintptr(error));
+    QString err;
+    bool ok = false;
+    {
+        if (db::server::connectServer(name, serverFile, &err)) {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            QString type;
+            if (!db::objectType(db, QStringLiteral("PLU"), &type, &err)) {
+                err = db::server::serverFailure(serverFile, err);
+            } else if (!type.isEmpty()) {
+                err = QStringLiteral("O banco de dados do servidor já existe (tem a tabela PLU); nada foi alterado.");
+            } else {
+                ok = createTables(db, options, &err);
+                if (!ok)
+                    err = QStringLiteral("Não foi possível criar o banco de dados no servidor: %1.").arg(err);
+            }
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (!ok && error)
+        *error = err;
+    return ok;
+}
+
+} // namespace torvane::schema

@@ -1,0 +1,19 @@
+#pragma once
+// Runs a test's product base on the PostgreSQL server when TORVANE_TEST_PG
+// holds a connection string (scripts/with-pg.sh sets it): each base gets
+// its own empty schema on that server, named in a vendabase.pgconn written
+// into the test's folder, so every program path that opens the folder's
+// vendabase.accdb reaches the server instead.
+
+#include <QString>
+
+namespace torvane::test {
+
+// True when the suite runs against the server.
+bool onServer();
+
+// Points the folder at a fresh schema on the server (no-op on the file).
+// Call before creating the base in that folder.
+void useServerBase(const QString &folder);
+
+} // namespace torvane::test
