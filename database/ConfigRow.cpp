@@ -132,7 +132,7 @@ bool ConfigRow::post(QString *error)
     }
     for (int i = 0; ok && i < values.size(); ++i)
         q.bindValue(i, bindable(values[i]));
-    ok = ok && q.exec();
+    ok = ok && execWrite(m_db, q);
     if (!ok) {
         if (error)
             *error = errorText(q.lastError());

@@ -94,15 +94,58 @@ QString mapServerSql(const QString &sql)
     }
     QString out;
     out.reserve(sql.size() + 16);
+    // The file sorts a missing value before every other; the server after.
+    // Each item of the closing Order By says where they go.
+    bool inOrder = false;
+    bool itemDesc = false;
+    bool itemOpen = false;
+    int depth = 0;
+    QStringView lastWord;
+    // Depths at which an UCase argument, cast to text, closes: Access's
+    // UCase and Like take numbers too (UCase(pluNo) Like '12%').
+    QVector<int> castCloses;
+    auto closeItem = [&] {
+        if (inOrder && itemOpen)
+            out += itemDesc ? QStringLiteral(" NULLS LAST") : QStringLiteral(" NULLS FIRST");
+        itemDesc = itemOpen = false;
+    };
     for (qsizetype k = 0; k < tokens.size(); ++k) {
         const Token &t = tokens[k];
         if (t.kind == Token::Text) {
             out += serverText(t.text);
+            itemOpen = true;
             continue;
         }
         if (t.kind == Token::Other) {
+            if (t.text == u"(") {
+                ++depth;
+            } else if (t.text == u")") {
+                if (!castCloses.isEmpty() && castCloses.last() == depth) {
+                    castCloses.removeLast();
+                    out += QStringLiteral(" AS text)");
+                }
+                --depth;
+            }
+            else if (t.text == u"," && depth == 0)
+                closeItem();
+            else if (!t.text.at(0).isSpace())
+                itemOpen = true;
             out += t.text;
             continue;
+        }
+        if (depth == 0 && isWord(t.text, u"by") && isWord(lastWord, u"order")) {
+            inOrder = true;
+            itemDesc = itemOpen = false;
+            lastWord = t.text;
+            out += t.text;
+            continue;
+        }
+        lastWord = t.text;
+        if (inOrder && depth == 0) {
+            if (isWord(t.text, u"desc"))
+                itemDesc = true;
+            else if (!isWord(t.text, u"asc"))
+                itemOpen = true;
         }
         const bool qualified = k > 0 && tokens[k - 1].text == u".";
         const QStringView w = t.text;
@@ -116,7 +159,12 @@ QString mapServerSql(const QString &sql)
             out += u'1';
         else if (!qualified && isWord(w, u"false"))
             out += u'0';
-        else if (isWord(w, u"UCase"))
+        else if (isWord(w, u"UCase") && k + 1 < tokens.size() && tokens[k + 1].text == u"(") {
+            out += QStringLiteral("upper(CAST(");
+            ++depth;
+            castCloses.push_back(depth);
+            ++k;
+        } else if (isWord(w, u"UCase"))
             out += QStringLiteral("upper");
         else if (isWord(w, u"rowid"))
             out += QStringLiteral("ctid");
@@ -131,6 +179,19 @@ QString mapServerSql(const QString &sql)
         else if (isWord(w, u"like")) {
             // Access's Like has no escape character; the server's default is
             // the backslash, so a typed "\" would change the pattern.
+            qsizetype before = k - 1;
+            while (before >= 0 && tokens[before].kind == Token::Other && tokens[before].text.at(0).isSpace())
+                --before;
+            const bool operand = before >= 0
+                && ((tokens[before].kind == Token::Word && !isWord(tokens[before].text, u"not"))
+                    || tokens[before].text == u")");
+            if (operand) {
+                // Before the blanks that precede Like: "pluNo::text ILIKE".
+                qsizetype trail = out.size();
+                while (trail > 0 && out.at(trail - 1).isSpace())
+                    --trail;
+                out.insert(trail, QStringLiteral("::text"));
+            }
             out += QStringLiteral("ILIKE");
             qsizetype j = k + 1;
             while (j < tokens.size() && tokens[j].kind == Token::Other && tokens[j].text.at(0).isSpace())
@@ -149,7 +210,14 @@ QString mapServerSql(const QString &sql)
         } else
             out += w;
     }
-    return out;
+    // Before the trailing blanks, so the statement reads as written.
+    qsizetype trail = out.size();
+    while (trail > 0 && out.at(trail - 1).isSpace())
+        --trail;
+    const QString tail = out.mid(trail);
+    out.truncate(trail);
+    closeItem();
+    return out + tail;
 }
 
 } // namespace
@@ -261,6 +329,46 @@ bool prepareSchema(const QSqlDatabase &db, QString *error)
     if (error)
         *error = errorText(q.lastError());
     return false;
+}
+
+QString rowKey(const QSqlDatabase &db, const QString &table)
+{
+    if (engineOf(db) != Engine::Server)
+        return QStringLiteral("rowid");
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT k.column_name FROM information_schema.table_constraints c"
+                             " JOIN information_schema.key_column_usage k ON k.constraint_name = c.constraint_name"
+                             " AND k.table_schema = c.table_schema"
+                             " WHERE c.constraint_type = 'PRIMARY KEY' AND c.table_schema = current_schema()"
+                             " AND lower(c.table_name) = lower(?) ORDER BY k.ordinal_position"));
+    q.addBindValue(table);
+    QStringList keys;
+    if (q.exec())
+        while (q.next())
+            keys << q.value(0).toString();
+    return keys.size() == 1 ? keys.first() : QStringLiteral("ctid");
+}
+
+QString tableOrder(const QSqlDatabase &db, const QString &table)
+{
+    if (engineOf(db) != Engine::Server)
+        return {};
+    return QStringLiteral(" ORDER BY ") + rowKey(db, table);
+}
+
+bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
+{
+    if (engineOf(db) != Engine::Server)
+        return query.exec();
+    // Outside a transaction the savepoint is refused and nothing is needed.
+    QSqlQuery mark(db);
+    const bool marked = mark.exec(QStringLiteral("SAVEPOINT torvane_write"));
+    const bool ok = query.exec();
+    if (marked)
+        mark.exec(ok ? QStringLiteral("RELEASE SAVEPOINT torvane_write")
+                     : QStringLiteral("ROLLBACK TO SAVEPOINT torvane_write"));
+    return ok;
 }
 
 QString autoNumberKey(const QSqlDatabase &db)

@@ -20,6 +20,7 @@
 // up without regard to case.
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
@@ -53,6 +54,21 @@ QString columnType(const QSqlDatabase &db, const QString &table, const QString &
 
 // Readies an empty database for the tables (the server's yes/no type).
 bool prepareSchema(const QSqlDatabase &db, QString *error);
+
+// The column that finds a row of a table again: rowid on the file; on the
+// server the table's key (ctid moves when another PC saves the row), or
+// ctid for a table without one.
+QString rowKey(const QSqlDatabase &db, const QString &table);
+
+// The Order By that reads a table in the order the file returns it without
+// one: "" on the file, the row key on the server.
+QString tableOrder(const QSqlDatabase &db, const QString &table);
+
+// Runs a prepared write.  Inside a transaction the file keeps what earlier
+// statements wrote when one fails; the server would throw the whole
+// transaction away, so there the statement runs under a savepoint that a
+// failure rolls back to.
+bool execWrite(const QSqlDatabase &db, QSqlQuery &query);
 
 // Column definition of an auto-numbered integer key, in the engine's words.
 QString autoNumberKey(const QSqlDatabase &db);

@@ -266,7 +266,7 @@ ProductQuery::PostResult ProductQuery::post()
         for (int i = 0; i < bindings.size(); ++i)
             q.bindValue(i, db::bindable(bindings[i]));
         q.bindValue(int(bindings.size()), m_backup.value(keyIndex));
-        if (!q.exec()) {
+        if (!db::execWrite(m_db, q)) {
             m_lastError = db::errorText(q.lastError());
             return PostResult::Failed;
         }
@@ -331,7 +331,7 @@ bool AuxQuery::exec(const QString &sql, const QVariantList &bindings, QString *e
     bool ok = q.prepare(db::mapAccessSql(m_db, sql));
     for (int i = 0; ok && i < bindings.size(); ++i)
         q.bindValue(i, db::bindable(bindings[i]));
-    ok = ok && q.exec();
+    ok = ok && db::execWrite(m_db, q);
     if (!ok) {
         m_lastError = db::errorText(q.lastError());
         if (error)

@@ -334,10 +334,12 @@ void TFormSearchData::showMessage(const QString &text)
 
 QString TFormSearchData::upperFunctionFor(const QSqlDatabase &db) const
 {
-    // "UCase" is the Access engine's; our engine layer registers it on every
-    // connection it opens, so the program's own database counts as one.
+    // "UCase" is the Access engine's; our engine layer gives it to every
+    // connection it opens (file or server), so the program's own database
+    // counts as one.
     const QString connection = (db.driverName() + QLatin1Char(';') + db.connectOptions()).toUpper();
-    if (connection.contains(QLatin1String("MICROSOFT")) || db.driverName() == QLatin1String("QSQLITE"))
+    if (connection.contains(QLatin1String("MICROSOFT")) || db.driverName() == QLatin1String("QSQLITE")
+        || db.driverName() == QLatin1String("QPSQL"))
         return QStringLiteral("UCase");
     return QStringLiteral("Upper");
 }

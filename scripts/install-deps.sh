@@ -8,8 +8,9 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config \
-  qt6-base-dev qt6-qpa-plugins libqt6sql6-sqlite libgl-dev \
+  qt6-base-dev qt6-qpa-plugins libqt6sql6-sqlite libqt6sql6-psql libgl-dev \
   libsqlite3-dev libjpeg62-turbo-dev \
   googletest libgtest-dev \
   fonts-liberation fonts-wqy-microhei poppler-utils \
+  postgresql \
   xvfb xauth

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs, builds and runs every test: a normal build, then the whole suite
+# (and its database, manager and transmitter parts again on a PostgreSQL
+# server),
 # under AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded
 # tests (label "threads") under ThreadSanitizer.
 set -euo pipefail
@@ -8,6 +10,9 @@ scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 BUILD_DIR=build scripts/build.sh
 ctest --test-dir build --output-on-failure -j2
+# The same database, manager and transmitter suites with the product base on
+# a throw-away PostgreSQL server (the normal build's programs, no new build).
+scripts/with-pg.sh ctest --test-dir build --output-on-failure -j2 -R 'test_database|test_transmitter|manager_test'
 BUILD_DIR=build-asan BUILD_TYPE=Debug scripts/build.sh -DTORVANE_SANITIZE=ON -DTORVANE_BUILD_BENCH=OFF
 ctest --test-dir build-asan --output-on-failure -j2
 BUILD_DIR=build-tsan BUILD_TYPE=Debug scripts/build.sh -DTORVANE_TSAN=ON -DTORVANE_BUILD_BENCH=OFF

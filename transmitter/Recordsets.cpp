@@ -67,6 +67,7 @@ bool CRecordset::Open()
         return fail(error);
     }
     m_keyed = type == QLatin1String("table");
+    m_rowKey = m_keyed ? db::rowKey(m_conn->database(), tableName()) : QString();
     m_canAppend = m_keyed && !m_conn->readOnly();
 
     if (!runKeysetQuery()) {
@@ -89,13 +90,14 @@ bool CRecordset::runKeysetQuery()
     for (const auto &f : m_fx.fields())
         cols << bracketed(f.column);
     const QString from = QStringLiteral(" FROM ") + GetDefaultSQL()
-        + (m_strFilter.isEmpty() ? QString() : QStringLiteral(" WHERE ") + m_strFilter);
+        + (m_strFilter.isEmpty() ? QString() : QStringLiteral(" WHERE ") + m_strFilter)
+        + (m_keyed ? db::tableOrder(m_conn->database(), tableName()) : QString());
 
     QSqlQuery q(m_conn->database());
     q.setForwardOnly(true);
     // Selecting the bound columns too makes a missing column an error here,
     // at open, rather than in the middle of a transfer.
-    const QString sql = QStringLiteral("SELECT ") + (m_keyed ? QStringLiteral("rowid, ") : QString())
+    const QString sql = QStringLiteral("SELECT ") + (m_keyed ? m_rowKey + QStringLiteral(", ") : QString())
         + cols.join(QStringLiteral(", ")) + from;
     if (!q.exec(db::mapAccessSql(m_conn->database(), sql)))
         return fail(db::errorText(q.lastError()));
@@ -121,7 +123,8 @@ bool CRecordset::runKeysetQuery()
         if (!m_fetch->prepare(db::mapAccessSql(m_conn->database(),
                                                   QStringLiteral("SELECT ") + cols.join(QStringLiteral(", "))
                                                       + QStringLiteral(" FROM ") + GetDefaultSQL()
-                                                      + QStringLiteral(" WHERE rowid = ?"))))
+                                                      + QStringLiteral(" WHERE ") + m_rowKey
+                                                      + QStringLiteral(" = ?"))))
             return fail(db::errorText(m_fetch->lastError()));
     }
     return loadCurrent();
@@ -312,7 +315,8 @@ bool CRecordset::Delete()
         return fail(QStringLiteral("The recordset is read-only"));
     QSqlQuery q(m_conn->database());
     q.prepare(db::mapAccessSql(m_conn->database(),
-                               QStringLiteral("DELETE FROM ") + GetDefaultSQL() + QStringLiteral(" WHERE rowid = ?")));
+                               QStringLiteral("DELETE FROM ") + GetDefaultSQL() + QStringLiteral(" WHERE ") + m_rowKey
+                                   + QStringLiteral(" = ?")));
     q.addBindValue(m_keys[m_pos]);
     if (!q.exec())
         return fail(db::errorText(q.lastError()));

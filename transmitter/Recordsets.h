@@ -105,7 +105,8 @@ private:
     std::unique_ptr<QSqlQuery> m_fetch; // re-reads one row by rowid
     CFieldExchange m_fx;
     bool m_bound = false;
-    bool m_keyed = true;       // rows reachable by rowid (tables); views are read as they are
+    bool m_keyed = true;       // rows reachable by a row key (tables); views are read as they are
+    QString m_rowKey;          // the column that finds a row again (Engine.h)
     bool m_canAppend = false;
     std::vector<QVariant> m_keys;               // rowid per row (tables)
     std::vector<std::vector<QVariant>> m_rows;  // values per row, views only

@@ -195,8 +195,8 @@ TEST_P(BulkFormTest, AFractionTypedAsPrefixChangesNoProduct)
 
 TEST_P(BulkFormTest, AFailingSaveStopsTheLoopAndKeepsTheRowsBeforeIt)
 {
-    db->exec("Create Trigger refuse3 Before Update On PLU When New.pluNo = 3 "
-             "Begin Select Raise(Abort, 'disco cheio'); End");
+    db->exec(test::faultTrigger(QStringLiteral("refuse3"), QStringLiteral("UPDATE"), QStringLiteral("PLU"),
+                                QStringLiteral("NEW.pluNo = 3"), QStringLiteral("disco cheio")));
     f->dialogs.answerInput(QStringLiteral("1"));
     form().Prefixo21->trigger();
     const QStringList messages = f->dialogs.messages();

@@ -50,10 +50,10 @@ protected:
         ASSERT_TRUE(products.open(&error)) << error.toStdString();
     }
 
-    void exec(const char *sql)
+    void exec(const QString &sql)
     {
         QSqlQuery q(conn->database());
-        ASSERT_TRUE(q.exec(QString::fromLatin1(sql))) << sql;
+        ASSERT_TRUE(q.exec(sql)) << sql.toStdString();
     }
     QVariantList column(const char *col)
     {
@@ -142,8 +142,8 @@ TEST_F(BulkWalk, AChangeThatCannotBeStoredStopsAtTheFirstRowUnchanged)
 
 TEST_F(BulkWalk, ADatabaseFailureKeepsTheRowsSavedBeforeIt)
 {
-    exec("Create Trigger refuse3 Before Update On PLU When New.pluNo = 3 "
-         "Begin Select Raise(Abort, 'disco cheio'); End");
+    exec(test::faultTrigger(QStringLiteral("refuse3"), QStringLiteral("UPDATE"), QStringLiteral("PLU"),
+                            QStringLiteral("NEW.pluNo = 3"), QStringLiteral("disco cheio")));
     int steps = 0;
     const RowWalkResult r = walkProducts(products, flgSemValidacao, setPrefixb(1), [&] { ++steps; });
     EXPECT_FALSE(r.completed);

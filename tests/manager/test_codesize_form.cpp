@@ -254,8 +254,8 @@ TEST_F(CodeSizeFormTest, CancellingAtAnyPointChangesNothing)
 TEST_F(CodeSizeFormTest, AFailureStopsTheRewriteWithTheNewSettingsKept)
 {
     start(6, false, {123456, 223456, 323456, 423456});
-    db->exec("Create Trigger refuse3 Before Update On PLU When New.pluNo = 3 "
-             "Begin Select Raise(Abort, 'disco cheio'); End");
+    db->exec(test::faultTrigger(QStringLiteral("refuse3"), QStringLiteral("UPDATE"), QStringLiteral("PLU"),
+                                QStringLiteral("NEW.pluNo = 3"), QStringLiteral("disco cheio")));
     f->dialogs.answerConfirm(true);
     f->dialogs.answerConfirm(true);
     configure(pick(5));

@@ -44,4 +44,19 @@ void useServerBase(const QString &folder)
     f.write((conninfo + QStringLiteral(" options='-c search_path=%1'\n").arg(schema)).toUtf8());
 }
 
+QString faultTrigger(const QString &name, const QString &event, const QString &table, const QString &condition,
+                     const QString &message)
+{
+    if (!onServer())
+        return QStringLiteral("CREATE TRIGGER %1 BEFORE %2 ON %3 WHEN %4 BEGIN SELECT RAISE(%5); END")
+            .arg(name, event, table, condition,
+                 message.isEmpty() ? QStringLiteral("IGNORE") : QStringLiteral("ABORT, '%1'").arg(message));
+    const QString action = message.isEmpty() ? QStringLiteral("RETURN NULL;")
+                                             : QStringLiteral("RAISE EXCEPTION ''%1'';").arg(message);
+    return QStringLiteral("CREATE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS"
+                          " 'BEGIN IF %4 THEN %5 END IF; RETURN NEW; END';"
+                          " CREATE TRIGGER %1 BEFORE %2 ON %3 FOR EACH ROW EXECUTE FUNCTION %1()")
+        .arg(name, event, table, condition, action);
+}
+
 } // namespace torvane::test

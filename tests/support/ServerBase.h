@@ -16,4 +16,11 @@ bool onServer();
 // Call before creating the base in that folder.
 void useServerBase(const QString &folder);
 
+// A statement that makes the engine refuse (message given: an error with
+// that text) or silently skip (no message) every `event` (INSERT or UPDATE)
+// of a `table` row for which `condition` (on NEW) holds: a fault on purpose,
+// in the dialect of the engine the suite runs on.
+QString faultTrigger(const QString &name, const QString &event, const QString &table, const QString &condition,
+                     const QString &message = {});
+
 } // namespace torvane::test

@@ -2,6 +2,7 @@
 
 #include "DataSource.h"
 #include "Db.h"
+#include "Engine.h"
 #include "Schema.h"
 #include "ServerBase.h"
 
@@ -52,7 +53,7 @@ bool Sql::exec(const QString &sql)
     if (!m_conn)
         return false;
     QSqlQuery q(m_conn->database());
-    if (!q.exec(sql)) {
+    if (!q.exec(torvane::db::mapAccessSql(m_conn->database(), sql))) {
         m_error = q.lastError().text();
         return false;
     }
@@ -71,14 +72,18 @@ std::vector<QVariantList> Sql::rows(const QString &sql)
     if (!m_conn)
         return out;
     QSqlQuery q(m_conn->database());
-    if (!q.exec(sql)) {
+    if (!q.exec(torvane::db::mapAccessSql(m_conn->database(), sql))) {
         m_error = q.lastError().text();
         return out;
     }
     while (q.next()) {
         QVariantList row;
+        // The file keeps a date as the text the transmitter wrote; the
+        // server as a date, read back here as that same text.
         for (int i = 0; i < q.record().count(); ++i)
-            row << q.value(i);
+            row << (q.value(i).typeId() == QMetaType::QDateTime && !q.value(i).isNull()
+                        ? QVariant(q.value(i).toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                        : q.value(i));
         out.push_back(row);
     }
     return out;

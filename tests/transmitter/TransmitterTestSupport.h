@@ -3,6 +3,7 @@
 // programs find vendabase.accdb and para.ini there, and the COMn links under
 // its config folder), database helpers and a JobHost that records.
 
+#include "ServerBase.h"
 #include "JobHost.h"
 
 #include <QDir>

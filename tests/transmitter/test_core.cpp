@@ -96,7 +96,7 @@ TEST(Recordsets, EmptyPluAndMissingTableOrFile)
     ASSERT_TRUE(sql.exec(QStringLiteral("DROP TABLE PLU_UPLOADED")));
     CPLU_UPLOADED up;
     EXPECT_FALSE(up.Open());
-    EXPECT_TRUE(up.GetLastError().contains(QLatin1String("PLU_UPLOADED"))) << up.GetLastError().toStdString();
+    EXPECT_TRUE(up.GetLastError().contains(QLatin1String("PLU_UPLOADED"), Qt::CaseInsensitive)) << up.GetLastError().toStdString();
     EXPECT_FALSE(up.IsOpen());
 }
 
@@ -147,8 +147,8 @@ TEST(Recordsets, ViewCannotTakeRowsAndDeclinedInsertIsNotAnError)
     ttest::Sql sql;
     ASSERT_TRUE(sql.exec(QStringLiteral("ALTER TABLE PLU_UPLOADED RENAME TO PU_DATA")));
     ASSERT_TRUE(sql.exec(QStringLiteral("CREATE VIEW PLU_UPLOADED AS SELECT * FROM PU_DATA")));
-    ASSERT_TRUE(sql.exec(QStringLiteral("CREATE TRIGGER skip7 BEFORE INSERT ON RECORD WHEN NEW.pluNo = 7"
-                                        " BEGIN SELECT RAISE(IGNORE); END")));
+    ASSERT_TRUE(sql.exec(torvane::test::faultTrigger(QStringLiteral("skip7"), QStringLiteral("INSERT"),
+                                                     QStringLiteral("RECORD"), QStringLiteral("NEW.pluNo = 7"))));
     CPLU_UPLOADED up;
     ASSERT_TRUE(up.Open()) << up.GetLastError().toStdString();
     EXPECT_FALSE(up.CanAppend());
@@ -167,7 +167,8 @@ TEST(Recordsets, ViewCannotTakeRowsAndDeclinedInsertIsNotAnError)
     EXPECT_TRUE(rec.Update());
     const auto rows = sql.rows(QStringLiteral("SELECT ID, pluNo, pluDesc, dateTime, weight, totalPrice FROM RECORD"));
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0][0].toInt(), 1);
+    if (!torvane::test::onServer()) // the server's sequence also counts the skipped row
+        EXPECT_EQ(rows[0][0].toInt(), 1);
     EXPECT_EQ(rows[0][1].toInt(), 8);
     EXPECT_EQ(rows[0][2].toString(), QString());
     EXPECT_TRUE(rows[0][3].isNull());

@@ -315,8 +315,8 @@ TEST_F(RecordJobs, SaleOfAnUnknownProductEndsTheUpload)
 
 TEST_F(RecordJobs, RowNotWrittenIsReportedAndCounted)
 {
-    ASSERT_TRUE(sql().exec(QStringLiteral("CREATE TRIGGER skip2 BEFORE INSERT ON RECORD WHEN NEW.pluNo = 2"
-                                          " BEGIN SELECT RAISE(IGNORE); END")));
+    ASSERT_TRUE(sql().exec(torvane::test::faultTrigger(QStringLiteral("skip2"), QStringLiteral("INSERT"),
+                                                       QStringLiteral("RECORD"), QStringLiteral("NEW.pluNo = 2"))));
     peer->setRecords({recordBytes(2, 0x24, 1, 1, 0, 0, 0, 10), recordBytes(1, 0x24, 1, 1, 0, 0, 0, 20)});
     RunRecordUpload(host);
     EXPECT_EQ(host.messages(), QStringList{QStringLiteral("can't update rec!")});

@@ -6,6 +6,7 @@
 
 #include "OperatorDialogs.h"
 #include "Schema.h"
+#include "ServerBase.h"
 
 #include <QString>
 #include <QStringList>
