@@ -1,6 +1,7 @@
 #include "ProductForm.h"
 
 #include "DataModule.h"
+#include "NetworkShare.h"
 #include "OperatorDialogs.h"
 #include "Schema.h"
 #include "StatusWindow.h"
@@ -418,6 +419,10 @@ bool TfrmProdutos::FormShow()
             QStringLiteral("O banco de dados %1 está protegido contra gravação: os produtos podem ser "
                            "consultados, mas nenhuma alteração poderá ser gravada.")
                 .arg(QFileInfo(conn->path()).fileName()));
+    // A file on a network share: said once, as the program starts.
+    const QString share = db::networkShareWarning(conn->path());
+    if (!share.isEmpty())
+        torvane::manager::showInformation(share);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "Db.h"
 #include "Engine.h"
+#include "NetworkShare.h"
 #include "Schema.h"
 #include "ServerBase.h"
 
@@ -228,4 +229,17 @@ TEST(Create, SlotsAndLayouts)
     EXPECT_TRUE(o.exec(QStringLiteral("Select pluNo, preFix, pluCode, pluDesc, validDays, tareWeight, unitPrice,"
                                       " sellFlag From PLU_UPLOADED")));
     EXPECT_TRUE(o.exec(QStringLiteral("Select ID, pluNo, pluDesc, dateTime, weight, totalPrice From RECORD")));
+}
+
+TEST(NetworkShare, NetworkFileSystemsAreToldFromLocalOnes)
+{
+    EXPECT_TRUE(db::isNetworkMagic(0x6969));     // NFS
+    EXPECT_TRUE(db::isNetworkMagic(0xFF534D42)); // CIFS
+    EXPECT_TRUE(db::isNetworkMagic(0xFE534D42)); // SMB2
+    EXPECT_FALSE(db::isNetworkMagic(0xEF53));    // ext4
+    EXPECT_FALSE(db::isNetworkMagic(0x01021994)); // tmpfs
+    EXPECT_TRUE(db::isNetworkFuseType(QStringLiteral("fuse.sshfs")));
+    EXPECT_FALSE(db::isNetworkFuseType(QStringLiteral("fuse.ntfs-3g")));
+    QTemporaryDir dir; // a local folder: no warning
+    EXPECT_TRUE(db::networkShareWarning(makeDb(dir)).isEmpty());
 }
