@@ -263,15 +263,19 @@ QSqlDatabase Connection::database() const
 
 std::unique_ptr<Connection> Connection::open(const QString &path, QString *error, bool readOnly)
 {
+    const QString serverFile = serverFileFor(path);
+    if (!serverFile.isEmpty())
+        return openServer(serverFile, path, error, readOnly);
+    return openFile(path, error, readOnly);
+}
+
+std::unique_ptr<Connection> Connection::openFile(const QString &path, QString *error, bool readOnly)
+{
     auto fail = [error](const QString &text) {
         if (error)
             *error = text;
         return std::unique_ptr<Connection>();
     };
-
-    const QString serverFile = serverFileFor(path);
-    if (!serverFile.isEmpty())
-        return openServer(serverFile, path, error, readOnly);
 
     const FileKind kind = probeFile(path);
     if (kind != FileKind::SQLite)

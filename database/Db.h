@@ -47,6 +47,10 @@ public:
     // (as the program does when the file is write-protected).
     static std::unique_ptr<Connection> open(const QString &path, QString *error, bool readOnly = false);
 
+    // The file itself, even when a connection file lies beside it (the
+    // move of a shop's file onto its server reads it this way).
+    static std::unique_ptr<Connection> openFile(const QString &path, QString *error, bool readOnly = false);
+
     ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;

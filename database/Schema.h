@@ -54,4 +54,12 @@ bool createDatabaseFile(const QString &path, const CreateOptions &options, QStri
 // The server half of createDatabaseFile.
 bool createServerBase(const QString &serverFile, const CreateOptions &options, QString *error);
 
+// Copies a database file (already brought up to date by the manager) into a
+// new base on the server named by the connection file beside targetPath:
+// every row of PLU, PLU_UPLOADED, RECORD and Config, with its keys, in one
+// transaction, checking the row counts.  Refuses a server that already
+// holds a base; a failure leaves the server as it was.  *summary lists the
+// rows copied per table.
+bool copyFileToServer(const QString &sourceFile, const QString &targetPath, QString *summary, QString *error);
+
 } // namespace torvane::schema

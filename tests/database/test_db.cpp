@@ -243,3 +243,43 @@ TEST(NetworkShare, NetworkFileSystemsAreToldFromLocalOnes)
     QTemporaryDir dir; // a local folder: no warning
     EXPECT_TRUE(db::networkShareWarning(makeDb(dir)).isEmpty());
 }
+
+TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
+{
+    if (!test::onServer())
+        GTEST_SKIP() << "needs the server";
+    QTemporaryDir fileDir, serverDir;
+    schema::CreateOptions opts;
+    opts.slotCount = 40;
+    opts.demoProducts = true;
+    const QString file = fileDir.filePath(QStringLiteral("vendabase.accdb"));
+    ASSERT_TRUE(schema::createDatabaseFile(file, opts, nullptr));
+    {
+        auto conn = db::Connection::open(file, nullptr);
+        QSqlQuery q(conn->database());
+        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO RECORD (pluNo, pluDesc, dateTime, weight, totalPrice)"
+                                          " VALUES (3, 'AÇÚCAR', '2024-03-15 09:30:05', 1500, 0)")));
+        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE Config SET CodeSize = 6, flgPrefixo2 = 1")));
+    }
+    test::useServerBase(serverDir.path());
+    const QString target = serverDir.filePath(QStringLiteral("vendabase.accdb"));
+    QString summary, err;
+    ASSERT_TRUE(schema::copyFileToServer(file, target, &summary, &err)) << err.toStdString();
+    EXPECT_EQ(summary, QStringLiteral("PLU 40, PLU_UPLOADED 0, RECORD 1, Config 1"));
+
+    auto conn = db::Connection::open(target, &err);
+    ASSERT_TRUE(conn) << err.toStdString();
+    QSqlQuery q(conn->database());
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT pluDesc, unitPrice FROM PLU WHERE pluNo = 13")) && q.next());
+    EXPECT_EQ(q.value(0).toString(), QStringLiteral("AÇÚCAR MASCAVO"));
+    EXPECT_EQ(q.value(1).toInt(), 1240);
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT CodeSize, flgPrefixo2 FROM Config")) && q.next());
+    EXPECT_EQ(q.value(0).toInt(), 6);
+    EXPECT_EQ(q.value(1).toInt(), 1);
+    // New sales follow the copied ones.
+    ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO RECORD (pluNo) VALUES (4) RETURNING ID")) && q.next());
+    EXPECT_EQ(q.value(0).toInt(), 2);
+
+    EXPECT_FALSE(schema::copyFileToServer(file, target, &summary, &err));
+    EXPECT_TRUE(err.contains(QStringLiteral("já existe"))) << err.toStdString();
+}

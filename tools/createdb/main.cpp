@@ -1,9 +1,12 @@
 // torvane-createdb: makes a new vendabase.accdb with its product slots.
 //
 //   torvane-createdb [--slots N] [--demo] [--as-delivered] [FILE]
+//   torvane-createdb --copy-from OLD.accdb [FILE]
 //
 // FILE defaults to vendabase.accdb in the current directory.  An existing
-// file is never overwritten.
+// file is never overwritten.  When FILE's folder holds vendabase.pgconn the
+// base is made on that PostgreSQL server instead; --copy-from then moves an
+// existing file's products, uploads, sales and settings onto it.
 #include "Schema.h"
 
 #include <QCommandLineParser>
@@ -26,7 +29,11 @@ int main(int argc, char **argv)
     QCommandLineOption oldOpt(QStringLiteral("as-delivered"),
                               QStringLiteral("Use the older schema (no Config, Codigo, BarcodeMode, Prefixb, flgDel)"
                                              " so the manager's upgrade can be tried."));
-    parser.addOptions({slotsOpt, demoOpt, oldOpt});
+    QCommandLineOption copyOpt(QStringLiteral("copy-from"),
+                               QStringLiteral("Copy an existing database file onto the server named by the"
+                                              " vendabase.pgconn beside FILE."),
+                               QStringLiteral("OLD"));
+    parser.addOptions({slotsOpt, demoOpt, oldOpt, copyOpt});
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Database file (default vendabase.accdb)."));
     parser.process(app);
 
@@ -43,6 +50,16 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString path = args.isEmpty() ? QStringLiteral("vendabase.accdb") : args.first();
+
+    if (parser.isSet(copyOpt)) {
+        QString summary, error;
+        if (!torvane::schema::copyFileToServer(parser.value(copyOpt), path, &summary, &error)) {
+            err << "torvane-createdb: " << error << '\n';
+            return 1;
+        }
+        QTextStream(stdout) << "copied " << parser.value(copyOpt) << " to the server: " << summary << '\n';
+        return 0;
+    }
 
     torvane::schema::CreateOptions options;
     options.slotCount = slotCount;

@@ -1,0 +1,140 @@
+// Moving a shop's product base from its file onto its server.
+#include "Db.h"
+#include "Engine.h"
+#include "Schema.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+namespace torvane::schema {
+
+namespace {
+
+const char *const kTables[] = {"PLU", "PLU_UPLOADED", "RECORD", "Config"};
+
+bool count(const QSqlDatabase &db, const QString &table, qint64 *n, QString *error)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM ") + table) || !q.next()) {
+        *error = db::errorText(q.lastError());
+        return false;
+    }
+    *n = q.value(0).toLongLong();
+    return true;
+}
+
+// Every row of one table, the columns both sides have, in one statement per
+// row inside the caller's transaction.
+bool copyTable(const QSqlDatabase &from, const QSqlDatabase &to, const QString &table, QString *error)
+{
+    QSqlQuery src(from);
+    src.setForwardOnly(true);
+    if (!src.exec(QStringLiteral("SELECT * FROM ") + table)) {
+        *error = db::errorText(src.lastError());
+        return false;
+    }
+    const QSqlRecord targetColumns = to.record(table.toLower());
+    const QSqlRecord rec = src.record();
+    QStringList names, marks;
+    QVector<int> columns;
+    for (int i = 0; i < rec.count(); ++i) {
+        if (targetColumns.indexOf(rec.fieldName(i).toLower()) < 0)
+            continue;
+        names << rec.fieldName(i);
+        marks << QStringLiteral("?");
+        columns << i;
+    }
+    QSqlQuery ins(to);
+    if (!ins.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                         .arg(table, names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))))) {
+        *error = db::errorText(ins.lastError());
+        return false;
+    }
+    while (src.next()) {
+        for (int k = 0; k < columns.size(); ++k)
+            ins.bindValue(k, db::bindable(src.value(columns[k])));
+        if (!ins.exec()) {
+            *error = table + QStringLiteral(": ") + db::errorText(ins.lastError());
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool copyFileToServer(const QString &sourceFile, const QString &targetPath, QString *summary, QString *error)
+{
+    auto fail = [error](const QString &text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (db::serverFileFor(targetPath).isEmpty())
+        return fail(QStringLiteral("A pasta de %1 não tem o arquivo de conexão %2.")
+                        .arg(targetPath, QLatin1String(db::kServerFileName)));
+    QString err;
+    auto source = db::Connection::openFile(sourceFile, &err, true);
+    if (!source)
+        return fail(err);
+    const QSqlDatabase from = source->database();
+    // Only a base the manager has brought up to date: the copy keeps every
+    // column as it is and the server base must not need the upgrade.
+    for (const char *probe : {"SELECT Codigo, BarcodeMode, Prefixb, flgDel FROM PLU", "SELECT flgPrefixo2 FROM Config"}) {
+        QSqlQuery q(from);
+        if (!q.exec(QLatin1String(probe)))
+            return fail(QStringLiteral("O banco de dados %1 precisa ser atualizado: abra-o uma vez no programa "
+                                       "Torvane antes de copiá-lo.")
+                            .arg(sourceFile));
+    }
+    CreateOptions options;
+    options.slotCount = 0;
+    if (!createDatabaseFile(targetPath, options, &err))
+        return fail(err);
+    auto target = db::Connection::open(targetPath, &err);
+    if (!target)
+        return fail(err);
+    QSqlDatabase to = target->database();
+    bool ok = to.transaction();
+    if (!ok)
+        err = db::errorText(to.lastError());
+    QSqlQuery q(to);
+    // The new base's default settings row gives way to the file's.
+    if (ok && !q.exec(QStringLiteral("DELETE FROM Config"))) {
+        err = db::errorText(q.lastError());
+        ok = false;
+    }
+    QStringList counts;
+    for (const char *t : kTables) {
+        const QString table = QLatin1String(t);
+        qint64 before = 0, after = 0;
+        ok = ok && copyTable(from, to, table, &err) && count(from, table, &before, &err) && count(to, table, &after, &err);
+        if (ok && before != after) {
+            err = QStringLiteral("%1: %2 linhas no arquivo, %3 no servidor").arg(table).arg(before).arg(after);
+            ok = false;
+        }
+        if (ok)
+            counts << QStringLiteral("%1 %2").arg(table).arg(after);
+    }
+    ok = ok && db::syncAutoNumber(to, QStringLiteral("PLU"), QStringLiteral("pluNo"), &err)
+        && db::syncAutoNumber(to, QStringLiteral("RECORD"), QStringLiteral("ID"), &err);
+    if (ok && !to.commit()) {
+        err = db::errorText(to.lastError());
+        ok = false;
+    }
+    if (!ok) {
+        to.rollback();
+        // Leave the server as it was before, so the copy can be tried again.
+        for (const char *t : kTables)
+            q.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(t)));
+        q.exec(QStringLiteral("DROP DOMAIN IF EXISTS yesno"));
+        return fail(QStringLiteral("A cópia de %1 para o servidor falhou e foi desfeita: %2.").arg(sourceFile, err));
+    }
+    if (summary)
+        *summary = counts.join(QStringLiteral(", "));
+    return true;
+}
+
+} // namespace torvane::schema
