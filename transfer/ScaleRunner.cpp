@@ -32,7 +32,7 @@ bool madeFrom(const char *pattern, const QString &text, int *n = nullptr)
     const qsizetype at = p.indexOf(QLatin1String("%1"));
     QString rx = QRegularExpression::escape(at < 0 ? p : p.left(at));
     if (at >= 0)
-        rx += QStringLiteral("(\\d+)") + QRegularExpression::escape(p.mid(at + 2));
+        rx += QStringLiteral("(.+?)") + QRegularExpression::escape(p.mid(at + 2));
     const auto m = QRegularExpression(QLatin1Char('^') + rx).match(text);
     if (!m.hasMatch())
         return false;
