@@ -158,24 +158,40 @@ TEST_F(Transfer, CheckListsWhatDiffersAndSendsOnlyThat)
 
 TEST_F(Transfer, ProgramStoppedByCtrlCReportsWhatEachScaleReceived)
 {
-    Options paced;
-    paced.paceBaud = 57600; // 500 products take about 6.5 s
-    startScale(1, paced);
-    startScale(2, paced);
+    // Everything runs in processes of its own here: no thread of this one
+    // is running when they are started.
+    const QString bin = QCoreApplication::applicationDirPath();
+    std::vector<std::unique_ptr<QProcess>> sims;
+    for (const char *com : {"COM1", "COM2"}) {
+        auto &sim = sims.emplace_back(std::make_unique<QProcess>());
+        // Paced: 500 products take about 6.5 s.
+        sim->start(bin + QStringLiteral("/torvane-scalesim"),
+                   {"--link", com, "--pace", "57600", "--quiet", "--save", QString::fromLatin1(com) + ".csv"});
+        ASSERT_TRUE(sim->waitForReadyRead(5000));
+    }
     QProcess p;
-    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/torvane-transfer"),
-            {"send", "--port", "COM1", "--port", "COM2", "--port", "COM3"});
+    p.start(bin + QStringLiteral("/torvane-transfer"), {"send", "--port", "COM1", "--port", "COM2", "--port", "COM3"});
     ASSERT_TRUE(p.waitForStarted());
     QThread::msleep(1500);
     ::kill(pid_t(p.processId()), SIGINT);
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_EQ(p.exitCode(), ExitInterrupted);
+    // What each scale holds, saved as it ends.
+    std::vector<int> held;
+    for (auto &sim : sims) {
+        sim->terminate();
+        ASSERT_TRUE(sim->waitForFinished(5000));
+    }
+    for (const char *file : {"COM1.csv", "COM2.csv"}) {
+        QFile f(QString::fromLatin1(file));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        held.push_back(int(f.readAll().count('\n')) - 1);
+    }
     const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3) << lines.join(u'|').toStdString();
-    const auto got = accepted();
-    EXPECT_EQ(lines[0], QStringLiteral("COM1: interrompido; %1 de 500 produto(s) confirmado(s)").arg(got.at(1)));
-    EXPECT_EQ(lines[1], QStringLiteral("COM2: interrompido; %1 de 500 produto(s) confirmado(s)").arg(got.at(2)));
-    EXPECT_GT(got.at(1), 0);
+    EXPECT_GT(held[0], 0);
+    EXPECT_EQ(lines[0], QStringLiteral("COM1: interrompido; %1 de 500 produto(s) confirmado(s)").arg(held[0]));
+    EXPECT_EQ(lines[1], QStringLiteral("COM2: interrompido; %1 de 500 produto(s) confirmado(s)").arg(held[1]));
     EXPECT_EQ(lines[2], QStringLiteral("COM3: não foi possível abrir a porta COM3"));
 
     p.start(p.program(), {"products", "--port", "COM1", "--port", "COM2"});
