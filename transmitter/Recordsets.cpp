@@ -134,6 +134,11 @@ bool CRecordset::runKeysetQuery()
 void CRecordset::Close()
 {
     m_fetch.reset();
+    if (m_inTransaction && m_conn) {
+        QSqlQuery q(m_conn->database());
+        q.exec(QStringLiteral("ROLLBACK"));
+    }
+    m_inTransaction = false;
     m_conn.reset();
     m_keys.clear();
     m_rows.clear();
@@ -327,6 +332,54 @@ bool CRecordset::Requery()
     if (!IsOpen())
         return fail(QStringLiteral("Recordset is not open"));
     return runKeysetQuery();
+}
+
+bool CRecordset::BeginTrans(bool forWriting)
+{
+    m_error.clear();
+    if (!IsOpen())
+        return fail(QStringLiteral("Recordset is not open"));
+    if (m_inTransaction)
+        return fail(QStringLiteral("A transaction is already open"));
+    if (m_fetch)
+        m_fetch->finish();
+    QSqlQuery q(m_conn->database());
+    if (!q.exec(forWriting ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
+        return fail(db::errorText(q.lastError()));
+    m_inTransaction = true;
+    return true;
+}
+
+bool CRecordset::CommitTrans()
+{
+    m_error.clear();
+    if (!IsOpen() || !m_inTransaction)
+        return fail(QStringLiteral("No transaction is open"));
+    if (m_fetch)
+        m_fetch->finish();
+    QSqlQuery q(m_conn->database());
+    if (!q.exec(QStringLiteral("COMMIT"))) {
+        const QString text = db::errorText(q.lastError());
+        q.exec(QStringLiteral("ROLLBACK"));
+        m_inTransaction = false;
+        return fail(text);
+    }
+    m_inTransaction = false;
+    return true;
+}
+
+bool CRecordset::Rollback()
+{
+    m_error.clear();
+    if (!IsOpen() || !m_inTransaction)
+        return fail(QStringLiteral("No transaction is open"));
+    if (m_fetch)
+        m_fetch->finish();
+    QSqlQuery q(m_conn->database());
+    m_inTransaction = false;
+    if (!q.exec(QStringLiteral("ROLLBACK")))
+        return fail(db::errorText(q.lastError()));
+    return true;
 }
 
 // ---- the three tables -------------------------------------------------------

@@ -81,6 +81,33 @@ int CountPluRows(QString *error)
     return n;
 }
 
+bool ReadPluTable(std::vector<ScalePlu> &products, QString *error)
+{
+    products.clear();
+    CPLU rs;
+    // The keyset is read again inside the transaction, so rows and values
+    // come from the same state of the file.
+    if (!rs.Open() || !rs.BeginTrans() || !rs.Requery()) {
+        if (error)
+            *error = rs.GetLastError();
+        return false;
+    }
+    while (!rs.IsEOF()) {
+        ScalePlu plu;
+        FillScalePlu(rs, plu);
+        products.push_back(plu);
+        if (!rs.MoveNext()) {
+            if (error)
+                *error = rs.GetLastError();
+            products.clear();
+            return false;
+        }
+    }
+    rs.Rollback(); // nothing was written; ends the read
+    rs.Close();
+    return true;
+}
+
 void FillScalePlu(const CPLU &row, ScalePlu &plu)
 {
     plu = ScalePlu{};
@@ -135,65 +162,42 @@ void RunPluDownload(JobHost &host)
         host.setCancelRequested(true);
     };
 
+    // The whole table is read before the first frame: what the scale gets
+    // is one state of it, even while the manager saves.
     QString error;
-    const int n = CountPluRows(&error);
-    if (n < 0) {
+    std::vector<ScalePlu> products;
+    if (!ReadPluTable(products, &error)) {
         showDatabaseError(host, error);
         finish(fmt(text::kDownloadFailed, 1));
         closePort();
         return;
     }
+    const int n = int(products.size());
     host.setProgressRange(n);
-
-    CPLU rs;
-    if (!rs.Open()) {
-        showDatabaseError(host, rs.GetLastError());
-        finish(fmt(text::kDownloadFailed, 1));
-        closePort();
-        return;
-    }
-    if (rs.IsEOF()) {
+    if (n == 0) {
         // Nothing to send: the status keeps "Connecting......".
         finish(QString());
-        rs.Close();
         closePort();
         return;
     }
-    if (!rs.MoveFirst()) {
-        showDatabaseError(host, rs.GetLastError());
-        finish(fmt(text::kDownloadFailed, 1));
-        closePort();
-        return;
-    }
-    for (int i = 1;; ++i) {
+    for (int i = 1; i <= n; ++i) {
         if (host.cancelRequested()) {
-            rs.Close();
+            // The press reset the bar; it shows again what was sent.
+            host.setProgressPos(i - 1);
             finish(fmt(text::kDownloadCancelled, i - 1));
-            break;
+            closePort();
+            return;
         }
-        ScalePlu plu;
-        FillScalePlu(rs, plu);
-        SendPluFrame(theScalePort, plu);
+        SendPluFrame(theScalePort, products[size_t(i - 1)]);
         if (!AwaitOkReply(theScalePort)) {
-            rs.Close();
             finish(fmt(text::kDownloadFailed, i));
-            break;
+            closePort();
+            return;
         }
         host.setStatusText(fmt(text::kDownloadOk, i));
         host.setProgressPos(i);
-        if (!rs.MoveNext()) {
-            const QString err = rs.GetLastError();
-            rs.Close();
-            showDatabaseError(host, err);
-            finish(fmt(text::kDownloadFailed, i + 1));
-            break;
-        }
-        if (rs.IsEOF()) {
-            finish(QString::fromUtf8(text::kDownloadDone));
-            rs.Close();
-            break;
-        }
     }
+    finish(QString::fromUtf8(text::kDownloadDone));
     closePort();
 }
 
@@ -213,40 +217,65 @@ void RunPluUpload(JobHost &host)
         closePort();
     };
 
-    SendUploadRequest(theScalePort, "UL");
-    if (!AwaitUploadHeader(theScalePort, 0x57, 0xE5)) {
-        end(QString::fromUtf8(text::kNoHeader));
-        return;
-    }
-
+    // The table is opened, locked for writing and emptied before the scale is
+    // asked: once the request is out the slots stream in without pause, and a
+    // table that waits on another program's lock would lose them.  The old
+    // rows go for good only when the upload completes (or the operator stops
+    // it); an upload that fails keeps them as they were.
     CPLU_UPLOADED rs;
     if (!rs.Open()) {
         showDatabaseError(host, rs.GetLastError());
         end(fmt(text::kPluFailed, 0));
         return;
     }
-    // Checked before the old rows go: a table that cannot take the new ones
-    // keeps what it has.
     if (!rs.CanAppend()) {
         host.messageBox(QString::fromUtf8(text::kCantAppend), MessageIcon::Warning);
         rs.Close();
         end(fmt(text::kPluFailed, 0));
         return;
     }
+    auto databaseFailure = [&](int count) {
+        const QString err = rs.GetLastError();
+        rs.Close(); // undoes the emptying and the rows of this run
+        showDatabaseError(host, err);
+        end(fmt(text::kPluFailed, count));
+    };
+    if (!rs.BeginTrans(true) || !rs.Requery()) {
+        databaseFailure(0);
+        return;
+    }
     while (!rs.IsEOF()) {
         if (!rs.Delete() || !rs.MoveNext()) {
-            const QString err = rs.GetLastError();
-            rs.Close();
-            showDatabaseError(host, err);
-            end(fmt(text::kPluFailed, 0));
+            databaseFailure(0);
             return;
         }
     }
 
+    SendUploadRequest(theScalePort, "UL");
+    if (!AwaitUploadHeader(theScalePort, 0x57, 0xE5)) {
+        rs.Close();
+        end(QString::fromUtf8(text::kNoHeader));
+        return;
+    }
+
+    // Keeps the slots of this run in place of the old rows.
+    auto complete = [&](int count) {
+        if (!rs.CommitTrans()) {
+            databaseFailure(count);
+            return false;
+        }
+        rs.Close();
+        return true;
+    };
+
     int count = 0;
     for (;;) {
         if (host.cancelRequested()) {
-            rs.Close();
+            // The operator chose to stop: the slots read so far are kept,
+            // as the status says.
+            if (!complete(count))
+                return;
+            host.setProgressPos(count);
             end(fmt(text::kPluCancelled, count));
             return;
         }
@@ -254,7 +283,8 @@ void RunPluUpload(JobHost &host)
         if (!ReadPluSlot(theScalePort, plu))
             break;
         if (plu.number > kLastScaleNumber) {
-            rs.Close();
+            if (!complete(count))
+                return;
             host.setStatusText(fmt(text::kPluFinished, count));
             host.setButtonCaption(button, restingCaption(button));
             host.setProgressPos(kLastScaleNumber);
@@ -262,16 +292,12 @@ void RunPluUpload(JobHost &host)
             closePort();
             return;
         }
-        if (!rs.CanAppend()) {
-            host.messageBox(QString::fromUtf8(text::kCantAppend), MessageIcon::Warning);
-            break;
-        }
         rs.AddNew();
         FillUploadedRow(plu, rs);
         if (!rs.Update()) {
             if (rs.HasError()) {
-                showDatabaseError(host, rs.GetLastError());
-                break;
+                databaseFailure(count);
+                return;
             }
             host.messageBox(QString::fromUtf8(text::kCantUpdate), MessageIcon::Warning);
         }
@@ -279,8 +305,8 @@ void RunPluUpload(JobHost &host)
         host.setProgressPos(count);
         host.setStatusText(fmt(text::kPluStored, count));
         if (plu.number == kLastScaleNumber) {
-            rs.Close();
-            end(fmt(text::kPluFinished, count));
+            if (complete(count))
+                end(fmt(text::kPluFinished, count));
             return;
         }
     }
