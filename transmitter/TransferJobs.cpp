@@ -43,11 +43,14 @@ void closePort()
     theScalePort.ClosePort();
 }
 
-void showDatabaseError(JobHost &host, const QString &error)
+// A database error in the words the manager uses for the same cause (the
+// engine layer holds them); "database is error !" only where nothing better
+// is known, or where the tables of the record upload cannot be opened.
+void showDatabaseError(JobHost &host, const QString &error, bool tablesNotOpened = false)
 {
-    QString message = QString::fromUtf8(text::kDatabaseError);
-    if (!error.isEmpty())
-        message += QStringLiteral("\n\n") + error;
+    QString message = error;
+    if (tablesNotOpened || message.isEmpty())
+        message = QString::fromUtf8(text::kDatabaseError) + (error.isEmpty() ? QString() : QStringLiteral("\n\n") + error);
     host.messageBox(message, MessageIcon::Warning);
 }
 
@@ -323,7 +326,7 @@ void RunRecordUpload(JobHost &host)
     CPLU_UPLOADED uploaded;
     if (!rec.Open() || !uploaded.Open()) {
         const QString err = rec.HasError() ? rec.GetLastError() : uploaded.GetLastError();
-        showDatabaseError(host, err);
+        showDatabaseError(host, err, true);
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
         rec.Close();
