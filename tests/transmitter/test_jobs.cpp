@@ -80,6 +80,24 @@ TEST_F(Jobs, DownloadSendsEveryRowAsItStands)
     EXPECT_TRUE(host.messages().isEmpty());
 }
 
+// A line left as a new terminal has it (echo, line editing, CR/LF
+// translation) and a stale "NG" from an earlier exchange: the port's own
+// set-up and the purge must make the download succeed anyway.
+TEST_F(Jobs, DownloadOverATerminalLineWithStaleInput)
+{
+    ASSERT_TRUE(ttest::makeDatabase(6, true));
+    ttest::Sql sql;
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET unitPrice = 10 + 13 * 256"))); // LF and CR bytes on the wire
+    peer.reset();
+    peer = std::make_unique<testpeer::ScalePeer>(wd.dosDevices(), 1, testpeer::Line::AsTerminal);
+    ASSERT_TRUE(peer->ok());
+    peer->leaveOnTheLine(QByteArray("NG"));
+    RunPluDownload(host);
+    EXPECT_EQ(host.lastStatus(), QStringLiteral("Transmissão efetuada com sucesso!"));
+    EXPECT_EQ(peer->productFrames(), 6);
+    EXPECT_EQ(peer->badFrames(), 0);
+}
+
 TEST_F(Jobs, DownloadStopsAtTheFirstProductNotAcknowledged)
 {
     ASSERT_TRUE(ttest::makeDatabase(5));
