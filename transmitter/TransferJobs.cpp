@@ -358,6 +358,7 @@ void RunRecordUpload(JobHost &host)
     bool failed = false;
     for (;;) {
         if (host.cancelRequested()) {
+            host.setProgressPos(count);
             host.setStatusText(withUndated(fmt(text::kRecCancelled, count)));
             break;
         }

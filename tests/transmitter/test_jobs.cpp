@@ -160,7 +160,7 @@ TEST_F(Jobs, DatabaseErrorEndsTheDownloadInOrder)
 TEST_F(Jobs, CancelStopsBetweenTwoProducts)
 {
     ASSERT_TRUE(ttest::makeDatabase(8));
-    host.cancelAfterStatuses(3);
+    host.pressCancelAtPos(3);
     RunPluDownload(host);
     EXPECT_EQ(peer->productFrames(), 3);
     EXPECT_EQ(host.lastStatus(), QStringLiteral("download cancelled, 3 PLU sent !"));
