@@ -336,50 +336,37 @@ bool CRecordset::Requery()
 
 bool CRecordset::BeginTrans(bool forWriting)
 {
-    m_error.clear();
-    if (!IsOpen())
-        return fail(QStringLiteral("Recordset is not open"));
-    if (m_inTransaction)
-        return fail(QStringLiteral("A transaction is already open"));
-    if (m_fetch)
-        m_fetch->finish();
-    QSqlQuery q(m_conn->database());
-    if (!q.exec(forWriting ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
-        return fail(db::errorText(q.lastError()));
-    m_inTransaction = true;
-    return true;
+    return transactionStatement(forWriting ? "BEGIN IMMEDIATE" : "BEGIN", false);
 }
 
 bool CRecordset::CommitTrans()
 {
-    m_error.clear();
-    if (!IsOpen() || !m_inTransaction)
-        return fail(QStringLiteral("No transaction is open"));
-    if (m_fetch)
-        m_fetch->finish();
-    QSqlQuery q(m_conn->database());
-    if (!q.exec(QStringLiteral("COMMIT"))) {
-        const QString text = db::errorText(q.lastError());
-        q.exec(QStringLiteral("ROLLBACK"));
-        m_inTransaction = false;
-        return fail(text);
-    }
-    m_inTransaction = false;
-    return true;
+    return transactionStatement("COMMIT", true);
 }
 
 bool CRecordset::Rollback()
 {
+    return transactionStatement("ROLLBACK", true);
+}
+
+// Runs BEGIN, COMMIT or ROLLBACK.  A COMMIT that fails is rolled back, so
+// the recordset never stays inside a transaction it reported as ended.
+bool CRecordset::transactionStatement(const char *statement, bool ends)
+{
     m_error.clear();
-    if (!IsOpen() || !m_inTransaction)
-        return fail(QStringLiteral("No transaction is open"));
+    if (!IsOpen())
+        return fail(QStringLiteral("Recordset is not open"));
+    if (m_inTransaction != ends)
+        return fail(ends ? QStringLiteral("No transaction is open") : QStringLiteral("A transaction is already open"));
     if (m_fetch)
         m_fetch->finish();
     QSqlQuery q(m_conn->database());
-    m_inTransaction = false;
-    if (!q.exec(QStringLiteral("ROLLBACK")))
-        return fail(db::errorText(q.lastError()));
-    return true;
+    const bool ok = q.exec(QLatin1String(statement));
+    const QString text = ok ? QString() : db::errorText(q.lastError());
+    if (!ok && ends)
+        q.exec(QStringLiteral("ROLLBACK"));
+    m_inTransaction = ends ? false : ok;
+    return ok || fail(text);
 }
 
 // ---- the three tables -------------------------------------------------------

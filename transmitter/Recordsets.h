@@ -107,6 +107,7 @@ protected:
 
 private:
     bool fail(const QString &what);
+    bool transactionStatement(const char *statement, bool ends);
     bool runKeysetQuery();
     bool loadCurrent();
     void clearMembers();
