@@ -7,8 +7,8 @@
 // sends (all; those that differ from the scale's record; or those a check
 // found different), keeps the frames the scale acknowledged and writes them
 // to the scale's record when the job ends.  It tells the job's end apart by
-// what the job reports through its host: the open-failure box, a database
-// box, and its last status text.
+// what the job reports through its host: the open-failure box, any other box
+// (all of them are about the tables), and its last status text.
 
 #include "CommandLine.h"
 #include "JobHost.h"
