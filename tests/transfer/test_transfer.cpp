@@ -135,6 +135,15 @@ TEST_F(Transfer, StoppedTransferLeavesTheRecordUnsure)
     EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) || '/' || max(pluNo) FROM ScaleAck")).toString(), "50/50");
 }
 
+TEST_F(Transfer, ReadOnlyDatabaseIsADatabaseErrorAndNothingIsSent)
+{
+    startScale(1);
+    QFile::setPermissions(QStringLiteral("vendabase.accdb"), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    const auto results = run({"send", "--changed", "--port", "COM1"});
+    EXPECT_EQ(ExitCodeOf(results), ExitDatabase);
+    EXPECT_EQ(accepted()[1], 0);
+}
+
 TEST_F(Transfer, CheckListsWhatDiffersAndSendsOnlyThat)
 {
     startScale(1);
