@@ -43,10 +43,12 @@ protected:
     ttest::RecordingHost host;
     std::unique_ptr<SimulatorOnPty> scale;
 
-    void startScale(Options o = {})
+    // onStored runs on the simulator's thread, after each product stored.
+    void startScale(Options o = {}, std::function<void()> onStored = {})
     {
         scale = std::make_unique<SimulatorOnPty>(wd.dosDevices(), 1, o);
         ASSERT_TRUE(scale->ok());
+        scale->sim.setOnStored(std::move(onStored));
         scale->start();
     }
     void TearDown() override { EXPECT_FALSE(theScalePort.IsOpen()); }
@@ -163,8 +165,7 @@ TEST_F(Simulated, DownloadSendsOneStateOfTheTable)
     ASSERT_TRUE(ttest::makeDatabase(20));
     ttest::Sql sql;
     ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET preFix = 2")));
-    startScale();
-    scale->sim.setOnStored([&] {
+    startScale({}, [&] {
         if (scale->sim.stats().framesAccepted == 10)
             ttest::Sql().exec(QStringLiteral("UPDATE PLU SET preFix = 7")); // the manager saves
     });
