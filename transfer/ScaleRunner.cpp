@@ -136,6 +136,7 @@ void download(const RunSettings &settings, ScaleResult &r, const std::set<int> *
         return;
     }
     const bool wasTrusted = record.trusted();
+    r.recorded = record.available();
     RunnerHost host(r.scale, settings);
     if (only) {
         host.select = [only](const ScalePlu &plu) { return only->count(plu.number) > 0; };

@@ -44,9 +44,13 @@ QString differenceLine(const tx::SlotComparison &d)
 QString sendLine(const ScaleResult &r)
 {
     const QString what = r.everything ? QStringLiteral("todos os produtos") : QStringLiteral("só os alterados");
+    // Without the record every send goes whole; the manager's upgrade adds it.
+    const QString unrecorded = r.recorded ? QString()
+                                          : QStringLiteral("; sem registro do que a balança recebeu: abra o Torvane"
+                                                           " uma vez para atualizar o banco de dados");
     switch (r.outcome) {
     case Outcome::Done:
-        return QStringLiteral("%1 produto(s) enviado(s) e confirmado(s) (%2)").arg(r.count).arg(what);
+        return QStringLiteral("%1 produto(s) enviado(s) e confirmado(s) (%2)").arg(r.count).arg(what) + unrecorded;
     case Outcome::NoAnswer:
         return QStringLiteral("a balança parou de responder no produto PLU %1; %2 de %3 confirmado(s)")
             .arg(r.failedPluNo)
@@ -178,6 +182,7 @@ QByteArray TransferOutput::Json(const Command &command, const std::vector<ScaleR
                       {QStringLiteral("total"), r.total}};
         if (r.action == Action::Send || (r.action == Action::Check && command.sendDifferences)) {
             o.insert(QStringLiteral("everything"), r.everything);
+            o.insert(QStringLiteral("recorded"), r.recorded);
             o.insert(QStringLiteral("failedPluNo"), r.failedPluNo >= 0 ? QJsonValue(r.failedPluNo) : QJsonValue());
         }
         if (r.action == Action::Check) {
