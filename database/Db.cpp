@@ -353,7 +353,8 @@ std::unique_ptr<Connection> Connection::open(const QString &path, QString *error
     // A file marked read-only is opened for reading even by a user who could
     // write it anyway (root): the mark is the operator's intent, and both
     // programs honour it alike.
-    const QFileDevice::Permissions writeBits = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    const QFileDevice::Permissions writeBits =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     const bool marked = !(info.permissions() & writeBits);
     const bool fileWritable = info.isWritable() && !readOnly && !marked;
     const bool dirWritable = QFileInfo(info.absolutePath()).isWritable();

@@ -49,8 +49,11 @@ void closePort(JobHost &host)
 void showDatabaseError(JobHost &host, const QString &error, bool tablesNotOpened = false)
 {
     QString message = error;
-    if (tablesNotOpened || message.isEmpty())
-        message = QString::fromUtf8(text::kDatabaseError) + (error.isEmpty() ? QString() : QStringLiteral("\n\n") + error);
+    if (tablesNotOpened || error.isEmpty()) {
+        message = QString::fromUtf8(text::kDatabaseError);
+        if (!error.isEmpty())
+            message += QStringLiteral("\n\n") + error;
+    }
     host.messageBox(message, MessageIcon::Warning);
 }
 

@@ -200,8 +200,8 @@ int main(int argc, char **argv)
                                     QStringLiteral("file"));
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), QStringLiteral("No log at all."));
     parser.addOptions({deviceOpt, linkOpt, loadOpt, saveOpt, saveEachOpt, salesOpt, paceOpt, baudOpt, delayOpt,
-                       noAnswerOpt, badReplyOpt, doubleReplyOpt, noHeaderOpt, wrongHeaderOpt, noiseOpt, shortSlotOpt, shortRecordOpt,
-                       occupiedOpt, noEndOpt, idleOpt, logOpt, quietOpt});
+                       noAnswerOpt, badReplyOpt, doubleReplyOpt, noHeaderOpt, wrongHeaderOpt, noiseOpt, shortSlotOpt,
+                       shortRecordOpt, occupiedOpt, noEndOpt, idleOpt, logOpt, quietOpt});
     // parse, not process: process ends the program with status 1 on a bad
     // option, the status the help text gives to device and file failures.
     if (!parser.parse(app.arguments()))
