@@ -2,6 +2,7 @@
 
 #include "Db.h"
 #include "Engine.h"
+#include "ScaleRecordSchema.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -133,6 +134,8 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
         if (!exec(q, db,
                   QStringLiteral("INSERT INTO Config (CodeSize, flgPrefixo2) VALUES (%1, 0)").arg(kDefaultCodeSize),
                   error))
+            return rollback();
+        if (!db::createScaleRecordTables(db, error))
             return rollback();
     }
 
