@@ -202,6 +202,8 @@ EngineError classifyError(const QSqlError &error)
 {
     if (error.type() == QSqlError::NoError)
         return EngineError::None;
+    if (const EngineError server = classifyServerError(error); server != EngineError::None)
+        return server;
     bool ok = false;
     const int code = error.nativeErrorCode().toInt(&ok);
     return classifyError(ok ? code : -1, engineText(error));

@@ -166,6 +166,8 @@ QString mapServerSql(const QString &sql)
             ++k;
         } else if (isWord(w, u"UCase"))
             out += QStringLiteral("upper");
+        else if (isWord(w, u"immediate") && k >= 2 && isWord(tokens[k - 2].text, u"begin"))
+            out.chop(1); // the server takes its write locks row by row: a plain BEGIN
         else if (isWord(w, u"rowid"))
             out += QStringLiteral("ctid");
         else if (typePlace && isWord(w, u"bit"))
@@ -176,6 +178,8 @@ QString mapServerSql(const QString &sql)
             out += QStringLiteral("double precision");
         else if (typePlace && isWord(w, u"datetime"))
             out += QStringLiteral("timestamp");
+        else if (typePlace && isWord(w, u"blob"))
+            out += QStringLiteral("bytea");
         else if (isWord(w, u"like")) {
             // Access's Like has no escape character; the server's default is
             // the backslash, so a typed "\" would change the pattern.
@@ -369,6 +373,26 @@ bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
         mark.exec(ok ? QStringLiteral("RELEASE SAVEPOINT torvane_write")
                      : QStringLiteral("ROLLBACK TO SAVEPOINT torvane_write"));
     return ok;
+}
+
+EngineError classifyServerError(const QSqlError &error)
+{
+    // The server's texts start with their severity; the file's never do.
+    const QString text = error.databaseText();
+    if (!text.startsWith(QLatin1String("ERROR:")) && !text.startsWith(QLatin1String("FATAL:")))
+        return EngineError::None;
+    const QString state = error.nativeErrorCode();
+    if (state == QLatin1String("42P01") || state == QLatin1String("42703"))
+        return EngineError::MissingTable;
+    if (state == QLatin1String("55P03") || state == QLatin1String("40P01"))
+        return EngineError::Locked;
+    if (state == QLatin1String("25006"))
+        return EngineError::ReadOnly;
+    if (state == QLatin1String("53100"))
+        return EngineError::DiskFull;
+    if (state == QLatin1String("XX001") || state == QLatin1String("XX002"))
+        return EngineError::Damaged;
+    return EngineError::Other;
 }
 
 QString autoNumberKey(const QSqlDatabase &db)

@@ -19,7 +19,10 @@
 // Names are folded to lower case by the server; every caller looks columns
 // up without regard to case.
 
+#include "Db.h"
+
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
@@ -69,6 +72,10 @@ QString tableOrder(const QSqlDatabase &db, const QString &table);
 // transaction away, so there the statement runs under a savepoint that a
 // failure rolls back to.
 bool execWrite(const QSqlDatabase &db, QSqlQuery &query);
+
+// What a server error means, by its SQLSTATE; EngineError::None when the
+// error does not come from the server.
+EngineError classifyServerError(const QSqlError &error);
 
 // Column definition of an auto-numbered integer key, in the engine's words.
 QString autoNumberKey(const QSqlDatabase &db);

@@ -1,6 +1,7 @@
 #include "ScaleRecordSchema.h"
 
 #include "Db.h"
+#include "Engine.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -25,7 +26,7 @@ bool createScaleRecordTables(QSqlDatabase &db, QString *error)
     QSqlQuery q(db);
     for (const auto &step : scaleRecordSteps()) {
         for (const auto &sql : step.create) {
-            if (!q.exec(mapAccessSql(sql))) {
+            if (!q.exec(mapAccessSql(db, sql))) {
                 if (error)
                     *error = errorText(q.lastError());
                 return false;

@@ -363,7 +363,7 @@ bool CRecordset::transactionStatement(const char *statement, bool ends)
     if (m_fetch)
         m_fetch->finish();
     QSqlQuery q(m_conn->database());
-    const bool ok = q.exec(QLatin1String(statement));
+    const bool ok = q.exec(db::mapAccessSql(m_conn->database(), QLatin1String(statement)));
     const QString text = ok ? QString() : db::errorText(q.lastError());
     if (!ok && ends)
         q.exec(QStringLiteral("ROLLBACK"));
