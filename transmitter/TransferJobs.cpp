@@ -25,7 +25,7 @@ QString fmt(const char *pattern, qint64 n)
 // Line-format and time-out errors are left for the exchange to show.
 bool openPort(JobHost &host, JobButton button)
 {
-    auto &port = theScalePort;
+    auto &port = host.port();
     const QString name = host.portName();
     if (port.OpenForWindow(name, host.notifyTarget(), 0, 0, 0, 0) != 0) {
         host.messageBox(QString::fromUtf8(text::kOpenFailed).arg(name), MessageIcon::None);
@@ -38,9 +38,9 @@ bool openPort(JobHost &host, JobButton button)
     return true;
 }
 
-void closePort()
+void closePort(JobHost &host)
 {
-    theScalePort.ClosePort();
+    host.port().ClosePort();
 }
 
 void showDatabaseError(JobHost &host, const QString &error)
@@ -79,6 +79,30 @@ int CountPluRows(QString *error)
     }
     rs.Close();
     return n;
+}
+
+bool ReadPluTable(std::vector<ScalePlu> &products, QString *error)
+{
+    products.clear();
+    CPLU rs;
+    if (!rs.Open()) {
+        if (error)
+            *error = rs.GetLastError();
+        return false;
+    }
+    while (!rs.IsEOF()) {
+        ScalePlu plu;
+        FillScalePlu(rs, plu);
+        products.push_back(plu);
+        if (!rs.MoveNext()) {
+            if (error)
+                *error = rs.GetLastError();
+            products.clear();
+            return false;
+        }
+    }
+    rs.Close();
+    return true;
 }
 
 void FillScalePlu(const CPLU &row, ScalePlu &plu)
@@ -126,7 +150,7 @@ void RunPluDownload(JobHost &host)
     const JobButton button = JobButton::Transmit;
     if (!openPort(host, button))
         return;
-    theScalePort.PurgeBuffers();
+    host.port().PurgeBuffers();
 
     auto finish = [&](const QString &status) {
         if (!status.isNull())
@@ -135,66 +159,45 @@ void RunPluDownload(JobHost &host)
         host.setCancelRequested(true);
     };
 
+    // Every row is read before the first frame; the host then picks the
+    // products that go out (all of them for the window's button).
     QString error;
-    const int n = CountPluRows(&error);
-    if (n < 0) {
+    std::vector<ScalePlu> products;
+    if (!ReadPluTable(products, &error)) {
         showDatabaseError(host, error);
         finish(fmt(text::kDownloadFailed, 1));
-        closePort();
+        closePort(host);
         return;
     }
+    std::erase_if(products, [&](const ScalePlu &plu) { return !host.wantsProduct(plu); });
+    const int n = int(products.size());
     host.setProgressRange(n);
-
-    CPLU rs;
-    if (!rs.Open()) {
-        showDatabaseError(host, rs.GetLastError());
-        finish(fmt(text::kDownloadFailed, 1));
-        closePort();
-        return;
-    }
-    if (rs.IsEOF()) {
+    if (n == 0) {
         // Nothing to send: the status keeps "Connecting......".
         finish(QString());
-        rs.Close();
-        closePort();
+        closePort(host);
         return;
     }
-    if (!rs.MoveFirst()) {
-        showDatabaseError(host, rs.GetLastError());
-        finish(fmt(text::kDownloadFailed, 1));
-        closePort();
-        return;
-    }
-    for (int i = 1;; ++i) {
+    for (int i = 1; i <= n; ++i) {
         if (host.cancelRequested()) {
-            rs.Close();
             finish(fmt(text::kDownloadCancelled, i - 1));
-            break;
+            closePort(host);
+            return;
         }
-        ScalePlu plu;
-        FillScalePlu(rs, plu);
-        SendPluFrame(theScalePort, plu);
-        if (!AwaitOkReply(theScalePort)) {
-            rs.Close();
+        const ScalePlu &plu = products[size_t(i - 1)];
+        SendPluFrame(host.port(), plu);
+        const bool acknowledged = AwaitOkReply(host.port());
+        host.productResult(plu, acknowledged);
+        if (!acknowledged) {
             finish(fmt(text::kDownloadFailed, i));
-            break;
+            closePort(host);
+            return;
         }
         host.setStatusText(fmt(text::kDownloadOk, i));
         host.setProgressPos(i);
-        if (!rs.MoveNext()) {
-            const QString err = rs.GetLastError();
-            rs.Close();
-            showDatabaseError(host, err);
-            finish(fmt(text::kDownloadFailed, i + 1));
-            break;
-        }
-        if (rs.IsEOF()) {
-            finish(QString::fromUtf8(text::kDownloadDone));
-            rs.Close();
-            break;
-        }
     }
-    closePort();
+    finish(QString::fromUtf8(text::kDownloadDone));
+    closePort(host);
 }
 
 // ---- product upload ---------------------------------------------------------
@@ -210,11 +213,11 @@ void RunPluUpload(JobHost &host)
         host.setStatusText(status);
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
-        closePort();
+        closePort(host);
     };
 
-    SendUploadRequest(theScalePort, "UL");
-    if (!AwaitUploadHeader(theScalePort, 0x57, 0xE5)) {
+    SendUploadRequest(host.port(), "UL");
+    if (!AwaitUploadHeader(host.port(), 0x57, 0xE5)) {
         end(QString::fromUtf8(text::kNoHeader));
         return;
     }
@@ -251,7 +254,7 @@ void RunPluUpload(JobHost &host)
             return;
         }
         ScalePlu plu;
-        if (!ReadPluSlot(theScalePort, plu))
+        if (!ReadPluSlot(host.port(), plu))
             break;
         if (plu.number > kLastScaleNumber) {
             rs.Close();
@@ -259,7 +262,7 @@ void RunPluUpload(JobHost &host)
             host.setButtonCaption(button, restingCaption(button));
             host.setProgressPos(kLastScaleNumber);
             host.setCancelRequested(true);
-            closePort();
+            closePort(host);
             return;
         }
         if (!rs.CanAppend()) {
@@ -308,12 +311,12 @@ void RunRecordUpload(JobHost &host)
         return; // the recordsets close as they go out of scope
     host.setProgressRange(kLastScaleNumber);
 
-    SendUploadRequest(theScalePort, "UR");
-    if (!AwaitUploadHeader(theScalePort, 0x17, 0x71)) {
+    SendUploadRequest(host.port(), "UR");
+    if (!AwaitUploadHeader(host.port(), 0x17, 0x71)) {
         host.setStatusText(QString::fromUtf8(text::kNoHeader));
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
-        closePort();
+        closePort(host);
         rec.Close();
         uploaded.Close();
         return;
@@ -333,7 +336,7 @@ void RunRecordUpload(JobHost &host)
             break;
         }
         ScaleSale sale;
-        if (!ReadSaleRecord(theScalePort, sale)) {
+        if (!ReadSaleRecord(host.port(), sale)) {
             failed = true;
             break;
         }
@@ -386,7 +389,7 @@ void RunRecordUpload(JobHost &host)
     }
     rec.Close();
     uploaded.Close();
-    closePort();
+    closePort(host);
     host.setCancelRequested(true);
     host.setButtonCaption(button, restingCaption(button));
 }
