@@ -2,6 +2,7 @@
 
 #include "ConfigRow.h"
 #include "Db.h"
+#include "SalesSchema.h"
 #include "Schema.h"
 
 #include <QSqlError>
@@ -78,6 +79,9 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         if (!run(QStringLiteral("Alter Table plu Add flgDel bit ")))
             return failed;
     }
+    // The sales window's key and indexes on RECORD.
+    if (!UpgradeSalesRecord(m_db, &failed.error))
+        return failed;
     // 5. The settings row and, the first time a code size is set, Codigo.
     if (!m_config.open(m_db, &failed.error))
         return failed;

@@ -105,6 +105,12 @@ QString QtOperatorDialogs::openFileName(const QString &caption, const QString &d
                                                              : QStringLiteral("(%1);;(*)").arg(nameFilter));
 }
 
+QString OperatorDialogs::saveFileName(const QString &caption, const QString &suggested, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(dialogParent(), caption, suggested,
+                                        filter.isEmpty() ? QString() : QStringLiteral("(%1);;(*)").arg(filter));
+}
+
 bool QtShellActions::startDetached(const QString &program, const QString &workingDirectory)
 {
     return QProcess::startDetached(program, {}, workingDirectory);

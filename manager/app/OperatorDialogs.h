@@ -26,6 +26,9 @@ public:
     // File-open dialog; returns the chosen file, or an empty text when the
     // operator cancels.  filter is a pattern list such as "*.TXT".
     virtual QString openFileName(const QString &caption, const QString &directory, const QString &filter) = 0;
+    // File-save dialog (asks before replacing a file); empty when the
+    // operator cancels.  suggested is the proposed path.
+    virtual QString saveFileName(const QString &caption, const QString &suggested, const QString &filter);
 };
 
 // How the manager starts the transmitter and shows documents.
