@@ -1,5 +1,6 @@
 #include "ScaleJob.h"
 
+#include "DataSource.h"
 #include "OperatorDialogs.h"
 #include "PortChoice.h"
 #include "ScaleProtocol.h"
@@ -98,6 +99,9 @@ bool ScaleJobRunner::start(const QString &port, Job job, ProductFilter filter)
         return false;
     if (m_worker.joinable())
         m_worker.join();
+    // The jobs' tables are reached through the data source the transmitter
+    // registers at its start; this process registers it the same way.
+    transmitter::RegisterTorvaneDataSource();
     m_cancel.store(false);
     m_lastStatus.clear();
     m_messagesShown = 0;
