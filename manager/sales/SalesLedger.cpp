@@ -29,6 +29,15 @@ QDateTime parseStored(const QVariant &v)
     if (v.metaType().id() == QMetaType::QDateTime)
         return v.toDateTime();
     const QString s = v.toString();
+    // The usual "yyyy-MM-dd HH:mm:ss" read field by field: a month is
+    // thousands of rows and the general parser is slow.
+    if (s.size() == 19 && s[4] == u'-' && s[7] == u'-' && s[10] == u' ' && s[13] == u':' && s[16] == u':') {
+        const QStringView t(s);
+        const QDate d(t.mid(0, 4).toInt(), t.mid(5, 2).toInt(), t.mid(8, 2).toInt());
+        const QTime tm(t.mid(11, 2).toInt(), t.mid(14, 2).toInt(), t.mid(17, 2).toInt());
+        if (d.isValid() && tm.isValid())
+            return QDateTime(d, tm);
+    }
     QDateTime dt = QDateTime::fromString(s, QLatin1String(kStoredDateFormat));
     if (!dt.isValid())
         dt = QDateTime::fromString(s, Qt::ISODate);
@@ -86,57 +95,65 @@ bool SalesLedger::load(const QDate &from, const QDate &to, SalesPeriod *out, QSt
     while (q.next())
         prices[q.value(0).toInt()].unitPrice = q.value(1).toLongLong();
 
-    // dateTime is stored as text that sorts as it reads.
-    q.prepare(QStringLiteral("SELECT ID, pluNo, pluDesc, dateTime, weight, totalPrice FROM RECORD"
-                             " WHERE (dateTime >= ? AND dateTime < ?) OR dateTime IS NULL"
-                             " ORDER BY dateTime IS NULL, dateTime DESC, ID DESC"));
-    q.addBindValue(from.startOfDay().toString(QLatin1String(kStoredDateFormat)));
-    q.addBindValue(to.addDays(1).startOfDay().toString(QLatin1String(kStoredDateFormat)));
-    if (!q.exec())
-        return fail(q, error);
+    // dateTime is stored as text that sorts as it reads; the index on it
+    // (with the row id, which is ID) gives the newest first without a sort.
+    QSqlQuery dated(m_db), undated(m_db);
+    dated.setForwardOnly(true);
+    undated.setForwardOnly(true);
+    dated.prepare(QStringLiteral("SELECT ID, pluNo, pluDesc, dateTime, weight, totalPrice FROM RECORD"
+                                 " WHERE dateTime >= ? AND dateTime < ? ORDER BY dateTime DESC, ID DESC"));
+    dated.addBindValue(from.startOfDay().toString(QLatin1String(kStoredDateFormat)));
+    dated.addBindValue(to.addDays(1).startOfDay().toString(QLatin1String(kStoredDateFormat)));
+    if (!dated.exec())
+        return fail(dated, error);
+    if (!undated.exec(QStringLiteral("SELECT ID, pluNo, pluDesc, dateTime, weight, totalPrice FROM RECORD"
+                                     " WHERE dateTime IS NULL ORDER BY ID DESC")))
+        return fail(undated, error);
 
     std::map<int, ProductTotal> products;
     std::vector<DayTotal> days; // rows come newest first: a day's rows are together
-    while (q.next()) {
-        SaleRow r;
-        r.id = q.value(0).toLongLong();
-        r.pluNo = q.value(1).toInt();
-        r.pluDesc = q.value(2).toString();
-        r.when = parseStored(q.value(3));
-        const qint64 weight = q.value(4).toLongLong();
-        const qint64 total = q.value(5).toLongLong();
-        const auto price = prices.find(r.pluNo);
-        const qint64 unitPrice = price == prices.end() ? 0 : price->second.unitPrice;
-        r.codigo = price == prices.end() ? 0 : price->second.codigo;
-        r.byWeight = weight != 0;
-        if (r.byWeight) {
-            r.weightGrams = weight;
-            r.totalCents = total != 0 ? total : std::llround(double(weight) * double(unitPrice) / 1000.0);
-        } else {
-            r.totalCents = total;
-            if (unitPrice > 0)
-                r.quantity = std::llround(double(total) / double(unitPrice));
+    for (QSqlQuery *q : {&dated, &undated}) {
+        while (q->next()) {
+            SaleRow r;
+            r.id = q->value(0).toLongLong();
+            r.pluNo = q->value(1).toInt();
+            r.pluDesc = q->value(2).toString();
+            r.when = parseStored(q->value(3));
+            const qint64 weight = q->value(4).toLongLong();
+            const qint64 total = q->value(5).toLongLong();
+            const auto price = prices.find(r.pluNo);
+            const qint64 unitPrice = price == prices.end() ? 0 : price->second.unitPrice;
+            r.codigo = price == prices.end() ? 0 : price->second.codigo;
+            r.byWeight = weight != 0;
+            if (r.byWeight) {
+                r.weightGrams = weight;
+                r.totalCents = total != 0 ? total : std::llround(double(weight) * double(unitPrice) / 1000.0);
+            } else {
+                r.totalCents = total;
+                if (unitPrice > 0)
+                    r.quantity = std::llround(double(total) / double(unitPrice));
+            }
+
+            ProductTotal &p = products[r.pluNo];
+            p.pluNo = r.pluNo;
+            if (p.pluDesc.isEmpty())
+                p.pluDesc = r.pluDesc;
+            ++p.sales;
+            p.weightGrams += r.weightGrams;
+            p.quantity += r.quantity > 0 ? r.quantity : 0;
+            p.totalCents += r.totalCents;
+
+            const QDate day = r.when.isValid() ? r.when.date() : QDate();
+            if (days.empty() || days.back().day != day)
+                days.push_back({day, 0, 0});
+            ++days.back().sales;
+            days.back().totalCents += r.totalCents;
+
+            if (!r.when.isValid())
+                ++out->undated;
+            out->totalCents += r.totalCents;
+            out->rows.push_back(std::move(r));
         }
-
-        ProductTotal &p = products[r.pluNo];
-        p.pluNo = r.pluNo;
-        if (p.pluDesc.isEmpty())
-            p.pluDesc = r.pluDesc;
-        ++p.sales;
-        p.weightGrams += r.weightGrams;
-        p.quantity += r.quantity > 0 ? r.quantity : 0;
-        p.totalCents += r.totalCents;
-
-        const QDate day = r.when.isValid() ? r.when.date() : QDate();
-        if (days.empty() || days.back().day != day)
-            days.push_back({day, 0, 0});
-        ++days.back().sales;
-        days.back().totalCents += r.totalCents;
-
-        if (!r.when.isValid())
-            ++out->undated;
-        out->totalCents += r.totalCents;
-        out->rows.push_back(std::move(r));
     }
     for (auto &[no, p] : products)
         out->products.push_back(std::move(p));
