@@ -40,6 +40,9 @@ QTableWidget *totalsTable(const QStringList &titles, QWidget *parent)
     t->verticalHeader()->hide();
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->setWordWrap(false);
+    t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
+    t->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     t->horizontalHeader()->setStretchLastSection(true);
     return t;
 }
@@ -166,7 +169,6 @@ TfrmVendas::TfrmVendas(TDM *dm, QWidget *parent)
                                this);
     gridProdutos->setObjectName(QStringLiteral("gridProdutos"));
     gridProdutos->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-    gridProdutos->horizontalHeader()->setStretchLastSection(false);
     gridDias = totalsTable({QStringLiteral("Dia"), QStringLiteral("Vendas"), QStringLiteral("Total (R$)")}, this);
     gridDias->setObjectName(QStringLiteral("gridDias"));
 
