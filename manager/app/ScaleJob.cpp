@@ -5,7 +5,11 @@
 #include "PortChoice.h"
 #include "ScaleProtocol.h"
 
-#include <QPointer>
+#include "TransferJobs.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
 
 namespace torvane::manager {
 
@@ -21,6 +25,47 @@ QString ChosenScalePort()
     }
     const int n = choice.number >= 1 && choice.number <= 9 ? choice.number : 1;
     return QStringLiteral("COM%1").arg(n);
+}
+
+QString PortForTransfer()
+{
+    const QString port = ChosenScalePort();
+    if (port.isEmpty())
+        showError(QStringLiteral("O adaptador USB da balança não foi encontrado.\n"
+                                 "Conecte o cabo ou escolha outra porta no Rirodidovu."));
+    return port;
+}
+
+TransferFooter::TransferFooter(ScaleJobRunner *runner, const char *summaryName, const char *progressName,
+                               QWidget *parent)
+    : QWidget(parent)
+{
+    summary = new QLabel(this);
+    summary->setObjectName(QLatin1String(summaryName));
+    QFont bold = summary->font();
+    bold.setBold(true);
+    summary->setFont(bold);
+    status = new QLabel(this);
+    status->setObjectName(QStringLiteral("lblStatus"));
+    progress = new QProgressBar(this);
+    progress->setObjectName(QLatin1String(progressName));
+    progress->setRange(0, 500);
+    progress->setValue(0);
+    progress->setMaximumWidth(220);
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(summary, 1);
+    row->addWidget(status);
+    row->addWidget(progress);
+    connect(runner, &ScaleJobRunner::statusChanged, status, &QLabel::setText);
+    connect(runner, &ScaleJobRunner::progressRangeChanged, progress, [this](int m) { progress->setRange(0, m); });
+    connect(runner, &ScaleJobRunner::progressChanged, progress, &QProgressBar::setValue);
+}
+
+void TransferFooter::starting()
+{
+    progress->setValue(0);
+    status->setText(QString::fromUtf8(transmitter::text::kConnecting));
 }
 
 // Runs on the job's thread: every call is queued to the runner's thread.

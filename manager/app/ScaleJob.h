@@ -12,6 +12,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QWidget>
 
 #include <atomic>
 #include <condition_variable>
@@ -21,12 +22,17 @@
 #include <thread>
 
 struct ScalePlu;
+class QLabel;
+class QProgressBar;
 
 namespace torvane::manager {
 
 // The port the operator chose in the transmitter (para.ini): "COMn", or the
 // USB adapter's device.  Empty when "USB" is chosen and no adapter is there.
 QString ChosenScalePort();
+// The same, or empty after telling the operator that the USB adapter chosen
+// is not there.
+QString PortForTransfer();
 
 class ScaleJobRunner : public QObject {
     Q_OBJECT
@@ -69,6 +75,21 @@ private:
     bool m_shuttingDown = false;
     QString m_lastStatus;
     int m_messagesShown = 0;
+};
+
+// The foot of a window that runs transfers: its summary in bold on the left,
+// the job's status line and progress bar on the right, fed by the runner.
+class TransferFooter : public QWidget {
+    Q_OBJECT
+public:
+    TransferFooter(ScaleJobRunner *runner, const char *summaryName, const char *progressName,
+                   QWidget *parent = nullptr);
+    // A job starts: bar at 0, "Connecting......".
+    void starting();
+
+    QLabel *summary;
+    QLabel *status;
+    QProgressBar *progress;
 };
 
 } // namespace torvane::manager

@@ -28,8 +28,6 @@ namespace {
 
 const QString kReadFailed = QStringLiteral("Não foi possível ler as vendas da balança na porta %1.\n"
                                            "Verifique o cabo e a porta escolhida no Rirodidovu.\n(%2)");
-const QString kNoUsb = QStringLiteral("O adaptador USB da balança não foi encontrado.\n"
-                                      "Conecte o cabo ou escolha outra porta no Rirodidovu.");
 const QString kNothingToPrint = QStringLiteral("Não há vendas a serem impressas.");
 const QString kNothingToExport = QStringLiteral("Não há vendas a serem exportadas.");
 
@@ -183,36 +181,21 @@ TfrmVendas::TfrmVendas(TDM *dm, QWidget *parent)
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
 
-    lblTotal = new QLabel(this);
-    lblTotal->setObjectName(QStringLiteral("lblTotal"));
-    QFont bold = lblTotal->font();
-    bold.setBold(true);
-    lblTotal->setFont(bold);
-    lblStatus = new QLabel(this);
-    lblStatus->setObjectName(QStringLiteral("lblStatus"));
-    pbLeitura = new QProgressBar(this);
-    pbLeitura->setObjectName(QStringLiteral("pbLeitura"));
-    pbLeitura->setRange(0, 500);
-    pbLeitura->setValue(0);
-    pbLeitura->setMaximumWidth(220);
-    auto *bottom = new QHBoxLayout;
-    bottom->addWidget(lblTotal, 1);
-    bottom->addWidget(lblStatus);
-    bottom->addWidget(pbLeitura);
+    m_footer = new TransferFooter(m_runner.get(), "lblTotal", "pbLeitura", this);
+    lblTotal = m_footer->summary;
+    lblStatus = m_footer->status;
+    pbLeitura = m_footer->progress;
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(split, 1);
-    layout->addLayout(bottom);
+    layout->addWidget(m_footer);
 
     connect(btnMostrar, &QPushButton::clicked, this, [this] { Mostra(); });
     connect(btnLerBalanca, &QPushButton::clicked, this, [this] { btnLerBalancaClick(); });
     connect(btnExportar, &QPushButton::clicked, this, [this] { btnExportarClick(); });
     connect(btnImprimir, &QPushButton::clicked, this, [this] { btnImprimirClick(); });
     connect(btnFechar, &QPushButton::clicked, this, &QDialog::close);
-    connect(m_runner.get(), &ScaleJobRunner::statusChanged, lblStatus, &QLabel::setText);
-    connect(m_runner.get(), &ScaleJobRunner::progressRangeChanged, pbLeitura, [this](int m) { pbLeitura->setRange(0, m); });
-    connect(m_runner.get(), &ScaleJobRunner::progressChanged, pbLeitura, &QProgressBar::setValue);
     connect(m_runner.get(), &ScaleJobRunner::finished, this, [this] { readEnded(); });
 }
 
@@ -285,11 +268,9 @@ void TfrmVendas::btnLerBalancaClick()
 {
     if (m_runner->running())
         return;
-    m_port = ChosenScalePort();
-    if (m_port.isEmpty()) {
-        showError(kNoUsb);
+    m_port = PortForTransfer();
+    if (m_port.isEmpty())
         return;
-    }
     QString error;
     QSqlDatabase db = database(&error);
     const qint64 last = db.isValid() ? SalesLedger(db).lastId(&error) : -1;
@@ -298,8 +279,7 @@ void TfrmVendas::btnLerBalancaClick()
         return;
     }
     m_lastIdBeforeRead = last;
-    pbLeitura->setValue(0);
-    lblStatus->setText(QString::fromUtf8(transmitter::text::kConnecting));
+    m_footer->starting();
     setBusy(true);
     m_runner->start(m_port, [](transmitter::JobHost &host) { transmitter::RunRecordUpload(host); });
 }

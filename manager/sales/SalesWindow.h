@@ -25,6 +25,7 @@ namespace torvane::manager {
 
 class TDM;
 class ScaleJobRunner;
+class TransferFooter;
 class SalesRowsModel;
 
 class TfrmVendas : public QDialog {
@@ -73,6 +74,7 @@ private:
     SalesPeriod m_period;
     SalesRowsModel *m_model;
     std::unique_ptr<ScaleJobRunner> m_runner;
+    TransferFooter *m_footer;
     qint64 m_lastIdBeforeRead = 0;
     QString m_port;
 };

@@ -23,8 +23,6 @@ namespace {
 const QString kReadFailed = QStringLiteral("Não foi possível ler os produtos da balança na porta %1.\n"
                                            "Verifique o cabo e a porta escolhida no Rirodidovu.\n(%2)");
 const QString kSendFailed = QStringLiteral("Não foi possível enviar as diferenças à balança na porta %1.\n(%2)");
-const QString kNoUsb = QStringLiteral("O adaptador USB da balança não foi encontrado.\n"
-                                      "Conecte o cabo ou escolha outra porta no Rirodidovu.");
 const QString kNothingToSend = QStringLiteral("Não há diferenças a enviar.");
 
 QString prefixOf(const char *text)
@@ -72,26 +70,15 @@ TfrmConferirBalanca::TfrmConferirBalanca(TDM *dm, QWidget *parent)
     gridSlots->setColumnWidth(0, 50);
     gridSlots->setColumnWidth(1, 170);
 
-    lblResumo = new QLabel(this);
-    lblResumo->setObjectName(QStringLiteral("lblResumo"));
-    QFont bold = lblResumo->font();
-    bold.setBold(true);
-    lblResumo->setFont(bold);
-    lblStatus = new QLabel(this);
-    lblStatus->setObjectName(QStringLiteral("lblStatus"));
-    pbTransfer = new QProgressBar(this);
-    pbTransfer->setObjectName(QStringLiteral("pbTransfer"));
-    pbTransfer->setMaximumWidth(220);
-    pbTransfer->setValue(0);
-    auto *bottom = new QHBoxLayout;
-    bottom->addWidget(lblResumo, 1);
-    bottom->addWidget(lblStatus);
-    bottom->addWidget(pbTransfer);
+    m_footer = new TransferFooter(m_runner.get(), "lblResumo", "pbTransfer", this);
+    lblResumo = m_footer->summary;
+    lblStatus = m_footer->status;
+    pbTransfer = m_footer->progress;
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(gridSlots, 1);
-    layout->addLayout(bottom);
+    layout->addWidget(m_footer);
     lblResumo->setText(QStringLiteral("Leia a balança para conferir os produtos."));
     btnEnviar->setEnabled(false);
 
@@ -99,9 +86,6 @@ TfrmConferirBalanca::TfrmConferirBalanca(TDM *dm, QWidget *parent)
     connect(btnEnviar, &QPushButton::clicked, this, [this] { btnEnviarClick(); });
     connect(btnFechar, &QPushButton::clicked, this, &QDialog::close);
     connect(ckbIguais, &QCheckBox::toggled, this, [this] { showResult(); });
-    connect(m_runner.get(), &ScaleJobRunner::statusChanged, lblStatus, &QLabel::setText);
-    connect(m_runner.get(), &ScaleJobRunner::progressRangeChanged, pbTransfer, [this](int m) { pbTransfer->setRange(0, m); });
-    connect(m_runner.get(), &ScaleJobRunner::progressChanged, pbTransfer, &QProgressBar::setValue);
     connect(m_runner.get(), &ScaleJobRunner::finished, this, [this] { jobEnded(); });
 }
 
@@ -122,11 +106,9 @@ void TfrmConferirBalanca::btnLerBalancaClick()
 {
     if (busy())
         return;
-    m_port = ChosenScalePort();
-    if (m_port.isEmpty()) {
-        showError(kNoUsb);
+    m_port = PortForTransfer();
+    if (m_port.isEmpty())
         return;
-    }
     startRead();
 }
 
@@ -134,8 +116,7 @@ void TfrmConferirBalanca::startRead()
 {
     m_phase = Phase::Reading;
     setBusy(true);
-    pbTransfer->setValue(0);
-    lblStatus->setText(QString::fromUtf8(transmitter::text::kConnecting));
+    m_footer->starting();
     m_runner->start(m_port, [](transmitter::JobHost &host) { transmitter::RunPluUpload(host); });
 }
 
@@ -156,8 +137,7 @@ void TfrmConferirBalanca::btnEnviarClick()
     }
     m_phase = Phase::Sending;
     setBusy(true);
-    pbTransfer->setValue(0);
-    lblStatus->setText(QString::fromUtf8(transmitter::text::kConnecting));
+    m_footer->starting();
     m_runner->start(
         m_port, [](transmitter::JobHost &host) { transmitter::RunPluDownload(host); },
         [toSend](const ScalePlu &plu) { return toSend.contains(plu.number); });

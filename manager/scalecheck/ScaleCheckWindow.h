@@ -21,6 +21,7 @@ namespace torvane::manager {
 
 class TDM;
 class ScaleJobRunner;
+class TransferFooter;
 
 class TfrmConferirBalanca : public QDialog {
     Q_OBJECT
@@ -61,6 +62,7 @@ private:
     ScaleCheckResult m_result;
     bool m_compared = false;
     std::unique_ptr<ScaleJobRunner> m_runner;
+    TransferFooter *m_footer;
     Phase m_phase = Phase::Idle;
     QString m_port;
 };
