@@ -79,9 +79,11 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         if (!run(QStringLiteral("Alter Table plu Add flgDel bit ")))
             return failed;
     }
-    // The sales window's key and indexes on RECORD.
-    if (!UpgradeSalesRecord(m_db, &failed.error))
-        return failed;
+    // The sales window's key and indexes on RECORD.  Products do not need
+    // them: a file that cannot take them (read-only) still opens, and the
+    // sales window reports the engine's error when it reads.
+    QString salesError;
+    UpgradeSalesRecord(m_db, &salesError);
     // 5. The settings row and, the first time a code size is set, Codigo.
     if (!m_config.open(m_db, &failed.error))
         return failed;
