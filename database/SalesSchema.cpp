@@ -33,7 +33,8 @@ bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error)
         statements << QStringLiteral("CREATE INDEX RECORD_dateTime ON RECORD (dateTime)");
     for (const QString &sql : statements) {
         if (!q.exec(sql)) {
-            *error = errorText(q.lastError());
+            if (error)
+                *error = errorText(q.lastError());
             return false;
         }
         q.finish();

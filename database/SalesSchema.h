@@ -18,7 +18,7 @@ namespace torvane::db {
 inline constexpr const char *kSaleKeyColumn = "saleKey";
 
 // Adds saleKey and the two indexes when missing.  False with *error set (the
-// engine's text) when a statement fails.
+// engine's text, when error is not null) when a statement fails.
 bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error);
 
 } // namespace torvane::db
