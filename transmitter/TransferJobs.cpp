@@ -43,11 +43,17 @@ void closePort(JobHost &host)
     host.port().ClosePort();
 }
 
-void showDatabaseError(JobHost &host, const QString &error)
+// A database error in the words the manager uses for the same cause (the
+// engine layer holds them); "database is error !" only where nothing better
+// is known, or where the tables of the record upload cannot be opened.
+void showDatabaseError(JobHost &host, const QString &error, bool tablesNotOpened = false)
 {
-    QString message = QString::fromUtf8(text::kDatabaseError);
-    if (!error.isEmpty())
-        message += QStringLiteral("\n\n") + error;
+    QString message = error;
+    if (tablesNotOpened || error.isEmpty()) {
+        message = QString::fromUtf8(text::kDatabaseError);
+        if (!error.isEmpty())
+            message += QStringLiteral("\n\n") + error;
+    }
     host.messageBox(message, MessageIcon::Warning);
 }
 
@@ -85,7 +91,9 @@ bool ReadPluTable(std::vector<ScalePlu> &products, QString *error)
 {
     products.clear();
     CPLU rs;
-    if (!rs.Open()) {
+    // The keyset is read again inside the transaction, so rows and values
+    // come from the same state of the file.
+    if (!rs.Open() || !rs.BeginTrans() || !rs.Requery()) {
         if (error)
             *error = rs.GetLastError();
         return false;
@@ -101,6 +109,7 @@ bool ReadPluTable(std::vector<ScalePlu> &products, QString *error)
             return false;
         }
     }
+    rs.Rollback(); // nothing was written; ends the read
     rs.Close();
     return true;
 }
@@ -159,8 +168,9 @@ void RunPluDownload(JobHost &host)
         host.setCancelRequested(true);
     };
 
-    // Every row is read before the first frame; the host then picks the
-    // products that go out (all of them for the window's button).
+    // The whole table is read before the first frame: what the scale gets
+    // is one state of it, even while the manager saves.  The host then
+    // picks the products that go out (all of them for the window's button).
     QString error;
     std::vector<ScalePlu> products;
     if (!ReadPluTable(products, &error)) {
@@ -180,6 +190,8 @@ void RunPluDownload(JobHost &host)
     }
     for (int i = 1; i <= n; ++i) {
         if (host.cancelRequested()) {
+            // The press reset the bar; it shows again what was sent.
+            host.setProgressPos(i - 1);
             finish(fmt(text::kDownloadCancelled, i - 1));
             closePort(host);
             return;
@@ -216,40 +228,65 @@ void RunPluUpload(JobHost &host)
         closePort(host);
     };
 
-    SendUploadRequest(host.port(), "UL");
-    if (!AwaitUploadHeader(host.port(), 0x57, 0xE5)) {
-        end(QString::fromUtf8(text::kNoHeader));
-        return;
-    }
-
+    // The table is opened, locked for writing and emptied before the scale is
+    // asked: once the request is out the slots stream in without pause, and a
+    // table that waits on another program's lock would lose them.  The old
+    // rows go for good only when the upload completes (or the operator stops
+    // it); an upload that fails keeps them as they were.
     CPLU_UPLOADED rs;
     if (!rs.Open()) {
         showDatabaseError(host, rs.GetLastError());
         end(fmt(text::kPluFailed, 0));
         return;
     }
-    // Checked before the old rows go: a table that cannot take the new ones
-    // keeps what it has.
     if (!rs.CanAppend()) {
         host.messageBox(QString::fromUtf8(text::kCantAppend), MessageIcon::Warning);
         rs.Close();
         end(fmt(text::kPluFailed, 0));
         return;
     }
+    auto databaseFailure = [&](int count) {
+        const QString err = rs.GetLastError();
+        rs.Close(); // undoes the emptying and the rows of this run
+        showDatabaseError(host, err);
+        end(fmt(text::kPluFailed, count));
+    };
+    if (!rs.BeginTrans(true) || !rs.Requery()) {
+        databaseFailure(0);
+        return;
+    }
     while (!rs.IsEOF()) {
         if (!rs.Delete() || !rs.MoveNext()) {
-            const QString err = rs.GetLastError();
-            rs.Close();
-            showDatabaseError(host, err);
-            end(fmt(text::kPluFailed, 0));
+            databaseFailure(0);
             return;
         }
     }
 
+    SendUploadRequest(host.port(), "UL");
+    if (!AwaitUploadHeader(host.port(), 0x57, 0xE5)) {
+        rs.Close();
+        end(QString::fromUtf8(text::kNoHeader));
+        return;
+    }
+
+    // Keeps the slots of this run in place of the old rows.
+    auto complete = [&](int count) {
+        if (!rs.CommitTrans()) {
+            databaseFailure(count);
+            return false;
+        }
+        rs.Close();
+        return true;
+    };
+
     int count = 0;
     for (;;) {
         if (host.cancelRequested()) {
-            rs.Close();
+            // The operator chose to stop: the slots read so far are kept,
+            // as the status says.
+            if (!complete(count))
+                return;
+            host.setProgressPos(count);
             end(fmt(text::kPluCancelled, count));
             return;
         }
@@ -257,7 +294,8 @@ void RunPluUpload(JobHost &host)
         if (!ReadPluSlot(host.port(), plu))
             break;
         if (plu.number > kLastScaleNumber) {
-            rs.Close();
+            if (!complete(count))
+                return;
             host.setStatusText(fmt(text::kPluFinished, count));
             host.setButtonCaption(button, restingCaption(button));
             host.setProgressPos(kLastScaleNumber);
@@ -265,16 +303,12 @@ void RunPluUpload(JobHost &host)
             closePort(host);
             return;
         }
-        if (!rs.CanAppend()) {
-            host.messageBox(QString::fromUtf8(text::kCantAppend), MessageIcon::Warning);
-            break;
-        }
         rs.AddNew();
         FillUploadedRow(plu, rs);
         if (!rs.Update()) {
             if (rs.HasError()) {
-                showDatabaseError(host, rs.GetLastError());
-                break;
+                databaseFailure(count);
+                return;
             }
             host.messageBox(QString::fromUtf8(text::kCantUpdate), MessageIcon::Warning);
         }
@@ -282,8 +316,8 @@ void RunPluUpload(JobHost &host)
         host.setProgressPos(count);
         host.setStatusText(fmt(text::kPluStored, count));
         if (plu.number == kLastScaleNumber) {
-            rs.Close();
-            end(fmt(text::kPluFinished, count));
+            if (complete(count))
+                end(fmt(text::kPluFinished, count));
             return;
         }
     }
@@ -300,7 +334,7 @@ void RunRecordUpload(JobHost &host)
     CPLU_UPLOADED uploaded;
     if (!rec.Open() || !uploaded.Open()) {
         const QString err = rec.HasError() ? rec.GetLastError() : uploaded.GetLastError();
-        showDatabaseError(host, err);
+        showDatabaseError(host, err, true);
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
         rec.Close();
@@ -332,6 +366,7 @@ void RunRecordUpload(JobHost &host)
     bool failed = false;
     for (;;) {
         if (host.cancelRequested()) {
+            host.setProgressPos(count);
             host.setStatusText(withUndated(fmt(text::kRecCancelled, count)));
             break;
         }

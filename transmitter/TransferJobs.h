@@ -30,8 +30,10 @@ void RunRecordUpload(JobHost &host);
 // *error set when the table cannot be read.
 int CountPluRows(QString *error);
 
-// Every PLU row, in table order, as product images, read before anything is
-// sent.  False with *error set when the table cannot be read.
+// Every PLU row, in table order, as product images: one state of the table,
+// read inside one read transaction before anything is sent, so a change the
+// manager commits during a download reaches the scale whole or not at all.
+// False with *error set when the table cannot be read.
 bool ReadPluTable(std::vector<ScalePlu> &products, QString *error);
 
 // One PLU row into a product image (the image is cleared first).
