@@ -64,10 +64,8 @@ protected:
         ASSERT_TRUE(fx->start());
         startScale();
     }
-    // The scale answers a product read with its stored products only: the
-    // read that follows a send empties PLU_UPLOADED row by row first, and a
-    // full 500-slot stream would wait on that longer than the simulator
-    // waits for a reader on a loaded machine.
+    // With occupiedOnly the scale answers a product read with its stored
+    // products and an end slot, not all 500 slots: short reads.
     void startScale(bool occupiedOnly = false)
     {
         scale.reset();
