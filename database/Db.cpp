@@ -176,6 +176,7 @@ EngineError classifyError(int engineCode, const QString &engineText)
     case SQLITE_READONLY:
         return EngineError::ReadOnly;
     case SQLITE_FULL:
+    case SQLITE_IOERR: // a write refused by the system: no room, or over the file-size limit
         return EngineError::DiskFull;
     default:
         break;
@@ -189,7 +190,7 @@ EngineError classifyError(int engineCode, const QString &engineText)
         return EngineError::Damaged;
     if (t.contains(QLatin1String("readonly")) || t.contains(QLatin1String("read-only")))
         return EngineError::ReadOnly;
-    if (t.contains(QLatin1String("disk is full")))
+    if (t.contains(QLatin1String("disk is full")) || t.contains(QLatin1String("disk i/o error")))
         return EngineError::DiskFull;
     if (engineCode == SQLITE_OK && t.isEmpty())
         return EngineError::None;
@@ -223,8 +224,8 @@ QString engineErrorSentence(EngineError kind)
         return QStringLiteral("O banco de dados está protegido contra gravação (o arquivo ou a sua pasta é "
                               "somente leitura); libere a gravação e tente de novo.");
     case EngineError::DiskFull:
-        return QStringLiteral("Não há espaço no disco para gravar o banco de dados (disco cheio); "
-                              "libere espaço e tente de novo.");
+        return QStringLiteral("Não foi possível gravar o banco de dados no disco (disco cheio ou falha de "
+                              "gravação); libere espaço no disco e tente de novo.");
     case EngineError::Other:
         return QStringLiteral("O banco de dados informou um erro e a operação não foi feita; tente de novo e, "
                               "se o erro continuar, guarde esta mensagem para o suporte.");
@@ -379,7 +380,11 @@ std::unique_ptr<Connection> Connection::open(const QString &path, QString *error
         if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
             return fail(QStringLiteral("Não foi possível abrir o banco de dados %1. %2")
                             .arg(displayName(path), errorText(q.lastError())));
-        if (fileWritable && dirWritable) {
+        // Only our own file is switched to WAL: the switch writes to the
+        // file's header, and a foreign file must be left as it was found.
+        const bool ours = q.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'PLU' "
+                                                "COLLATE NOCASE")) && q.next();
+        if (fileWritable && dirWritable && ours) {
             // WAL lets the manager and the transmitter read while the other
             // writes; FULL keeps every committed save across a power cut.
             q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));

@@ -84,7 +84,7 @@ enum class EngineError {
     Damaged,      // the file is damaged or is not a database at all
     MissingTable, // a table or column the statement names does not exist
     ReadOnly,     // the file or its folder cannot be written
-    DiskFull,     // no room left on the disk (or over the file-size limit)
+    DiskFull,     // a write the disk refused: no room left, over the file-size limit, I/O error
     Other,
 };
 
