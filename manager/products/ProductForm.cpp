@@ -3,6 +3,7 @@
 
 #include "DataModule.h"
 #include "OperatorDialogs.h"
+#include "ProductTable.h"
 #include "Schema.h"
 #include "StatusWindow.h"
 
@@ -380,6 +381,13 @@ bool TfrmProdutos::FormShow()
     qryProdutos->setDatabase(conn->database());
     qryAux.setDatabase(conn->database());
 
+    // The file must hold our product table before anything is written to
+    // it, and every column the saves use once the upgrade has run.
+    const QString fileName = QFileInfo(conn->path()).fileName();
+    if (!db::checkProductTable(conn->database(), fileName, false, &error)) {
+        showApplicationError(error);
+        return false;
+    }
     // 1. The upgrade.
     db::DatabaseUpgrade upgrade(conn->database(), m_dm->qryConfig, *this);
     m_upgradeResult = upgrade.run();
@@ -400,6 +408,10 @@ bool TfrmProdutos::FormShow()
         return false;
     case db::DatabaseUpgrade::Outcome::Completed:
         break;
+    }
+    if (!db::checkProductTable(conn->database(), fileName, true, &error)) {
+        showApplicationError(error);
+        return false;
     }
     // 2, 3. The code field and the second prefix follow the settings.
     AjustaCamposCodigo();
@@ -810,6 +822,11 @@ void TfrmProdutos::nextProduct()
 QString TfrmProdutos::currentPluCode()
 {
     return qryProdutos->value(QStringLiteral("pluCode")).toString();
+}
+
+bool TfrmProdutos::currentHasCodigo()
+{
+    return !qryProdutos->value(QStringLiteral("Codigo")).isNull();
 }
 
 db::UpgradeHost::SaveResult TfrmProdutos::saveCurrentCodigo(qint64 codigo, QString *error)
