@@ -222,3 +222,14 @@ TEST(Upgrade, AFullDiskLeavesNeitherTheCodeSizeNorHalfTheCodesAndTheNextStartFil
     EXPECT_EQ(db.scalar("Select CodeSize From Config").toInt(), 5);
     EXPECT_EQ(db.scalar("Select count(*) From PLU Where Codigo Is Null").toInt(), 0);
 }
+
+TEST(Upgrade, ADeliveredDemoFileWithMoreThanAHundredSlotsUpgradesWithoutACollision)
+{
+    TempDatabase db(dbOptions(120, true, schema::Layout::AsDelivered));
+    EXPECT_EQ(db.scalar("Select count(*) From PLU Where pluDesc Is Null").toInt(), 0);
+    { FormFixture f(db.path()); f.start(); }
+    FormFixture f(db.path());
+    EXPECT_TRUE(f.start());
+    EXPECT_TRUE(f.dialogs.shown().isEmpty()) << f.dialogs.messages().join('|').toStdString();
+    EXPECT_EQ(db.scalar("Select count(Distinct pluCode) From PLU").toInt(), 120);
+}
