@@ -6,6 +6,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QVariant>
 
@@ -102,6 +103,50 @@ bool likeMatch(const char32_t *p, const char32_t *pe, const char32_t *t, const c
         ++t;
     }
     return t == te;
+}
+
+// The order an operator reads: accents and case set aside ("água",
+// "Ágata" and "banana" sort as agata, agua, banana), then the exact text
+// so equal keys still have one order.
+QString operatorSortKey(const QString &s)
+{
+    QString out;
+    const QString d = s.normalized(QString::NormalizationForm_D);
+    out.reserve(d.size());
+    for (QChar c : d)
+        if (c.category() != QChar::Mark_NonSpacing)
+            out += c;
+    return out.toCaseFolded();
+}
+
+int operatorCollation(void *, int lenA, const void *a, int lenB, const void *b)
+{
+    const QString sa = QString::fromUtf8(static_cast<const char *>(a), lenA);
+    const QString sb = QString::fromUtf8(static_cast<const char *>(b), lenB);
+    const int byKey = operatorSortKey(sa).compare(operatorSortKey(sb));
+    if (byKey != 0)
+        return byKey;
+    return sa.compare(sb);
+}
+
+// Every ORDER BY term gets the operator's collation.  Numbers still sort as
+// numbers: a collation only takes part when two texts are compared.
+QString collateOrderBy(const QString &sql)
+{
+    static const QRegularExpression orderBy(QStringLiteral("\\border\\s+by\\s+"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = orderBy.match(sql);
+    if (!m.hasMatch() || sql.contains(QLatin1String("collate"), Qt::CaseInsensitive))
+        return sql;
+    static const QRegularExpression direction(QStringLiteral("^(.*?)(\\s+(?:asc|desc))?\\s*$"),
+                                              QRegularExpression::CaseInsensitiveOption |
+                                                  QRegularExpression::DotMatchesEverythingOption);
+    QStringList terms;
+    for (const QString &term : sql.mid(m.capturedEnd()).split(u',')) {
+        const QRegularExpressionMatch t = direction.match(term);
+        terms << t.captured(1) + QStringLiteral(" COLLATE ") + QLatin1String(kOperatorCollation) + t.captured(2);
+    }
+    return sql.left(m.capturedEnd()) + terms.join(u',');
 }
 
 bool isIdentChar(QChar c)
@@ -262,6 +307,7 @@ bool registerAccessFunctions(QSqlDatabase &db)
     bool ok = sqlite3_create_function(h, "UCase", 1, flags, nullptr, ucaseFunc, nullptr, nullptr) == SQLITE_OK;
     ok = ok && sqlite3_create_function(h, "like", 2, flags, nullptr, likeFunc, nullptr, nullptr) == SQLITE_OK;
     ok = ok && sqlite3_create_function(h, "like", 3, flags, nullptr, likeFunc, nullptr, nullptr) == SQLITE_OK;
+    ok = ok && sqlite3_create_collation(h, kOperatorCollation, SQLITE_UTF8, nullptr, operatorCollation) == SQLITE_OK;
     return ok;
 }
 
@@ -315,7 +361,7 @@ QString mapAccessSql(const QString &sql)
         out += c;
         ++i;
     }
-    return out;
+    return collateOrderBy(out);
 }
 
 Connection::Connection(QString name, QString path, bool readOnly)
