@@ -96,7 +96,8 @@ TfrmProdutos::TfrmProdutos(TDM *dm, TfrmStatus *status, QWidget *parent)
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setSizeGripEnabled(false);
+    // The window can be resized and maximised; the grid takes the room.
+    StatusBar1->setSizeGripEnabled(true);
     auto *version = new QLabel(kVersion, StatusBar1);
     StatusBar1->addWidget(version);
     setStatusBar(StatusBar1);
@@ -321,8 +322,16 @@ void TfrmProdutos::buildGrid()
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid1->setAlternatingRowColors(true);
     DBGrid1->verticalHeader()->setDefaultSectionSize(20);
-    DBGrid1->verticalHeader()->setFixedWidth(14);
     DBGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // The row numbers are as wide as the largest of them ("500", not "5(").
+    auto fitRowNumbers = [this] {
+        QHeaderView *rows = DBGrid1->verticalHeader();
+        const int largest = qMax(1, dsProdutos->rowCount());
+        rows->setFixedWidth(rows->fontMetrics().horizontalAdvance(QString::number(largest)) + 12);
+    };
+    connect(dsProdutos, &QAbstractItemModel::modelReset, this, fitRowNumbers);
+    connect(dsProdutos, &QAbstractItemModel::layoutChanged, this, fitRowNumbers);
+    fitRowNumbers();
     QHeaderView *header = DBGrid1->horizontalHeader();
     header->setSectionsClickable(true);
     header->setSectionResizeMode(QHeaderView::Interactive);
