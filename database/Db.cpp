@@ -401,7 +401,10 @@ std::unique_ptr<Connection> Connection::open(const QString &path, QString *error
     const bool dirWritable = QFileInfo(info.absolutePath()).isWritable();
 
     const QString name = QStringLiteral("torvane-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1) + 1);
-    std::unique_ptr<Connection> conn(new Connection(name, info.absoluteFilePath(), !fileWritable));
+    // A file in a folder that cannot be written cannot take a save either
+    // (the engine writes its journal beside the file): it is announced as
+    // read-only like a write-protected file.
+    std::unique_ptr<Connection> conn(new Connection(name, info.absoluteFilePath(), !fileWritable || !dirWritable));
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         // A URI with mode=rw (or ro) never creates a file, even if the file
