@@ -397,7 +397,13 @@ std::unique_ptr<Connection> Connection::open(const QString &path, QString *error
         return fail(describeProblem(kind, path));
 
     const QFileInfo info(path);
-    const bool fileWritable = info.isWritable() && !readOnly;
+    // A file marked read-only is opened for reading even by a user who could
+    // write it anyway (root): the mark is the operator's intent, and both
+    // programs honour it alike.
+    const QFileDevice::Permissions writeBits =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    const bool marked = !(info.permissions() & writeBits);
+    const bool fileWritable = info.isWritable() && !readOnly && !marked;
     const bool dirWritable = QFileInfo(info.absolutePath()).isWritable();
 
     const QString name = QStringLiteral("torvane-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1) + 1);

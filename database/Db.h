@@ -41,8 +41,9 @@ class Connection {
 public:
     // Opens an existing database.  Returns null and sets *error (operator
     // text) when the file is missing, not a database, or cannot be opened.
-    // readOnly opens for reading only even when the file could be written
-    // (as the program does when the file is write-protected).
+    // A file without any write permission bit is opened for reading only,
+    // even by a user who could write it (root); readOnly asks for reading
+    // only in any case.
     static std::unique_ptr<Connection> open(const QString &path, QString *error, bool readOnly = false);
 
     ~Connection();

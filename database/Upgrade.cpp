@@ -2,6 +2,7 @@
 
 #include "ConfigRow.h"
 #include "Db.h"
+#include "ScaleRecordSchema.h"
 #include "Schema.h"
 
 #include <QSqlError>
@@ -130,6 +131,12 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         if (!run(QStringLiteral("Alter Table plu Add flgDel bit ")))
             return failed;
     }
+    // The record of what each scale acknowledged.
+    for (const auto &step : scaleRecordSteps())
+        if (missing(step.probe))
+            for (const auto &sql : step.create)
+                if (!run(sql))
+                    return failed;
     if (!m_probeError.isEmpty())
         return probeFailed();
     // 5. The settings row and the codes of rows that have none yet.
