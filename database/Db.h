@@ -72,10 +72,6 @@ bool registerAccessFunctions(QSqlDatabase &db);
 // effect).  Identity for anything SQLite already understands.
 QString mapAccessSql(const QString &sql);
 
-// Accent- and case-blind Like with % and _ wildcards, the rule the engine
-// applies; exposed so tests can check it directly.
-bool accessLike(const QString &pattern, const QString &text, QChar escape = QChar());
-
 // Text of the last error of a query or database, as the operator sees it.
 QString errorText(const class QSqlError &error);
 
