@@ -1,6 +1,7 @@
 #include "ProductImport.h"
 
 #include "CodePage.h"
+#include "ProductRules.h"
 
 #include "Unitutil.h"
 
@@ -60,6 +61,11 @@ QString importCodeMessage(qint64 line)
 QString importPriceMessage(qint64 line)
 {
     return QStringLiteral("Preço inválido na linha: ") + QString::number(line);
+}
+
+QString importValidDaysMessage(qint64 line)
+{
+    return QStringLiteral("Validade inválida na linha: ") + QString::number(line);
 }
 
 QString importCapacityMessage(const QString &code)
@@ -371,6 +377,20 @@ ImportedProduct makeImportedProduct(const ImportFields &fields, int codeSize)
     return p;
 }
 
+QString importRangeMessage(const ImportedProduct &product, qint64 line)
+{
+    // The form's own rules.  Code 0 stays allowed: an import line with code
+    // 0 fills a free slot and leaves it free.
+    if (rules::checkCode(product.codigo, QString(), 0))
+        return importCodeMessage(line);
+    rules::Price price;
+    if (rules::checkPrice(product.preco, &price))
+        return importPriceMessage(line);
+    if (product.validDays && rules::checkValidDays(*product.validDays))
+        return importValidDaysMessage(line);
+    return QString();
+}
+
 // ---- Survey ----------------------------------------------------------------
 
 bool surveyImportFile(const QString &path, ImportSurvey *survey, QString *error)
@@ -591,6 +611,9 @@ ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey
             case LineCheck::Usable:
                 try {
                     const ImportedProduct product = makeImportedProduct(fields, m_table.codeSize());
+                    message = importRangeMessage(product, i);
+                    if (!message.isEmpty())
+                        break;
                     const int row = index.find(product.codigo);
                     if (row < 0) {
                         message = importCapacityMessage(product.code);

@@ -30,11 +30,13 @@ class QIODevice;
 
 namespace torvane::manager {
 
-// The four log messages.  Line numbers count from 0.
+// The log messages.  Line numbers count from 0.
 QString importSizeMessage(qint64 line);
 QString importCodeMessage(qint64 line);
 QString importPriceMessage(qint64 line);
 QString importCapacityMessage(const QString &code);
+// A shelf life the product form would refuse.
+QString importValidDaysMessage(qint64 line);
 
 // The text shown when a line ends the import: the line, numbered as the log
 // numbers lines, what went wrong, and what was and was not imported.
@@ -127,6 +129,12 @@ qint64 importInteger(const QString &text);
 // Turns the fields of a usable line into the product to write, for the
 // given code size.  Throws ImportFailure when a field does not convert.
 ImportedProduct makeImportedProduct(const ImportFields &fields, int codeSize);
+
+// The log message for a product whose values the product form would refuse
+// (a negative code, a price below 0 or above 999,99, a shelf life outside 0
+// to 999 days); empty when the form would take them.  Such a line is
+// logged and not written.
+QString importRangeMessage(const ImportedProduct &product, qint64 line);
 
 // What a first look at the file found.
 struct ImportSurvey {

@@ -460,3 +460,26 @@ TEST_F(ImportFormTest, LogThatNoProgramOpensIsShownByItsPlace)
     ASSERT_NE(f->dialogs.lastMessage(), nullptr);
     EXPECT_TRUE(f->dialogs.lastMessage()->text.contains(QDir::toNativeSeparators(logPath())));
 }
+
+// The product form's ranges hold for imported values: a negative price would
+// reach the scale as 16,777,215, a negative shelf life as 65535 days.
+TEST_F(ImportFormTest, ValuesTheFormWouldRefuseAreLoggedNotWritten)
+{
+    start(4, {kProduct3, "UPDATE Config SET CodeSize = 6"});
+    const QByteArray file = line("000101", 'P', "PRECO", " -00001") + "\r\n" +
+                            line("000102", 'P', "VALIDADE", "0000100", "-01") + "\r\n" +
+                            line("-00042", 'P', "CODIGO", "0000100") + "\r\n" +
+                            line("000104", 'P', "CARO", "0100000") + "\r\n" +
+                            line("000105", 'P', "CERTO", "0099999", "999") + "\r\n";
+    runImport(writeFile(file), false);
+    EXPECT_EQ(logLines(logPath()), QStringList({QString::fromUtf8("Preço inválido na linha: 0"),
+                                                QString::fromUtf8("Validade inválida na linha: 1"),
+                                                QString::fromUtf8("Código inválido na linha: 2"),
+                                                QString::fromUtf8("Preço inválido na linha: 3")}));
+    const auto t = table();
+    EXPECT_EQ(t[0].codigo, 105);
+    EXPECT_EQ(t[0].unitPrice, 99999);
+    EXPECT_EQ(t[0].validDays, 999);
+    for (std::size_t r = 1; r < t.size(); ++r)
+        expectFree(t[r]);   // product 102 was not written, so it is cleared
+}
