@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringDecoder>
+#include <QVarLengthArray>
 
 #include <array>
 #include <limits>
@@ -270,7 +272,10 @@ bool ImportLineReader::next(QString *head, qint64 *length)
     if (!started)
         return false;
     if (utf8.multibyteText()) {
-        const QString text = headOf(QString::fromUtf8(raw));
+        // A byte-order mark inside the file is a character like any other
+        // (fromUtf8 would drop it and shift the columns by one).
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+        const QString text = headOf(decoder.decode(raw));
         if (checkImportLine(text, utf8.codePoints()) == LineCheck::Usable) {
             *head = text;
             *length = utf8.codePoints();
@@ -289,13 +294,20 @@ LineCheck checkImportLine(const QString &head, qint64 length, ImportFields *fiel
     if (length < kMinLength)
         return LineCheck::TooShort;
     // Columns count characters: a character beyond the 16-bit range takes
-    // two units of a QString but one column of the line.
-    const QList<uint> chars = head.toUcs4();
-    const auto columns = [&chars](qsizetype from, qsizetype count) {
-        if (from >= chars.size())
-            return QString(QLatin1String(""));
-        count = std::min(count, chars.size() - from);
-        return QString::fromUcs4(reinterpret_cast<const char32_t *>(chars.constData() + from), count);
+    // two units of a QString but one column of the line.  starts[k] is the
+    // unit where character k begins.
+    QVarLengthArray<qsizetype, ImportLineReader::kHeadChars + 1> starts;
+    for (qsizetype u = 0; u < head.size(); ++u) {
+        starts.append(u);
+        if (head.at(u).isHighSurrogate() && u + 1 < head.size() && head.at(u + 1).isLowSurrogate())
+            ++u;
+    }
+    starts.append(head.size());
+    const qsizetype chars = starts.size() - 1;
+    const auto columns = [&](qsizetype from, qsizetype count) {
+        from = std::min(from, chars);
+        count = std::min(count, chars - from);
+        return head.mid(starts[from], starts[from + count] - starts[from]);
     };
     const QString code6 = columns(0, 6);
     if (!isNumberField(code6))
@@ -304,7 +316,8 @@ LineCheck checkImportLine(const QString &head, qint64 length, ImportFields *fiel
         return LineCheck::BadPrice;
     if (fields) {
         fields->code6 = code6;
-        fields->saleType = chars.size() > 6 && chars.at(6) < 0x10000 ? QChar(char16_t(chars.at(6))) : QChar(u' ');
+        // A character beyond the 16-bit range is no "U": sold by weight.
+        fields->saleType = chars > 6 && starts[7] - starts[6] == 1 ? head.at(starts[6]) : QChar(u' ');
         fields->description = columns(7, 22);
         // A NUL would end the description on the scale's label and in every
         // C string on the way; it stands for nothing but padding.
