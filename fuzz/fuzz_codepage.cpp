@@ -3,24 +3,15 @@
 // whole characters and zero bytes after them.  The first byte is the field
 // size; the rest is read both as code-page bytes and as UTF-8 text.
 #include "CodePage.h"
+#include "FuzzRequire.h"
 
 #include <QList>
 
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
+using torvane::fuzz::require;
 using namespace torvane::scalelink;
-
-namespace {
-
-void require(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -3,25 +3,16 @@
 // line into the product that would be written.  The first byte picks the
 // code size; the rest is the file.
 #include "ProductImport.h"
+#include "FuzzRequire.h"
 
 #include <QBuffer>
 
 #include <QList>
 
 #include <cstdint>
-#include <cstdlib>
 
+using torvane::fuzz::require;
 using namespace torvane::manager;
-
-namespace {
-
-void require(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

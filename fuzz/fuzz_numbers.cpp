@@ -2,24 +2,15 @@
 // and date checks under the operator's locale and the token picker.  The
 // first byte picks the locale and the token; the rest is UTF-8 text.
 #include "Unitutil.h"
+#include "FuzzRequire.h"
 
 #include <QLocale>
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 
+using torvane::fuzz::require;
 using namespace torvane::manager;
-
-namespace {
-
-void require(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -3,21 +3,16 @@
 // decode to the same image again, so an upload followed by a download never
 // drifts.
 #include "CodePage.h"
+#include "FuzzRequire.h"
 #include "ScaleProtocol.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
+using torvane::fuzz::require;
 using namespace torvane::scalelink;
 
 namespace {
-
-void require(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 bool samePlu(const ScalePlu &a, const ScalePlu &b)
 {
