@@ -2,6 +2,7 @@
 
 #include "ConfigRow.h"
 #include "Db.h"
+#include "ScaleRecordSchema.h"
 #include "Schema.h"
 
 #include <QSqlError>
@@ -78,6 +79,12 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         if (!run(QStringLiteral("Alter Table plu Add flgDel bit ")))
             return failed;
     }
+    // The record of what each scale acknowledged.
+    for (const auto &step : scaleRecordSteps())
+        if (!probe(step.probe))
+            for (const auto &sql : step.create)
+                if (!run(sql))
+                    return failed;
     // 5. The settings row and, the first time a code size is set, Codigo.
     if (!m_config.open(m_db, &failed.error))
         return failed;
