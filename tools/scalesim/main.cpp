@@ -109,6 +109,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("torvane-scalesim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TORVANE_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -122,6 +123,7 @@ int main(int argc, char **argv)
         "SIGINT/SIGTERM end it cleanly (memory saved with --save, link removed, status 0).\n"
         "Exit status: 0 done, 1 device or file failure, 2 bad command line."));
     parser.addHelpOption();
+    parser.addVersionOption();
 
     const QCommandLineOption deviceOpt(QStringLiteral("device"),
                                        QStringLiteral("Serve this serial device instead of a new pseudo-terminal."),
