@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need.
+# Installs every Debian package the build, the tests, the demo and the
+# Debian package (scripts/build-deb.sh, checked with lintian) need.
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 SUDO=""
@@ -12,4 +13,5 @@ $SUDO apt-get install -y --no-install-recommends \
   libsqlite3-dev libjpeg62-turbo-dev \
   googletest libgtest-dev \
   fonts-liberation fonts-wqy-microhei poppler-utils \
-  xvfb xauth
+  xvfb xauth \
+  dpkg-dev file lintian
