@@ -21,10 +21,13 @@ if [ -f "$BUILD_DIR/CMakeCache.txt" ]; then
     echo "build-deb: $BUILD_DIR is a sanitizer build; use a normal one (BUILD_DIR=...)" >&2
     exit 2
   fi
+  # Installed paths written into files at configure time (systemd units)
+  # must say /usr; changing the prefix recompiles nothing.
+  cmake -S . -B "$BUILD_DIR" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
   # Brings it up to date (nothing to do right after scripts/build.sh).
   cmake --build "$BUILD_DIR" -j"$(nproc)"
 else
-  BUILD_DIR="$BUILD_DIR" scripts/build.sh -DTORVANE_BUILD_TESTS=OFF -DTORVANE_BUILD_BENCH=OFF
+  BUILD_DIR="$BUILD_DIR" scripts/build.sh -DCMAKE_INSTALL_PREFIX=/usr -DTORVANE_BUILD_TESTS=OFF -DTORVANE_BUILD_BENCH=OFF
 fi
 
 VERSION=$(dpkg-parsechangelog -l packaging/changelog -S Version)
@@ -39,7 +42,7 @@ WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 STAGE=$WORK/$PKG
 umask 022
-DESTDIR=$STAGE cmake --install "$BUILD_DIR" --prefix /usr >/dev/null
+DESTDIR=$STAGE cmake --install "$BUILD_DIR" >/dev/null
 
 # Programs without debugging symbols; manual pages and the changelog
 # compressed the way Debian wants them (reproducibly, -n).
@@ -74,8 +77,14 @@ SIZE=$(du -sk --apparent-size "$STAGE" | cut -f1)
 install -d "$STAGE/DEBIAN"
 sed -e "s/@VERSION@/$VERSION/" -e "s/@ARCH@/$ARCH/" -e "s/@SIZE@/$SIZE/" -e "s/@DEPENDS@/$DEPENDS/" \
   packaging/control.in >"$STAGE/DEBIAN/control"
-(cd "$STAGE" && find usr -type f -print0 | sort -z | xargs -0 md5sum) >"$STAGE/DEBIAN/md5sums"
+(cd "$STAGE" && find . -type f ! -path './DEBIAN/*' ! -path './etc/*' -printf '%P\0' | sort -z | xargs -0 md5sum) \
+  >"$STAGE/DEBIAN/md5sums"
 chmod 644 "$STAGE/DEBIAN/control" "$STAGE/DEBIAN/md5sums"
+# Files under /etc are the shop's settings: dpkg keeps their edits.
+if [ -d "$STAGE/etc" ]; then
+  (cd "$STAGE" && find etc -type f | sort | sed 's|^|/|') >"$STAGE/DEBIAN/conffiles"
+  chmod 644 "$STAGE/DEBIAN/conffiles"
+fi
 # Maintainer scripts are not needed: dpkg triggers refresh the menu, the
 # icon cache and the manual-page index.
 
