@@ -152,7 +152,7 @@ TEST(BarcodePicture, MissingOrDamagedPictureLeavesAnEmptyFrameAndSaysWhy)
     EXPECT_NE(err.find(missing.toStdString()), std::string::npos) << err;
 
     // Half a picture.
-    QFile good(qEnvironmentVariable("TORVANE_SOURCE_DIR") + QStringLiteral("/manager/resources/barcode.jpg"));
+    QFile good(qEnvironmentVariable("TORVANE_SOURCE_DIR") + QStringLiteral("/manager/products/resources/barcode.jpg"));
     ASSERT_TRUE(good.open(QIODevice::ReadOnly));
     const QByteArray bytes = good.readAll();
     const QString damaged = dir.filePath(QStringLiteral("damaged.jpg"));

@@ -16,7 +16,7 @@ namespace {
 
 QString shippedPicture()
 {
-    return qEnvironmentVariable("TORVANE_SOURCE_DIR") + QStringLiteral("/manager/resources/barcode.jpg");
+    return qEnvironmentVariable("TORVANE_SOURCE_DIR") + QStringLiteral("/manager/products/resources/barcode.jpg");
 }
 
 QByteArray readAll(const QString &path)
