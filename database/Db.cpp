@@ -163,12 +163,90 @@ QString describeProblem(FileKind kind, const QString &path)
     return {};
 }
 
-QString errorText(const QSqlError &error)
+EngineError classifyError(int engineCode, const QString &engineText)
+{
+    // Extended result codes carry the primary code in their low byte.
+    switch (engineCode < 0 ? -1 : engineCode & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return EngineError::Locked;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return EngineError::Damaged;
+    case SQLITE_READONLY:
+        return EngineError::ReadOnly;
+    case SQLITE_FULL:
+        return EngineError::DiskFull;
+    default:
+        break;
+    }
+    const QString t = engineText.toLower();
+    if (t.contains(QLatin1String("no such table")) || t.contains(QLatin1String("no such column")))
+        return EngineError::MissingTable;
+    if (t.contains(QLatin1String("is locked")) || t.contains(QLatin1String("database is busy")))
+        return EngineError::Locked;
+    if (t.contains(QLatin1String("malformed")) || t.contains(QLatin1String("not a database")))
+        return EngineError::Damaged;
+    if (t.contains(QLatin1String("readonly")) || t.contains(QLatin1String("read-only")))
+        return EngineError::ReadOnly;
+    if (t.contains(QLatin1String("disk is full")))
+        return EngineError::DiskFull;
+    if (engineCode == SQLITE_OK && t.isEmpty())
+        return EngineError::None;
+    return EngineError::Other;
+}
+
+EngineError classifyError(const QSqlError &error)
+{
+    if (error.type() == QSqlError::NoError)
+        return EngineError::None;
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return classifyError(ok ? code : -1, engineText(error));
+}
+
+QString engineErrorSentence(EngineError kind)
+{
+    switch (kind) {
+    case EngineError::None:
+        return {};
+    case EngineError::Locked:
+        return QStringLiteral("O banco de dados está ocupado por outro programa (por exemplo o Rirodidovu) e a "
+                              "operação não foi feita; aguarde o outro programa terminar e tente de novo.");
+    case EngineError::Damaged:
+        return QStringLiteral("O arquivo do banco de dados está danificado ou não é um banco de dados; "
+                              "restaure uma cópia de segurança do arquivo.");
+    case EngineError::MissingTable:
+        return QStringLiteral("O banco de dados não tem uma tabela ou coluna de que o programa precisa; "
+                              "use um banco de dados criado ou atualizado pelo Torvane.");
+    case EngineError::ReadOnly:
+        return QStringLiteral("O banco de dados está protegido contra gravação (o arquivo ou a sua pasta é "
+                              "somente leitura); libere a gravação e tente de novo.");
+    case EngineError::DiskFull:
+        return QStringLiteral("Não há espaço no disco para gravar o banco de dados (disco cheio); "
+                              "libere espaço e tente de novo.");
+    case EngineError::Other:
+        return QStringLiteral("O banco de dados informou um erro e a operação não foi feita; tente de novo e, "
+                              "se o erro continuar, guarde esta mensagem para o suporte.");
+    }
+    return {};
+}
+
+QString engineText(const QSqlError &error)
 {
     QString text = error.databaseText();
     if (text.isEmpty())
         text = error.driverText();
     return text;
+}
+
+QString errorText(const QSqlError &error)
+{
+    const QString engine = engineText(error);
+    const EngineError kind = classifyError(error);
+    if (kind == EngineError::None)
+        return engine;
+    return QStringLiteral("%1 (%2)").arg(engineErrorSentence(kind), engine);
 }
 
 bool registerAccessFunctions(QSqlDatabase &db)
@@ -272,7 +350,13 @@ std::unique_ptr<Connection> Connection::open(const QString &path, QString *error
         return fail(describeProblem(kind, path));
 
     const QFileInfo info(path);
-    const bool fileWritable = info.isWritable() && !readOnly;
+    // A file marked read-only is opened for reading even by a user who could
+    // write it anyway (root): the mark is the operator's intent, and both
+    // programs honour it alike.
+    const QFileDevice::Permissions writeBits =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    const bool marked = !(info.permissions() & writeBits);
+    const bool fileWritable = info.isWritable() && !readOnly && !marked;
     const bool dirWritable = QFileInfo(info.absolutePath()).isWritable();
 
     const QString name = QStringLiteral("torvane-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1) + 1);
@@ -289,15 +373,17 @@ std::unique_ptr<Connection> Connection::open(const QString &path, QString *error
                                  .arg(kBusyTimeoutMs)
                                  .arg(fileWritable ? QString() : QStringLiteral(";QSQLITE_OPEN_READONLY")));
         if (!db.open())
-            return fail(QStringLiteral("Não foi possível abrir o banco de dados %1: %2.")
+            return fail(QStringLiteral("Não foi possível abrir o banco de dados %1. %2")
                             .arg(displayName(path), errorText(db.lastError())));
         if (!registerAccessFunctions(db))
             return fail(QStringLiteral("Não foi possível preparar o banco de dados %1.").arg(displayName(path)));
 
         QSqlQuery q(db);
-        // Touch the schema: a damaged file shows here, not in the middle of work.
+        // Touch the schema: a damaged file shows here, not in the middle of
+        // work.  A lock held by the other program is not damage: each says
+        // its own cause.
         if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-            return fail(QStringLiteral("O arquivo %1 não é um banco de dados válido: %2.")
+            return fail(QStringLiteral("Não foi possível abrir o banco de dados %1. %2")
                             .arg(displayName(path), errorText(q.lastError())));
         if (fileWritable && dirWritable) {
             // WAL lets the manager and the transmitter read while the other

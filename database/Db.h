@@ -41,8 +41,9 @@ class Connection {
 public:
     // Opens an existing database.  Returns null and sets *error (operator
     // text) when the file is missing, not a database, or cannot be opened.
-    // readOnly opens for reading only even when the file could be written
-    // (as the program does when the file is write-protected).
+    // A file without any write permission bit is opened for reading only,
+    // even by a user who could write it (root); readOnly asks for reading
+    // only in any case.
     static std::unique_ptr<Connection> open(const QString &path, QString *error, bool readOnly = false);
 
     ~Connection();
@@ -76,7 +77,33 @@ QString mapAccessSql(const QString &sql);
 // applies; exposed so tests can check it directly.
 bool accessLike(const QString &pattern, const QString &text, QChar escape = QChar());
 
-// Text of the last error of a query or database, as the operator sees it.
+// What an engine error means for the operator.  Each kind has one wording,
+// shared by both programs.
+enum class EngineError {
+    None,
+    Locked,       // another program holds the file (or a table) locked
+    Damaged,      // the file is damaged or is not a database at all
+    MissingTable, // a table or column the statement names does not exist
+    ReadOnly,     // the file or its folder cannot be written
+    DiskFull,     // no room left on the disk (or over the file-size limit)
+    Other,
+};
+
+// Classifies by the engine's result code, falling back to its text when the
+// code is missing (errors raised before a statement ran).
+EngineError classifyError(const class QSqlError &error);
+EngineError classifyError(int engineCode, const QString &engineText);
+
+// One Portuguese sentence per kind: what happened and what to do.  Empty for
+// None.
+QString engineErrorSentence(EngineError kind);
+
+// The engine's own text of an error, untouched (for support and tests).
+QString engineText(const class QSqlError &error);
+
+// Text of the last error of a query or database, as the operator sees it:
+// the sentence for its kind, then the engine's own text in parentheses.
+// Empty when there is no error.
 QString errorText(const class QSqlError &error);
 
 } // namespace torvane::db

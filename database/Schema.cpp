@@ -1,6 +1,7 @@
 #include "Schema.h"
 
 #include "Db.h"
+#include "ScaleRecordSchema.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -130,6 +131,8 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
         if (!exec(q,
                   QStringLiteral("INSERT INTO Config (CodeSize, flgPrefixo2) VALUES (%1, 0)").arg(kDefaultCodeSize),
                   error))
+            return rollback();
+        if (!db::createScaleRecordTables(db, error))
             return rollback();
     }
 

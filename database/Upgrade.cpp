@@ -2,6 +2,8 @@
 
 #include "ConfigRow.h"
 #include "Db.h"
+#include "SalesSchema.h"
+#include "ScaleRecordSchema.h"
 #include "Schema.h"
 
 #include <QSqlError>
@@ -45,6 +47,10 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
     Result failed;
     failed.outcome = Outcome::Failed;
     auto run = [&](const QString &sql) { return execute(sql, &failed.error); };
+    // The sales window's key and indexes on RECORD.  Products do not need
+    // them: a file that cannot take them (read-only) still opens, and the
+    // sales window reports the engine's error when it reads.
+    UpgradeSalesRecord(m_db, nullptr);
 
     // 1. No Config: the first version's file.  Create it and Codigo, then
     //    the program must be started again.
@@ -78,6 +84,12 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         if (!run(QStringLiteral("Alter Table plu Add flgDel bit ")))
             return failed;
     }
+    // The record of what each scale acknowledged.
+    for (const auto &step : scaleRecordSteps())
+        if (!probe(step.probe))
+            for (const auto &sql : step.create)
+                if (!run(sql))
+                    return failed;
     // 5. The settings row and, the first time a code size is set, Codigo.
     if (!m_config.open(m_db, &failed.error))
         return failed;

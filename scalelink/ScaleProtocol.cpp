@@ -177,6 +177,9 @@ using namespace torvane::scalelink;
 void SendPluFrame(CSerial &port, const ScalePlu &plu)
 {
     const auto frame = BuildPluFrame(plu);
+    // Whatever waits now (a late or doubled answer to an earlier frame) is
+    // not the answer to this one.
+    port.PurgeInput();
     uint32_t written = 0;
     port.WriteBytes(frame.data(), static_cast<uint32_t>(frame.size()), &written, nullptr, SerialInfinite);
 }
@@ -195,7 +198,13 @@ bool AwaitOkReply(CSerial &port)
     pause(3);
     uint32_t got = 0;
     port.ReadBytes(&reply[1], 3, &got, nullptr, SerialInfinite);
-    return reply[1] == 'O' && reply[2] == 'K';
+    if (reply[1] != 'O' || reply[2] != 'K')
+        return false;
+    // More than one reply's worth of bytes: the scale answered something
+    // else too (twice, or late to an earlier frame), so this "OK" cannot be
+    // taken as the answer to this product.
+    uint32_t extra = 0;
+    return port.InputQueued(&extra) == 0 && extra == 0;
 }
 
 void SendUploadRequest(CSerial &port, const char *command)

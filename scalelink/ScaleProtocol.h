@@ -41,12 +41,14 @@ struct ScaleSale {
     uint32_t value = 0; // 24 bits
 };
 
-// Sends the 53-byte "DL" frame of a product.  A failed write is not reported:
-// it shows up as a missing "OK".
+// Sends the 53-byte "DL" frame of a product.  Received bytes still waiting
+// are discarded first, so the reply read next belongs to this frame.  A
+// failed write is not reported: it shows up as a missing "OK".
 void SendPluFrame(CSerial &port, const ScalePlu &plu);
 
 // Polls up to 50 times for the first reply byte, then reads three more; true
-// when bytes 1 and 2 are "O" and "K".
+// when bytes 1 and 2 are "O" and "K" and nothing else waits behind them (a
+// scale that answered twice has not given this product a reply of its own).
 bool AwaitOkReply(CSerial &port);
 
 // Sends the 6-byte request for "UL" or "UR" (command: two ASCII letters).

@@ -397,6 +397,15 @@ int32_t CSerial::DrainOutput(uint32_t timeout)
     return setError(platform::drain(portHandle, timeout));
 }
 
+int32_t CSerial::InputQueued(uint32_t *count)
+{
+    *count = 0;
+    setError(SerialErrorSuccess);
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    return setError(platform::inputQueued(portHandle, count));
+}
+
 // ---- CSerialEx ---------------------------------------------------------------
 
 CSerialEx::~CSerialEx()

@@ -176,6 +176,9 @@ public:
     // Waits, at most timeout ms, until everything written has left the
     // driver's transmit queue; 1460 when it did not.
     int32_t DrainOutput(uint32_t timeout);
+    // How many received bytes wait to be read, without waiting for more
+    // (the receive queue count of ClearCommError).
+    int32_t InputQueued(uint32_t *count);
 
     bool IsOpen() const { return portHandle != nullptr; }
     int32_t GetLastError() const { return lastError.load(std::memory_order_relaxed); }

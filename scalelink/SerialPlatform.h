@@ -61,6 +61,8 @@ int32_t waitEvent(SerialDevice *device, uint32_t *fired, uint32_t timeout);
 int32_t clearErrors(SerialDevice *device, uint32_t *errorFlags);
 int32_t purge(SerialDevice *device, bool transmit, bool receive);
 int32_t drain(SerialDevice *device, uint32_t timeout);
+// Bytes received and not yet read.
+int32_t inputQueued(SerialDevice *device, uint32_t *count);
 // Transfers under the port's time-outs; SerialErrorTimeout when callerTimeout
 // (ms, SerialInfinite = none) ran out first.  *transferred = bytes moved.
 int32_t read(SerialDevice *device, void *buffer, uint32_t count, uint32_t *transferred, uint32_t callerTimeout);

@@ -541,6 +541,15 @@ int32_t drain(SerialDevice *device, uint32_t timeout)
     }
 }
 
+int32_t inputQueued(SerialDevice *device, uint32_t *count)
+{
+    int queued = 0;
+    if (::ioctl(device->fd, TIOCINQ, &queued) != 0)
+        return platformCode(errno);
+    *count = queued > 0 ? static_cast<uint32_t>(queued) : 0;
+    return 0;
+}
+
 int32_t read(SerialDevice *device, void *buffer, uint32_t count, uint32_t *transferred, uint32_t callerTimeout)
 {
     *transferred = 0;

@@ -10,6 +10,8 @@ namespace {
 
 QMutex g_mutex;
 QMap<QString, QString> g_sources; // DSN (upper case) -> DBQ
+QString g_fileOverride;
+thread_local QString t_fileOverride;
 
 // Splits "A=1;B=2;;C" into upper-cased keys and values.  Pieces without '='
 // carry no value and are skipped, as the driver manager does.
@@ -61,8 +63,26 @@ void ClearDataSources()
     g_sources.clear();
 }
 
+void SetDatabaseFileOverride(const QString &path)
+{
+    QMutexLocker lock(&g_mutex);
+    g_fileOverride = path;
+}
+
+void SetThreadDatabaseFileOverride(const QString &path)
+{
+    t_fileOverride = path;
+}
+
 QString ResolveConnectString(const QString &connect, QString *error)
 {
+    if (!t_fileOverride.isEmpty())
+        return t_fileOverride;
+    {
+        QMutexLocker lock(&g_mutex);
+        if (!g_fileOverride.isEmpty())
+            return g_fileOverride;
+    }
     const QMap<QString, QString> pairs = parsePairs(connect.split(u';'));
     const QString dsn = pairs.value(QStringLiteral("DSN"));
     QString dbq = pairs.value(QStringLiteral("DBQ"));

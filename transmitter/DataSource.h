@@ -37,6 +37,13 @@ bool RegisterTorvaneDataSource();
 // Forgets every registration (tests).
 void ClearDataSources();
 
+// A file that every connect string reaches instead of the one it names: for
+// the whole process (a file given on the command line), or for the calling
+// thread only (a private scratch file one transfer writes into).  An empty
+// path removes the override.  The thread's override wins.
+void SetDatabaseFileOverride(const QString &path);
+void SetThreadDatabaseFileOverride(const QString &path);
+
 // The database file a connect string reaches.  Empty with *error set when
 // the string names an unregistered data source, or names no file at all.
 QString ResolveConnectString(const QString &connect, QString *error);

@@ -7,9 +7,12 @@
 // the operator to dismiss the box); the other calls never block on the
 // window.
 
+#include "ScalePort.h"
+
 #include <QString>
 
 class QObject;
+struct ScalePlu;
 
 namespace torvane::transmitter {
 
@@ -48,6 +51,18 @@ public:
     // The operator's cancel request; the job raises it itself when it ends.
     virtual bool cancelRequested() const = 0;
     virtual void setCancelRequested(bool on) = 0;
+
+    // The port the job talks through.  The window's jobs share the
+    // process-wide one; a host that runs several scales at once gives each
+    // job its own.
+    virtual CSerialMFC &port() { return theScalePort; }
+
+    // Download only.  Whether a product of the table goes out (every one,
+    // unless the host sends only some slots); asked for each product of the
+    // table before the first frame.
+    virtual bool wantsProduct(const ScalePlu &) { return true; }
+    // Download only.  The scale's answer to one product: acknowledged or not.
+    virtual void productResult(const ScalePlu &, bool /*acknowledged*/) {}
 };
 
 } // namespace torvane::transmitter

@@ -8,7 +8,16 @@ void QtMessagePresenter::showMessage(QWidget *owner, const QString &caption, con
 {
     QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, caption, text,
                     QMessageBox::Ok, owner);
+    m_open.emplace_back(&box);
     box.exec();
+    std::erase_if(m_open, [&](const QPointer<QMessageBox> &p) { return p.isNull() || p == &box; });
+}
+
+void QtMessagePresenter::dismissMessages(QWidget *owner)
+{
+    for (const QPointer<QMessageBox> &box : m_open)
+        if (box && box->parentWidget() == owner)
+            box->done(QMessageBox::Ok);
 }
 
 } // namespace torvane::transmitter

@@ -4,7 +4,11 @@
 
 #include "JobHost.h"
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
+
+#include <vector>
 
 class QWidget;
 
@@ -18,12 +22,19 @@ public:
     virtual ~MessagePresenter() = default;
     // Shows a box with an OK button, modal to owner; returns when dismissed.
     virtual void showMessage(QWidget *owner, const QString &caption, const QString &text, MessageIcon icon) = 0;
+    // Closes the boxes still open for owner, as if OK had been pressed: what
+    // they said is no longer so.
+    virtual void dismissMessages(QWidget *owner) { (void)owner; }
 };
 
 // Real QMessageBox boxes.
 class QtMessagePresenter : public MessagePresenter {
 public:
     void showMessage(QWidget *owner, const QString &caption, const QString &text, MessageIcon icon) override;
+    void dismissMessages(QWidget *owner) override;
+
+private:
+    std::vector<QPointer<QMessageBox>> m_open;
 };
 
 } // namespace torvane::transmitter

@@ -134,6 +134,11 @@ bool CRecordset::runKeysetQuery()
 void CRecordset::Close()
 {
     m_fetch.reset();
+    if (m_inTransaction && m_conn) {
+        QSqlQuery q(m_conn->database());
+        q.exec(QStringLiteral("ROLLBACK"));
+    }
+    m_inTransaction = false;
     m_conn.reset();
     m_keys.clear();
     m_rows.clear();
@@ -327,6 +332,41 @@ bool CRecordset::Requery()
     if (!IsOpen())
         return fail(QStringLiteral("Recordset is not open"));
     return runKeysetQuery();
+}
+
+bool CRecordset::BeginTrans(bool forWriting)
+{
+    return transactionStatement(forWriting ? "BEGIN IMMEDIATE" : "BEGIN", false);
+}
+
+bool CRecordset::CommitTrans()
+{
+    return transactionStatement("COMMIT", true);
+}
+
+bool CRecordset::Rollback()
+{
+    return transactionStatement("ROLLBACK", true);
+}
+
+// Runs BEGIN, COMMIT or ROLLBACK.  A COMMIT that fails is rolled back, so
+// the recordset never stays inside a transaction it reported as ended.
+bool CRecordset::transactionStatement(const char *statement, bool ends)
+{
+    m_error.clear();
+    if (!IsOpen())
+        return fail(QStringLiteral("Recordset is not open"));
+    if (m_inTransaction != ends)
+        return fail(ends ? QStringLiteral("No transaction is open") : QStringLiteral("A transaction is already open"));
+    if (m_fetch)
+        m_fetch->finish();
+    QSqlQuery q(m_conn->database());
+    const bool ok = q.exec(QLatin1String(statement));
+    const QString text = ok ? QString() : db::errorText(q.lastError());
+    if (!ok && ends)
+        q.exec(QStringLiteral("ROLLBACK"));
+    m_inTransaction = ends ? false : ok;
+    return ok || fail(text);
 }
 
 // ---- the three tables -------------------------------------------------------

@@ -84,6 +84,17 @@ public:
     // Runs the query again with the current filter.
     bool Requery();
 
+    // A transaction on the recordset's own connection (open first).  A read
+    // transaction sees one state of the file from its first read on, whatever
+    // the manager commits meanwhile; forWriting takes the write lock at once
+    // (waiting as long as any statement does), so a writer that must not be
+    // held up later finds out before it starts.  Closing the recordset
+    // undoes what was not committed.
+    bool BeginTrans(bool forWriting = false);
+    bool CommitTrans();
+    bool Rollback();
+    bool InTransaction() const { return m_inTransaction; }
+
     bool HasError() const { return !m_error.isEmpty(); }
     const QString &GetLastError() const { return m_error; }
 
@@ -96,6 +107,7 @@ protected:
 
 private:
     bool fail(const QString &what);
+    bool transactionStatement(const char *statement, bool ends);
     bool runKeysetQuery();
     bool loadCurrent();
     void clearMembers();
@@ -111,6 +123,7 @@ private:
     std::vector<std::vector<QVariant>> m_rows;  // values per row, views only
     size_t m_pos = 0;
     bool m_adding = false;
+    bool m_inTransaction = false;
     QString m_error;
 };
 

@@ -455,8 +455,11 @@ void CtorvaneDlg::onButton(JobButton button, QPushButton *btn)
     }
     if (m_jobRunning.load() || m_closeAfterJob) {
         // The port is held by the running job (or a cancelled one that is
-        // still finishing its current item).
+        // still finishing its current item).  The box closes when that job
+        // ends, so it never says a transfer runs when none does.
+        ++m_jobRunningBoxes;
         showMessage(QString::fromUtf8(kJobRunning), MessageIcon::Warning);
+        --m_jobRunningBoxes;
         return;
     }
     QString port = m_portName;
@@ -512,6 +515,8 @@ void CtorvaneDlg::onJobEnded()
         m_worker.join();
     m_host.reset();
     m_jobRunning.store(false);
+    if (m_jobRunningBoxes > 0)
+        m_presenter->dismissMessages(this);
     emit jobFinished();
     if (m_closeAfterJob) {
         m_closeAfterJob = false;

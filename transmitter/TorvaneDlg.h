@@ -175,6 +175,7 @@ private:
     std::atomic<bool> m_jobRunning{false};
     std::unique_ptr<Host> m_host;
     bool m_closeAfterJob = false;
+    int m_jobRunningBoxes = 0; // "a transfer is running" boxes now open
     // Lets a job waiting for a message box go on when the window goes away.
     std::mutex m_waitMutex;
     std::condition_variable m_waitCv;

@@ -26,7 +26,7 @@ QString fmt(const char *pattern, qint64 n)
 // Line-format and time-out errors are left for the exchange to show.
 bool openPort(JobHost &host, JobButton button)
 {
-    auto &port = theScalePort;
+    auto &port = host.port();
     const QString name = host.portName();
     if (const int32_t code = port.OpenForWindow(name, host.notifyTarget(), 0, 0, 0, 0); code != 0) {
         host.messageBox(QString::fromUtf8(text::kOpenFailed).arg(name) + openFailureHint(name, code),
@@ -40,16 +40,22 @@ bool openPort(JobHost &host, JobButton button)
     return true;
 }
 
-void closePort()
+void closePort(JobHost &host)
 {
-    theScalePort.ClosePort();
+    host.port().ClosePort();
 }
 
-void showDatabaseError(JobHost &host, const QString &error)
+// A database error in the words the manager uses for the same cause (the
+// engine layer holds them); "database is error !" only where nothing better
+// is known, or where the tables of the record upload cannot be opened.
+void showDatabaseError(JobHost &host, const QString &error, bool tablesNotOpened = false)
 {
-    QString message = QString::fromUtf8(text::kDatabaseError);
-    if (!error.isEmpty())
-        message += QStringLiteral("\n\n") + error;
+    QString message = error;
+    if (tablesNotOpened || error.isEmpty()) {
+        message = QString::fromUtf8(text::kDatabaseError);
+        if (!error.isEmpty())
+            message += QStringLiteral("\n\n") + error;
+    }
     host.messageBox(message, MessageIcon::Warning);
 }
 
@@ -81,6 +87,33 @@ int CountPluRows(QString *error)
     }
     rs.Close();
     return n;
+}
+
+bool ReadPluTable(std::vector<ScalePlu> &products, QString *error)
+{
+    products.clear();
+    CPLU rs;
+    // The keyset is read again inside the transaction, so rows and values
+    // come from the same state of the file.
+    if (!rs.Open() || !rs.BeginTrans() || !rs.Requery()) {
+        if (error)
+            *error = rs.GetLastError();
+        return false;
+    }
+    while (!rs.IsEOF()) {
+        ScalePlu plu;
+        FillScalePlu(rs, plu);
+        products.push_back(plu);
+        if (!rs.MoveNext()) {
+            if (error)
+                *error = rs.GetLastError();
+            products.clear();
+            return false;
+        }
+    }
+    rs.Rollback(); // nothing was written; ends the read
+    rs.Close();
+    return true;
 }
 
 void FillScalePlu(const CPLU &row, ScalePlu &plu)
@@ -128,7 +161,7 @@ void RunPluDownload(JobHost &host)
     const JobButton button = JobButton::Transmit;
     if (!openPort(host, button))
         return;
-    theScalePort.PurgeBuffers();
+    host.port().PurgeBuffers();
 
     auto finish = [&](const QString &status) {
         if (!status.isNull())
@@ -137,66 +170,48 @@ void RunPluDownload(JobHost &host)
         host.setCancelRequested(true);
     };
 
+    // The whole table is read before the first frame: what the scale gets
+    // is one state of it, even while the manager saves.  The host then
+    // picks the products that go out (all of them for the window's button).
     QString error;
-    const int n = CountPluRows(&error);
-    if (n < 0) {
+    std::vector<ScalePlu> products;
+    if (!ReadPluTable(products, &error)) {
         showDatabaseError(host, error);
         finish(fmt(text::kDownloadFailed, 1));
-        closePort();
+        closePort(host);
         return;
     }
+    std::erase_if(products, [&](const ScalePlu &plu) { return !host.wantsProduct(plu); });
+    const int n = int(products.size());
     host.setProgressRange(n);
-
-    CPLU rs;
-    if (!rs.Open()) {
-        showDatabaseError(host, rs.GetLastError());
-        finish(fmt(text::kDownloadFailed, 1));
-        closePort();
-        return;
-    }
-    if (rs.IsEOF()) {
+    if (n == 0) {
         // Nothing to send: the status keeps "Connecting......".
         finish(QString());
-        rs.Close();
-        closePort();
+        closePort(host);
         return;
     }
-    if (!rs.MoveFirst()) {
-        showDatabaseError(host, rs.GetLastError());
-        finish(fmt(text::kDownloadFailed, 1));
-        closePort();
-        return;
-    }
-    for (int i = 1;; ++i) {
+    for (int i = 1; i <= n; ++i) {
         if (host.cancelRequested()) {
-            rs.Close();
+            // The press reset the bar; it shows again what was sent.
+            host.setProgressPos(i - 1);
             finish(fmt(text::kDownloadCancelled, i - 1));
-            break;
+            closePort(host);
+            return;
         }
-        ScalePlu plu;
-        FillScalePlu(rs, plu);
-        SendPluFrame(theScalePort, plu);
-        if (!AwaitOkReply(theScalePort)) {
-            rs.Close();
+        const ScalePlu &plu = products[size_t(i - 1)];
+        SendPluFrame(host.port(), plu);
+        const bool acknowledged = AwaitOkReply(host.port());
+        host.productResult(plu, acknowledged);
+        if (!acknowledged) {
             finish(fmt(text::kDownloadFailed, i));
-            break;
+            closePort(host);
+            return;
         }
         host.setStatusText(fmt(text::kDownloadOk, i));
         host.setProgressPos(i);
-        if (!rs.MoveNext()) {
-            const QString err = rs.GetLastError();
-            rs.Close();
-            showDatabaseError(host, err);
-            finish(fmt(text::kDownloadFailed, i + 1));
-            break;
-        }
-        if (rs.IsEOF()) {
-            finish(QString::fromUtf8(text::kDownloadDone));
-            rs.Close();
-            break;
-        }
     }
-    closePort();
+    finish(QString::fromUtf8(text::kDownloadDone));
+    closePort(host);
 }
 
 // ---- product upload ---------------------------------------------------------
@@ -212,68 +227,90 @@ void RunPluUpload(JobHost &host)
         host.setStatusText(status);
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
-        closePort();
+        closePort(host);
     };
 
-    SendUploadRequest(theScalePort, "UL");
-    if (!AwaitUploadHeader(theScalePort, 0x57, 0xE5)) {
-        end(QString::fromUtf8(text::kNoHeader));
-        return;
-    }
-
+    // The table is opened, locked for writing and emptied before the scale is
+    // asked: once the request is out the slots stream in without pause, and a
+    // table that waits on another program's lock would lose them.  The old
+    // rows go for good only when the upload completes (or the operator stops
+    // it); an upload that fails keeps them as they were.
     CPLU_UPLOADED rs;
     if (!rs.Open()) {
         showDatabaseError(host, rs.GetLastError());
         end(fmt(text::kPluFailed, 0));
         return;
     }
-    // Checked before the old rows go: a table that cannot take the new ones
-    // keeps what it has.
     if (!rs.CanAppend()) {
         host.messageBox(QString::fromUtf8(text::kCantAppend), MessageIcon::Warning);
         rs.Close();
         end(fmt(text::kPluFailed, 0));
         return;
     }
+    auto databaseFailure = [&](int count) {
+        const QString err = rs.GetLastError();
+        rs.Close(); // undoes the emptying and the rows of this run
+        showDatabaseError(host, err);
+        end(fmt(text::kPluFailed, count));
+    };
+    if (!rs.BeginTrans(true) || !rs.Requery()) {
+        databaseFailure(0);
+        return;
+    }
     while (!rs.IsEOF()) {
         if (!rs.Delete() || !rs.MoveNext()) {
-            const QString err = rs.GetLastError();
-            rs.Close();
-            showDatabaseError(host, err);
-            end(fmt(text::kPluFailed, 0));
+            databaseFailure(0);
             return;
         }
     }
 
+    SendUploadRequest(host.port(), "UL");
+    if (!AwaitUploadHeader(host.port(), 0x57, 0xE5)) {
+        rs.Close();
+        end(QString::fromUtf8(text::kNoHeader));
+        return;
+    }
+
+    // Keeps the slots of this run in place of the old rows.
+    auto complete = [&](int count) {
+        if (!rs.CommitTrans()) {
+            databaseFailure(count);
+            return false;
+        }
+        rs.Close();
+        return true;
+    };
+
     int count = 0;
     for (;;) {
         if (host.cancelRequested()) {
-            rs.Close();
+            // The operator chose to stop: the slots read so far are kept,
+            // as the status says.
+            if (!complete(count))
+                return;
+            host.setProgressPos(count);
             end(fmt(text::kPluCancelled, count));
             return;
         }
         ScalePlu plu;
-        if (!ReadPluSlot(theScalePort, plu))
+        if (!ReadPluSlot(host.port(), plu))
             break;
         if (plu.number > kLastScaleNumber) {
-            rs.Close();
+            if (!complete(count))
+                return;
             host.setStatusText(fmt(text::kPluFinished, count));
             host.setButtonCaption(button, restingCaption(button));
             host.setProgressPos(kLastScaleNumber);
             host.setCancelRequested(true);
-            closePort();
+            closePort(host);
             return;
-        }
-        if (!rs.CanAppend()) {
-            host.messageBox(QString::fromUtf8(text::kCantAppend), MessageIcon::Warning);
-            break;
         }
         rs.AddNew();
         FillUploadedRow(plu, rs);
         if (!rs.Update()) {
             if (rs.HasError()) {
-                showDatabaseError(host, rs.GetLastError());
-                break;
+                databaseFailure(count);
+                return;
             }
             host.messageBox(QString::fromUtf8(text::kCantUpdate), MessageIcon::Warning);
         }
@@ -281,8 +318,8 @@ void RunPluUpload(JobHost &host)
         host.setProgressPos(count);
         host.setStatusText(fmt(text::kPluStored, count));
         if (plu.number == kLastScaleNumber) {
-            rs.Close();
-            end(fmt(text::kPluFinished, count));
+            if (complete(count))
+                end(fmt(text::kPluFinished, count));
             return;
         }
     }
@@ -299,7 +336,7 @@ void RunRecordUpload(JobHost &host)
     CPLU_UPLOADED uploaded;
     if (!rec.Open() || !uploaded.Open()) {
         const QString err = rec.HasError() ? rec.GetLastError() : uploaded.GetLastError();
-        showDatabaseError(host, err);
+        showDatabaseError(host, err, true);
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
         rec.Close();
@@ -310,12 +347,12 @@ void RunRecordUpload(JobHost &host)
         return; // the recordsets close as they go out of scope
     host.setProgressRange(kLastScaleNumber);
 
-    SendUploadRequest(theScalePort, "UR");
-    if (!AwaitUploadHeader(theScalePort, 0x17, 0x71)) {
+    SendUploadRequest(host.port(), "UR");
+    if (!AwaitUploadHeader(host.port(), 0x17, 0x71)) {
         host.setStatusText(QString::fromUtf8(text::kNoHeader));
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
-        closePort();
+        closePort(host);
         rec.Close();
         uploaded.Close();
         return;
@@ -331,11 +368,12 @@ void RunRecordUpload(JobHost &host)
     bool failed = false;
     for (;;) {
         if (host.cancelRequested()) {
+            host.setProgressPos(count);
             host.setStatusText(withUndated(fmt(text::kRecCancelled, count)));
             break;
         }
         ScaleSale sale;
-        if (!ReadSaleRecord(theScalePort, sale)) {
+        if (!ReadSaleRecord(host.port(), sale)) {
             failed = true;
             break;
         }
@@ -388,7 +426,7 @@ void RunRecordUpload(JobHost &host)
     }
     rec.Close();
     uploaded.Close();
-    closePort();
+    closePort(host);
     host.setCancelRequested(true);
     host.setButtonCaption(button, restingCaption(button));
 }

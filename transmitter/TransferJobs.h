@@ -12,6 +12,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <vector>
+
 struct ScalePlu;
 struct ScaleSale;
 
@@ -27,6 +29,12 @@ void RunRecordUpload(JobHost &host);
 // Number of PLU rows, counted through a recordset of its own; -1 with
 // *error set when the table cannot be read.
 int CountPluRows(QString *error);
+
+// Every PLU row, in table order, as product images: one state of the table,
+// read inside one read transaction before anything is sent, so a change the
+// manager commits during a download reaches the scale whole or not at all.
+// False with *error set when the table cannot be read.
+bool ReadPluTable(std::vector<ScalePlu> &products, QString *error);
 
 // One PLU row into a product image (the image is cleared first).
 void FillScalePlu(const CPLU &row, ScalePlu &plu);

@@ -185,14 +185,8 @@ void TDM::setDatabasePath(const QString &path)
 
 db::Connection *TDM::ADOC(QString *error)
 {
-    if (!m_connection) {
-        // A file marked read-only is opened for reading even by a user who
-        // could write it anyway (root): the mark is the operator's intent.
-        const QFileDevice::Permissions writeBits =
-            QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-        const bool marked = QFile::exists(m_path) && !(QFile::permissions(m_path) & writeBits);
-        m_connection = db::Connection::open(m_path, error, marked);
-    }
+    if (!m_connection)
+        m_connection = db::Connection::open(m_path, error); // honours a read-only mark
     return m_connection.get();
 }
 

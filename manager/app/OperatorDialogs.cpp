@@ -134,6 +134,12 @@ QString QtOperatorDialogs::existingFolder(const QString &caption, const QString 
     return QFileDialog::getExistingDirectory(dialogParent(), caption, directory);
 }
 
+QString OperatorDialogs::saveFileName(const QString &caption, const QString &suggested, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(dialogParent(), caption, suggested,
+                                        filter.isEmpty() ? QString() : QStringLiteral("(%1);;(*)").arg(filter));
+}
+
 bool QtShellActions::startDetached(const QString &program, const QString &workingDirectory)
 {
     return QProcess::startDetached(program, {}, workingDirectory);

@@ -34,6 +34,9 @@ public:
     // Folder chooser starting in directory; an empty text when the operator
     // cancels (also the answer unless overridden).
     virtual QString existingFolder(const QString &caption, const QString &directory);
+    // File-save dialog (asks before replacing a file); empty when the
+    // operator cancels.  suggested is the proposed path.
+    virtual QString saveFileName(const QString &caption, const QString &suggested, const QString &filter);
 };
 
 // How the manager starts the transmitter and shows documents.

@@ -346,9 +346,10 @@ void TfrmProdutos::MostraFiguraCB()
 void TfrmProdutos::EstadoMenu(bool editing)
 {
     // Each of these walks or reloads the list, which would store or drop the
-    // pending edit behind the operator's back.
+    // pending edit behind the operator's back; the scale's windows wait too,
+    // so the scale is never compared with a row half typed.
     for (QAction *a : {AlterarTodosProdutos1->menuAction(), Prefixo11, Prefixo21, PesoOuTotal1->menuAction(), Peso1,
-                       Total1, LimparTodosProdutos1, Configurar2, Importar1})
+                       Total1, LimparTodosProdutos1, Configurar2, Importar1, Vendas1, ConferirBalanca1})
         a->setEnabled(!editing);
 }
 

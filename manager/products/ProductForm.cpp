@@ -147,6 +147,11 @@ void TfrmProdutos::buildMenu()
     Configurar2->setObjectName(QStringLiteral("Configurar2"));
     Importar1 = Arquivo1->addAction(QStringLiteral("Importar"));
     Importar1->setObjectName(QStringLiteral("Importar1"));
+    Arquivo1->addSeparator();
+    Vendas1 = Arquivo1->addAction(QStringLiteral("Vendas"));
+    Vendas1->setObjectName(QStringLiteral("Vendas1"));
+    ConferirBalanca1 = Arquivo1->addAction(QStringLiteral("Conferir balança"));
+    ConferirBalanca1->setObjectName(QStringLiteral("ConferirBalanca1"));
 
     connect(Prefixo11, &QAction::triggered, this, [this] { Prefixo11Click(); });
     connect(Prefixo21, &QAction::triggered, this, [this] { Prefixo21Click(); });
@@ -155,6 +160,8 @@ void TfrmProdutos::buildMenu()
     connect(LimparTodosProdutos1, &QAction::triggered, this, [this] { LimparTodosProdutos1Click(); });
     connect(Configurar2, &QAction::triggered, this, [this] { Configurar2Click(); });
     connect(Importar1, &QAction::triggered, this, [this] { Importar1Click(); });
+    connect(Vendas1, &QAction::triggered, this, [this] { Vendas1Click(); });
+    connect(ConferirBalanca1, &QAction::triggered, this, [this] { ConferirBalanca1Click(); });
 }
 
 void TfrmProdutos::buildToolBar()

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QVariant>
@@ -71,6 +72,38 @@ TEST(Open, RefusesWhatIsNotOurDatabaseAndCreatesNothing)
     writeFile(missing, "");
     EXPECT_EQ(db::Connection::open(missing, &err), nullptr);
     EXPECT_TRUE(err.contains(QStringLiteral("vazio"))) << err.toStdString();
+}
+
+TEST(Open, ALockAndADamagedFileEachSayTheirOwnCause)
+{
+    QTemporaryDir dir;
+    const QString path = makeDb(dir);
+    {
+        // The other program holds the file for a write of its own.
+        QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        holder.setDatabaseName(path);
+        ASSERT_TRUE(holder.open());
+        QSqlQuery h(holder);
+        ASSERT_TRUE(h.exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE")));
+        ASSERT_TRUE(h.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        ASSERT_TRUE(h.exec(QStringLiteral("Update PLU Set Preco = 1 Where pluNo = 1")));
+        QString err;
+        EXPECT_EQ(db::Connection::open(path, &err), nullptr);
+        EXPECT_TRUE(err.contains(QStringLiteral("ocupado por outro programa"))) << err.toStdString();
+        EXPECT_TRUE(err.contains(QStringLiteral("database is locked"))) << err.toStdString();
+        EXPECT_FALSE(err.contains(QStringLiteral("danificado"))) << err.toStdString();
+        h.finish();
+        holder.rollback();
+        holder.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+
+    QByteArray damaged(4096, '\x5a');
+    damaged.replace(0, 16, QByteArray("SQLite format 3\0", 16));
+    writeFile(path, damaged);
+    QString err;
+    EXPECT_EQ(db::Connection::open(path, &err), nullptr);
+    EXPECT_TRUE(err.contains(QStringLiteral("danificado"))) << err.toStdString();
 }
 
 TEST(Open, CreatorRefusesToOverwrite)
@@ -171,6 +204,8 @@ TEST(Open, ReadOnlyFileOpensAndRefusesWrites)
     QSqlQuery q(conn->database());
     EXPECT_TRUE(q.exec(QStringLiteral("Select * From PLU")));
     EXPECT_FALSE(q.exec(QStringLiteral("Alter Table PLU Add Foo int")));
+    EXPECT_TRUE(db::errorText(q.lastError()).startsWith(QStringLiteral("O banco de dados está protegido contra gravação")))
+        << db::errorText(q.lastError()).toStdString();
 }
 
 TEST(Create, SlotsAndLayouts)

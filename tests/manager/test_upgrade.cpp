@@ -5,6 +5,7 @@
 #include "DataModule.h"
 #include "ProductForm.h"
 #include "StatusWindow.h"
+#include "ScaleRecordSchema.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -27,7 +28,18 @@ const QStringList kProbes = {
     QStringLiteral("Select BarcodeMode From PLU"),
     QStringLiteral("Select flgPrefixo2 From Config"),
     QStringLiteral("Select flgDel From plu"),
+    QStringLiteral("Select Scale From ScaleTransfer"),
+    QStringLiteral("Select Scale From ScaleAck"),
 };
+
+// The statements that add the record of what each scale acknowledged.
+QStringList scaleRecordStatements()
+{
+    QStringList all;
+    for (const auto &step : torvane::db::scaleRecordSteps())
+        all << step.probe << step.create;
+    return all;
+}
 
 } // namespace
 
@@ -59,8 +71,9 @@ TEST(Upgrade, DeliveredDatabaseGoesThroughItsThreeStates)
                                "Alter Table PLU Add BarcodeMode int", "Alter Table PLU Add Prefixb int",
                                "Update PLU Set BarcodeMode = 1, Prefixb =0", "Select flgPrefixo2 From Config",
                                "Alter Table Config Add flgPrefixo2 bit ", "Update Config Set flgPrefixo2 = true",
-                               "Select flgDel From plu", "Alter Table plu Add flgDel bit ",
-                               "CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)"}));
+                               "Select flgDel From plu", "Alter Table plu Add flgDel bit "})
+                      + scaleRecordStatements()
+                      + QStringList{"CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)"});
         EXPECT_TRUE(f.dialogs.shown().isEmpty()) << f.dialogs.messages().join('|').toStdString();
         EXPECT_EQ(db.scalar("Select count(*) From Config").toInt(), 1);
         EXPECT_EQ(db.scalar("Select CodeSize From Config").toInt(), 5);

@@ -62,7 +62,7 @@ QByteArray recordBytes(uint16_t number, uint8_t yy, uint8_t mm, uint8_t dd, uint
     return b;
 }
 
-ScalePeer::ScalePeer(const QString &dosDevicesDir, int comNumber)
+ScalePeer::ScalePeer(const QString &dosDevicesDir, int comNumber, Line line)
 {
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_master < 0)
@@ -75,7 +75,7 @@ ScalePeer::ScalePeer(const QString &dosDevicesDir, int comNumber)
     m_slavePath = QString::fromLocal8Bit(::ptsname(m_master));
     // Raw line: no echo, no line editing, no byte translation.
     struct termios tio;
-    if (::tcgetattr(m_master, &tio) == 0) {
+    if (line == Line::Raw && ::tcgetattr(m_master, &tio) == 0) {
         ::cfmakeraw(&tio);
         ::tcsetattr(m_master, TCSANOW, &tio);
     }

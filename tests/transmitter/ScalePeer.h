@@ -37,10 +37,17 @@ QByteArray slotBytes(uint16_t number, uint8_t prefix, const QByteArray &code, co
 QByteArray recordBytes(uint16_t number, uint8_t yy, uint8_t mm, uint8_t dd, uint8_t hh, uint8_t mi, uint8_t ss,
                        uint32_t value); // date fields as BCD bytes
 
+// How the peer leaves the line settings of its side.
+enum class Line {
+    Raw,        // raw bytes, as most serial programs set it
+    AsTerminal, // untouched: echo, line editing and byte translation on, as
+                // a new terminal starts; only the transmitter can make it raw
+};
+
 class ScalePeer {
 public:
     // Links the pseudo-terminal as <dosdevices>/com<comNumber>.
-    ScalePeer(const QString &dosDevicesDir, int comNumber);
+    ScalePeer(const QString &dosDevicesDir, int comNumber, Line line = Line::Raw);
     ~ScalePeer();
     bool ok() const { return m_master >= 0; }
     QString slavePath() const { return m_slavePath; }
@@ -53,6 +60,9 @@ public:
     void setRecords(std::vector<QByteArray> bytes);
     // Pause between two slots or records, in ms (lets a test cancel midway).
     void setStreamGapMs(int ms) { m_gapMs = ms; }
+    // Puts bytes on the line now, answering nothing: input that waits for
+    // the next program that opens the port.
+    void leaveOnTheLine(const QByteArray &bytes) { send(bytes); }
 
     std::vector<Product> products() const;
     int productFrames() const { return m_frames.load(); }

@@ -110,6 +110,11 @@ void RecordingHost::setProgressPos(int pos)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pos = pos;
+    if (pos == m_pressAtPos) {
+        m_pressAtPos = -1; // one press
+        m_pos = 0;
+        m_cancel.store(true);
+    }
 }
 
 void RecordingHost::messageBox(const QString &text, MessageIcon icon)

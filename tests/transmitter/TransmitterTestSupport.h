@@ -83,6 +83,9 @@ public:
 
     // Raise the cancel request once this many status texts have been shown.
     void cancelAfterStatuses(int n) { m_cancelAfter = n; }
+    // Press "Cancelar" as the window does (bar back to 0, request raised)
+    // right after the bar has reached pos.
+    void pressCancelAtPos(int pos) { m_pressAtPos = pos; }
 
     QStringList statuses() const;
     QString lastStatus() const;
@@ -104,6 +107,7 @@ private:
     int m_rangeMax = -1;
     int m_pos = -1;
     int m_cancelAfter = -1;
+    int m_pressAtPos = -1;
     std::atomic<bool> m_cancel{false};
 };
 

@@ -3,6 +3,7 @@
 #include "DataSource.h"
 #include "PortChoice.h"
 #include "Recordsets.h"
+#include "ScaleCompare.h"
 #include "ScaleProtocol.h"
 #include "TransferJobs.h"
 #include "TransmitterTestSupport.h"
@@ -320,4 +321,37 @@ TEST(RowImages, SaleDateAndTime)
     EXPECT_FALSE(SaleDateTime(sale(24, 1, 1, 24, 0, 0)).isValid());
     EXPECT_FALSE(SaleDateTime(sale(24, 1, 1, 0, 60, 0)).isValid());
     EXPECT_FALSE(SaleDateTime(sale(24, 1, 1, 0, 0, 60)).isValid());
+}
+
+TEST(ScaleCompare, ReportsWhatADownloadWouldChangeAndNothingElse)
+{
+    auto product = [](int no, qint64 codigo, const char *desc, int price) {
+        CompareProduct p;
+        p.pluNo = no;
+        p.codigo = codigo;
+        p.pluCode = QStringLiteral("%1").arg(no, 6, 10, QLatin1Char('0'));
+        p.pluDesc = QString::fromUtf8(desc);
+        p.unitPrice = price;
+        p.sellFlag = 1;
+        return p;
+    };
+    // 1: same once stored (the scale holds 26 characters in code page 1252);
+    // 2: price changed; 3: not on the scale; 4: free in the base but held;
+    // 5: free on both sides; 6: on the scale only, beyond the base's slots.
+    std::vector<CompareProduct> base = {
+        product(1, 11, "Queijo minas frescal com ervas finas 日本", 2990),
+        product(2, 12, "Pão", 1000), product(3, 13, "Leite", 500), product(4, 0, "", 0), product(5, 0, "", 0)};
+    std::vector<CompareProduct> scale = {product(1, -1, "Queijo minas frescal com e", 2990),
+                                         product(2, -1, "Pão", 990), product(3, -1, "", 0),
+                                         product(4, -1, "Velho", 100), product(5, -1, "", 0),
+                                         product(6, -1, "Fora", 100)};
+    const auto diffs = CompareScale(base, scale);
+    ASSERT_EQ(diffs.size(), 4u);
+    EXPECT_EQ(diffs[0].pluNo, 2);
+    EXPECT_EQ(diffs[0].differences, unsigned(DiffPrice));
+    EXPECT_EQ(diffs[1].differences, unsigned(DiffMissingOnScale));
+    EXPECT_EQ(diffs[2].differences, unsigned(DiffFreeInBase));
+    EXPECT_EQ(diffs[3].pluNo, 6);
+    EXPECT_EQ(diffs[3].differences, unsigned(DiffFreeInBase));
+    EXPECT_EQ(DifferenceNames(DiffPrice | DiffTare), (QStringList{QStringLiteral("preço"), QStringLiteral("tara")}));
 }

@@ -37,8 +37,20 @@ public:
     void showMessage(QWidget *, const QString &caption, const QString &text, MessageIcon icon) override
     {
         shown.push_back({caption, text, icon});
+        if (!holdOpen)
+            return;
+        // Stays open, as a box the operator has not answered, until the
+        // window dismisses it (or long enough to show that it did not).
+        dismissed = false;
+        QElapsedTimer t;
+        t.start();
+        while (!dismissed && t.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
+    void dismissMessages(QWidget *) override { dismissed = true; }
     std::vector<Shown> shown;
+    bool holdOpen = false;
+    bool dismissed = false;
 };
 
 QByteArray readAll(const QString &path)
@@ -281,6 +293,7 @@ TEST_F(Window, CancelSecondJobAndMessageBoxes)
     const int sent = peer->productFrames();
     EXPECT_LT(sent, 300);
     EXPECT_EQ(dlg.statusText(), QStringLiteral("download cancelled, %1 PLU sent !").arg(sent));
+    EXPECT_EQ(dlg.progressValue(), sent); // the bar agrees with the status
     EXPECT_EQ(dlg.transmitButton()->text(), QStringLiteral("Rirodidovu"));
 
     // A job's message box reaches the window, caption and all, and the job
@@ -294,6 +307,23 @@ TEST_F(Window, CancelSecondJobAndMessageBoxes)
     EXPECT_EQ(presenter.shown[1].icon, MessageIcon::None);
     EXPECT_EQ(presenter.shown[1].caption, QStringLiteral("Rirodidovu"));
     EXPECT_EQ(dlg.transmitButton()->text(), QStringLiteral("Rirodidovu"));
+}
+
+// The operator leaves "a transfer is running" open: it goes when the transfer
+// has ended, rather than stay and say something no longer true.
+TEST_F(Window, BoxAboutTheRunningTransferClosesWhenItEnds)
+{
+    ASSERT_TRUE(ttest::makeDatabase(20));
+    startPeer();
+    CtorvaneDlg dlg(&presenter);
+    presenter.holdOpen = true;
+    dlg.transmitButton()->click();
+    dlg.uploadPluButton()->click(); // returns when the box has closed
+    ASSERT_EQ(presenter.shown.size(), 1u);
+    EXPECT_EQ(presenter.shown[0].text, QString::fromUtf8(kJobRunning));
+    EXPECT_TRUE(presenter.dismissed);
+    EXPECT_FALSE(dlg.isJobRunning());
+    EXPECT_EQ(dlg.statusText(), QStringLiteral("Transmissão efetuada com sucesso!"));
 }
 
 TEST_F(Window, ClosingDuringAJobStopsItFirst)

@@ -1,5 +1,6 @@
 // The three transfer jobs, run headless against the test's own protocol peer
 // on a pseudo-terminal linked as COM1.
+#include "Db.h"
 #include "Recordsets.h"
 #include "ScalePeer.h"
 #include "ScalePort.h"
@@ -79,6 +80,24 @@ TEST_F(Jobs, DownloadSendsEveryRowAsItStands)
     EXPECT_TRUE(host.messages().isEmpty());
 }
 
+// A line left as a new terminal has it (echo, line editing, CR/LF
+// translation) and a stale "NG" from an earlier exchange: the port's own
+// set-up and the purge must make the download succeed anyway.
+TEST_F(Jobs, DownloadOverATerminalLineWithStaleInput)
+{
+    ASSERT_TRUE(ttest::makeDatabase(6, true));
+    ttest::Sql sql;
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET unitPrice = 10 + 13 * 256"))); // LF and CR bytes on the wire
+    peer.reset();
+    peer = std::make_unique<testpeer::ScalePeer>(wd.dosDevices(), 1, testpeer::Line::AsTerminal);
+    ASSERT_TRUE(peer->ok());
+    peer->leaveOnTheLine(QByteArray("NG"));
+    RunPluDownload(host);
+    EXPECT_EQ(host.lastStatus(), QStringLiteral("Transmissão efetuada com sucesso!"));
+    EXPECT_EQ(peer->productFrames(), 6);
+    EXPECT_EQ(peer->badFrames(), 0);
+}
+
 TEST_F(Jobs, DownloadStopsAtTheFirstProductNotAcknowledged)
 {
     ASSERT_TRUE(ttest::makeDatabase(5));
@@ -109,7 +128,7 @@ TEST_F(Jobs, PortThatCannotBeOpenedIsNamed)
     ttest::RecordingHost other(QStringLiteral("COM7"));
     RunPluUpload(other);
     ASSERT_EQ(other.messages(), QStringList{QStringLiteral("Não é possível abrir a COM7")});
-    EXPECT_EQ(other.icons().front(), MessageIcon::None);
+    EXPECT_EQ(other.icons(), std::vector<MessageIcon>{MessageIcon::None});
     EXPECT_EQ(other.caption(JobButton::UploadPlu), QStringLiteral("upload"));
     EXPECT_TRUE(other.cancelRequested());
     EXPECT_TRUE(other.statuses().isEmpty());
@@ -129,9 +148,10 @@ TEST_F(Jobs, DatabaseErrorEndsTheDownloadInOrder)
     ASSERT_TRUE(sql.exec(QStringLiteral("ALTER TABLE PLU DROP COLUMN sellFlag")));
     RunPluDownload(host);
     ASSERT_EQ(host.messages().size(), 1);
-    EXPECT_TRUE(host.messages()[0].startsWith(QStringLiteral("database is error !\n\n")));
+    EXPECT_TRUE(host.messages()[0].startsWith(torvane::db::engineErrorSentence(torvane::db::EngineError::MissingTable)))
+        << host.messages()[0].toStdString();
     EXPECT_TRUE(host.messages()[0].contains(QStringLiteral("sellFlag"))) << host.messages()[0].toStdString();
-    EXPECT_EQ(host.icons()[0], MessageIcon::Warning);
+    EXPECT_EQ(host.icons(), std::vector<MessageIcon>{MessageIcon::Warning});
     EXPECT_EQ(host.lastStatus(), QStringLiteral("download NO. 1 PLU failed !"));
     EXPECT_EQ(host.caption(JobButton::Transmit), QStringLiteral("Rirodidovu"));
     EXPECT_EQ(peer->productFrames(), 0);
@@ -140,7 +160,7 @@ TEST_F(Jobs, DatabaseErrorEndsTheDownloadInOrder)
 TEST_F(Jobs, CancelStopsBetweenTwoProducts)
 {
     ASSERT_TRUE(ttest::makeDatabase(8));
-    host.cancelAfterStatuses(3);
+    host.pressCancelAtPos(3);
     RunPluDownload(host);
     EXPECT_EQ(peer->productFrames(), 3);
     EXPECT_EQ(host.lastStatus(), QStringLiteral("download cancelled, 3 PLU sent !"));
@@ -196,12 +216,12 @@ TEST_F(Jobs, ProductUploadFailures)
     EXPECT_EQ(host.caption(JobButton::UploadPlu), QStringLiteral("upload"));
     EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 1);
 
-    // A header, then no slot: the old rows are gone, nothing new.
+    // A header, then no slot: an upload that fails keeps the old rows.
     peer->setAnswerHeader(true);
     ttest::RecordingHost second;
     RunPluUpload(second);
     EXPECT_EQ(second.lastStatus(), QStringLiteral("upload PLU failed in No. 0 !"));
-    EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 0);
+    EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 1);
 
     // A short slot after two whole ones.
     peer->setSlots({slotBytes(1, 2, "000010", "A", 0, 0, 1, 1), slotBytes(2, 2, "000020", "B", 0, 0, 2, 1),
@@ -210,7 +230,27 @@ TEST_F(Jobs, ProductUploadFailures)
     RunPluUpload(third);
     EXPECT_EQ(third.lastStatus(), QStringLiteral("upload PLU failed in No. 2 !"));
     EXPECT_EQ(third.pos(), 2);
-    EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 2);
+    EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 1);
+}
+
+// The manager holds the file locked: the upload finds out before it asks the
+// scale (whose stream would not wait), says the file is busy as the manager
+// would, and the old rows stay.
+TEST_F(Jobs, ProductUploadLockedOutAsksNothing)
+{
+    ASSERT_TRUE(ttest::makeDatabase(1));
+    ttest::Sql sql;
+    ASSERT_TRUE(sql.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo) VALUES (1)")));
+    peer->setSlots({slotBytes(500, 2, "000010", "A", 0, 0, 1, 1)});
+    ASSERT_TRUE(sql.exec(QStringLiteral("BEGIN IMMEDIATE")));
+    RunPluUpload(host); // waits out the engine's busy time-out
+    ASSERT_TRUE(sql.exec(QStringLiteral("ROLLBACK")));
+    EXPECT_EQ(peer->uploadRequests(), 0);
+    ASSERT_EQ(host.messages().size(), 1);
+    EXPECT_TRUE(host.messages()[0].startsWith(torvane::db::engineErrorSentence(torvane::db::EngineError::Locked)))
+        << host.messages()[0].toStdString();
+    EXPECT_EQ(host.lastStatus(), QStringLiteral("upload PLU failed in No. 0 !"));
+    EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 1);
 }
 
 TEST_F(Jobs, ProductUploadIntoATableThatCannotTakeRows)
@@ -223,9 +263,27 @@ TEST_F(Jobs, ProductUploadIntoATableThatCannotTakeRows)
     peer->setSlots({slotBytes(1, 2, "000010", "A", 0, 0, 1, 1)});
     RunPluUpload(host);
     EXPECT_EQ(host.messages(), QStringList{QStringLiteral("can't append!")});
-    EXPECT_EQ(host.icons().front(), MessageIcon::Warning);
+    EXPECT_EQ(host.icons(), std::vector<MessageIcon>{MessageIcon::Warning});
     EXPECT_EQ(host.lastStatus(), QStringLiteral("upload PLU failed in No. 0 !"));
     EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PU_DATA")).toInt(), 1);
+}
+
+// A file marked read-only stays as it is, even for a user who could write it
+// (root), as it does in the manager.
+TEST_F(Jobs, ProductUploadHonoursAFileMarkedReadOnly)
+{
+    ASSERT_TRUE(ttest::makeDatabase(1));
+    {
+        ttest::Sql sql;
+        ASSERT_TRUE(sql.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo) VALUES (1)")));
+    }
+    QFile::setPermissions(QStringLiteral("vendabase.accdb"), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    peer->setSlots({slotBytes(500, 2, "000010", "A", 0, 0, 1, 1)});
+    RunPluUpload(host);
+    EXPECT_EQ(host.messages(), QStringList{QStringLiteral("can't append!")});
+    EXPECT_EQ(peer->uploadRequests(), 0);
+    ttest::Sql sql;
+    EXPECT_EQ(sql.rows(QStringLiteral("SELECT pluNo FROM PLU_UPLOADED")), (std::vector<QVariantList>{{1}}));
 }
 
 TEST_F(Jobs, ProductUploadCancelledBetweenSlots)
@@ -308,7 +366,7 @@ TEST_F(RecordJobs, SaleOfAnUnknownProductEndsTheUpload)
                       recordBytes(2, 0x24, 1, 1, 0, 0, 0, 30)});
     RunRecordUpload(host);
     EXPECT_EQ(host.messages(), QStringList{QStringLiteral("Can't find the PLU information, PLU NO = 9 !")});
-    EXPECT_EQ(host.icons().front(), MessageIcon::Warning);
+    EXPECT_EQ(host.icons(), std::vector<MessageIcon>{MessageIcon::Warning});
     EXPECT_EQ(host.lastStatus(), QStringLiteral("upload Rec failed in No. 1 !"));
     EXPECT_EQ(records().size(), 1u);
 }

@@ -43,10 +43,12 @@ protected:
     ttest::RecordingHost host;
     std::unique_ptr<SimulatorOnPty> scale;
 
-    void startScale(Options o = {})
+    // onStored runs on the simulator's thread, after each product stored.
+    void startScale(Options o = {}, std::function<void()> onStored = {})
     {
         scale = std::make_unique<SimulatorOnPty>(wd.dosDevices(), 1, o);
         ASSERT_TRUE(scale->ok());
+        scale->sim.setOnStored(std::move(onStored));
         scale->start();
     }
     void TearDown() override { EXPECT_FALSE(theScalePort.IsOpen()); }
@@ -143,6 +145,38 @@ TEST_F(Simulated, ScaleStopsAnsweringAtTheThirdProduct)
     EXPECT_EQ(scale->sim.storedCount(), 2);
 }
 
+// Frame 1 answered twice and frame 5 never: the spare "OK" must not stand in
+// for the missing one.
+TEST_F(Simulated, ScaleThatAnswersOneFrameTwiceIsNotASuccess)
+{
+    ASSERT_TRUE(ttest::makeDatabase(6));
+    Options o;
+    o.doubleReplyAt = 1;
+    o.noAnswerFrom = 5;
+    startScale(o);
+    RunPluDownload(host);
+    EXPECT_EQ(host.lastStatus(), QStringLiteral("download NO. 1 PLU failed !"));
+}
+
+// A bulk prefix change the manager commits half-way through a download: the
+// scale gets the table as it stood when the download began.
+TEST_F(Simulated, DownloadSendsOneStateOfTheTable)
+{
+    ASSERT_TRUE(ttest::makeDatabase(20));
+    ttest::Sql sql;
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET preFix = 2")));
+    startScale({}, [&] {
+        if (scale->sim.stats().framesAccepted == 10)
+            ttest::Sql().exec(QStringLiteral("UPDATE PLU SET preFix = 7")); // the manager saves
+    });
+    RunPluDownload(host);
+    scale->stop();
+    EXPECT_EQ(host.lastStatus(), QStringLiteral("Transmissão efetuada com sucesso!"));
+    EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PLU WHERE preFix = 7")).toInt(), 20);
+    for (int n = 1; n <= 20; ++n)
+        EXPECT_EQ(torvane::scalelink::DecodePluSlot(scale->sim.slot(n)->data()).prefix, 2) << n;
+}
+
 TEST_F(Simulated, UploadFaults)
 {
     ASSERT_TRUE(ttest::makeDatabase(3));
@@ -168,7 +202,7 @@ TEST_F(Simulated, UploadFaults)
         ttest::RecordingHost h;
         RunPluUpload(h);
         EXPECT_EQ(h.lastStatus(), QStringLiteral("upload PLU failed in No. 2 !"));
-        EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 2);
+        EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 1); // kept
         scale.reset();
     }
     {

@@ -499,10 +499,18 @@ void ScaleSimulator::handleDownload(const std::vector<uint8_t> &frame)
     }
     m_memory[static_cast<std::size_t>(plu.number - 1)] = slot;
     ++m_stats.framesAccepted;
-    log(text + QStringLiteral(" -> OK"));
-    send({kStx, 'O', 'K', kEtx});
+    // Before the answer: whatever the hook does (save the memory, change
+    // the world around the transmitter) has happened when the next frame
+    // comes.
     if (m_onStored)
         m_onStored();
+    if (m_options.doubleReplyAt > 0 && index == m_options.doubleReplyAt) {
+        log(text + QStringLiteral(" -> OK twice (fault injected)"));
+        send({kStx, 'O', 'K', kEtx, kStx, 'O', 'K', kEtx});
+        return;
+    }
+    log(text + QStringLiteral(" -> OK"));
+    send({kStx, 'O', 'K', kEtx});
 }
 
 void ScaleSimulator::handleUpload(bool products)

@@ -41,6 +41,8 @@ struct Options {
     int noAnswerFrom = 0;
     // From this "DL" frame on, answer "NG" instead of "OK" (nothing stored).
     int badReplyFrom = 0;
+    // This "DL" frame (1-based) is stored and answered "OK" twice in a row.
+    int doubleReplyAt = 0;
     // Uploads: no header at all / a header whose second byte is off by one /
     // this many noise bytes (never 0x02) before the header.
     bool noHeader = false;
@@ -74,7 +76,8 @@ public:
     explicit ScaleSimulator(Options options = {});
 
     void setLogSink(LogSink sink) { m_log = std::move(sink); }
-    // Called after every accepted "DL" frame (e.g. to save the memory).
+    // Called after every accepted "DL" frame is stored, before it is answered
+    // (e.g. to save the memory).
     void setOnStored(std::function<void()> hook) { m_onStored = std::move(hook); }
 
     // Memory: slot n (1..500) holds the 45-byte image of product n.

@@ -47,6 +47,7 @@ QTextStream &err()
     return s;
 }
 
+// Status 2: a bad command line; 1: a device or file failure.
 int fail(const QString &message, int status = 2)
 {
     err() << "torvane-scalesim: " << message << Qt::endl;
@@ -166,6 +167,10 @@ int main(int argc, char **argv)
         QStringLiteral("bad-reply-from"),
         QStringLiteral("Fault: from the k-th DL frame on, answer \"NG\" instead of \"OK\" and store nothing."),
         QStringLiteral("k"));
+    const QCommandLineOption doubleReplyOpt(
+        QStringLiteral("double-reply"),
+        QStringLiteral("Fault: store the k-th DL frame of this run and answer it \"OK\" twice."),
+        QStringLiteral("k"));
     const QCommandLineOption noHeaderOpt(QStringLiteral("no-header"),
                                          QStringLiteral("Fault: answer UL and UR with nothing at all."));
     const QCommandLineOption wrongHeaderOpt(
@@ -197,9 +202,16 @@ int main(int argc, char **argv)
                                     QStringLiteral("file"));
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), QStringLiteral("No log at all."));
     parser.addOptions({deviceOpt, linkOpt, loadOpt, saveOpt, saveEachOpt, salesOpt, paceOpt, baudOpt, delayOpt,
-                       noAnswerOpt, badReplyOpt, noHeaderOpt, wrongHeaderOpt, noiseOpt, shortSlotOpt, shortRecordOpt,
-                       occupiedOpt, noEndOpt, idleOpt, logOpt, quietOpt});
-    parser.process(app);
+                       noAnswerOpt, badReplyOpt, doubleReplyOpt, noHeaderOpt, wrongHeaderOpt, noiseOpt, shortSlotOpt,
+                       shortRecordOpt, occupiedOpt, noEndOpt, idleOpt, logOpt, quietOpt});
+    // parse, not process: process ends the program with status 1 on a bad
+    // option, the status the help text gives to device and file failures.
+    if (!parser.parse(app.arguments()))
+        return fail(parser.errorText() + QStringLiteral(" (see --help)"));
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
 
@@ -210,6 +222,7 @@ int main(int argc, char **argv)
         || !parseInt(parser, delayOpt, 0, 600000, &options.replyDelayMs, &error)
         || !parseInt(parser, noAnswerOpt, 1, 1000000, &options.noAnswerFrom, &error)
         || !parseInt(parser, badReplyOpt, 1, 1000000, &options.badReplyFrom, &error)
+        || !parseInt(parser, doubleReplyOpt, 1, 1000000, &options.doubleReplyAt, &error)
         || !parseInt(parser, noiseOpt, 0, 100000, &options.noiseBytes, &error)
         || !parseInt(parser, shortSlotOpt, 1, 100000, &options.shortSlot, &error)
         || !parseInt(parser, shortRecordOpt, 1, 100000, &options.shortRecord, &error)
@@ -241,7 +254,8 @@ int main(int argc, char **argv)
         if (parser.isSet(logOpt)) {
             logFile.setFileName(parser.value(logOpt));
             if (!logFile.open(QIODevice::Append | QIODevice::Text))
-                return fail(QStringLiteral("cannot write the log %1: %2").arg(logFile.fileName(), logFile.errorString()));
+                return fail(QStringLiteral("cannot write the log %1: %2").arg(logFile.fileName(), logFile.errorString()),
+                            1);
             logStream.setDevice(&logFile);
         }
         QTextStream *out = parser.isSet(logOpt) ? &logStream : &err();
@@ -250,9 +264,9 @@ int main(int argc, char **argv)
         });
     }
     if (parser.isSet(loadOpt) && !sim.loadProducts(parser.value(loadOpt), &error))
-        return fail(error);
+        return fail(error, 1);
     if (parser.isSet(salesOpt) && !sim.loadSales(parser.value(salesOpt), &error))
-        return fail(error);
+        return fail(error, 1);
     const QString savePath = parser.value(saveOpt);
     if (parser.isSet(saveEachOpt)) {
         sim.setOnStored([&sim, savePath] {

@@ -6,6 +6,7 @@
 #include "ScaleProtocol.h"
 #include "Serial.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -135,7 +136,7 @@ TEST_F(ScaleSimProgram, HelpDocumentsEveryOption)
     EXPECT_EQ(p.exitCode(), 0);
     const QString help = QString::fromLocal8Bit(p.readAllStandardOutput());
     for (const char *option : {"--device", "--link", "--load", "--save", "--save-each", "--sales", "--pace", "--baud",
-                               "--reply-delay", "--no-answer-from", "--bad-reply-from", "--no-header",
+                               "--reply-delay", "--no-answer-from", "--bad-reply-from", "--double-reply", "--no-header",
                                "--wrong-header", "--noise", "--short-slot", "--short-record", "--occupied-only",
                                "--no-end-marker", "--exit-after-idle", "--log", "--quiet"})
         EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
@@ -145,6 +146,32 @@ TEST_F(ScaleSimProgram, HelpDocumentsEveryOption)
     ASSERT_TRUE(bad.waitForFinished(5000));
     EXPECT_EQ(bad.exitCode(), 2);
     EXPECT_TRUE(QString::fromLocal8Bit(bad.readAllStandardError()).contains(QLatin1String("--no-answer-from")));
+
+    // The statuses the help text promises: 2 for any bad command line, 1 for
+    // a file that cannot be read.
+    QProcess unknown;
+    unknown.start(simulatorPath(), {QStringLiteral("--no-such-option")});
+    ASSERT_TRUE(unknown.waitForFinished(5000));
+    EXPECT_EQ(unknown.exitCode(), 2);
+    QProcess missing;
+    missing.start(simulatorPath(), {QStringLiteral("--load"), path(QStringLiteral("absent.csv"))});
+    ASSERT_TRUE(missing.waitForFinished(5000));
+    EXPECT_EQ(missing.exitCode(), 1);
+}
+
+// A test program started by hand, without the variables ctest sets, still
+// finds the simulator beside itself.
+TEST_F(ScaleSimProgram, FoundWithoutTheTestEnvironment)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("TORVANE_BIN_DIR"));
+    env.remove(QStringLiteral("TORVANE_SOURCE_DIR"));
+    QProcess self;
+    self.setProcessEnvironment(env);
+    self.start(QCoreApplication::applicationFilePath(),
+               {QStringLiteral("--gtest_filter=ScaleSimProgram.HelpDocumentsEveryOption")});
+    ASSERT_TRUE(self.waitForFinished(30000));
+    EXPECT_EQ(self.exitCode(), 0) << self.readAllStandardOutput().toStdString();
 }
 
 // The acceptance round trip: a download through the port name COM3 is given

@@ -1,0 +1,34 @@
+#pragma once
+// The per-scale record of what each scale acknowledged, kept in the shared
+// file so the manager and every PC see the same record.
+//
+//   ScaleTransfer  one row per scale (by the name the shop gives it, or its
+//                  port): whether its last transfer ended cleanly (Complete),
+//                  when it started and ended, how many products it took.
+//   ScaleAck       one row per scale and slot: the 53-byte "DL" frame the
+//                  scale acknowledged last for that slot, and when.
+//
+// A scale whose ScaleTransfer row is missing or not Complete may hold
+// anything: the next transfer that sends only changes sends it everything.
+// Both tables are added by the manager's upgrade and made with new files.
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace torvane::db {
+
+struct SchemaStep {
+    QString probe;       // fails when the table is missing
+    QStringList create;  // run in order when it does
+};
+
+// The upgrade's steps for the record, in order.
+const std::vector<SchemaStep> &scaleRecordSteps();
+
+// Creates the tables in an open database that lacks them (new files).
+bool createScaleRecordTables(QSqlDatabase &db, QString *error);
+
+} // namespace torvane::db

@@ -1,0 +1,209 @@
+// torvane-transfer against simulated scales on pseudo-terminals: several
+// scales at once, one failing or stopped half-way, only the changes after
+// that, the check against the base, and the program's own report.
+#include "AckRecord.h"
+#include "CommandLine.h"
+#include "DataSource.h"
+#include "ScaleRunner.h"
+#include "SimulatorOnPty.h"
+#include "TransferOutput.h"
+#include "TransmitterTestSupport.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+using namespace torvane::transfer;
+using torvane::scalesim::Options;
+
+namespace {
+
+class Transfer : public ::testing::Test {
+protected:
+    ttest::WorkDir wd;
+    std::map<int, std::unique_ptr<SimulatorOnPty>> scales;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(ttest::makeDatabase(500));
+        ttest::Sql sql;
+        ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET Codigo = pluNo, pluDesc = 'PRODUTO ' || pluNo,"
+                                            " unitPrice = pluNo * 10")));
+    }
+    void TearDown() override { torvane::transmitter::SetDatabaseFileOverride(QString()); }
+
+    SimulatorOnPty &startScale(int com, Options o = {})
+    {
+        scales[com].reset(); // a scale replaced on the same port
+        scales[com] = std::make_unique<SimulatorOnPty>(wd.dosDevices(), com, o);
+        EXPECT_TRUE(scales[com]->ok());
+        scales[com]->start();
+        return *scales[com];
+    }
+    // Frames each scale took in this run.
+    std::map<int, int> accepted()
+    {
+        std::map<int, int> n;
+        for (auto &[com, s] : scales) {
+            s->stop();
+            n[com] = s->sim.stats().framesAccepted;
+            s->start();
+        }
+        return n;
+    }
+
+    std::vector<ScaleResult> run(const QStringList &args, const std::atomic<bool> *stop = nullptr,
+                                 ProgressSink progress = {})
+    {
+        const ParseResult p = ParseCommandLine(args);
+        EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
+        RunSettings settings;
+        settings.command = p.command;
+        settings.databasePath = QFileInfo(QStringLiteral("vendabase.accdb")).absoluteFilePath();
+        settings.stop = stop;
+        settings.progress = std::move(progress);
+        torvane::transmitter::SetDatabaseFileOverride(settings.databasePath);
+        return RunScales(settings);
+    }
+};
+
+} // namespace
+
+TEST_F(Transfer, ParallelScalesOneFailingHalfwayThenOnlyChangesGoOut)
+{
+    startScale(1);
+    Options failing;
+    failing.noAnswerFrom = 250;
+    startScale(2, failing);
+    startScale(3);
+    const QStringList send = {"send", "--changed", "--port", "COM1", "--port", "balcao=COM2", "--port", "COM3"};
+
+    auto results = run(send);
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0].outcome, Outcome::Done);
+    EXPECT_EQ(results[2].outcome, Outcome::Done);
+    EXPECT_EQ(results[1].outcome, Outcome::NoAnswer);
+    EXPECT_EQ(results[1].failedPluNo, 250);
+    EXPECT_EQ(results[1].count, 249);
+    EXPECT_EQ(ExitCodeOf(results), ExitNoAnswer);
+    EXPECT_EQ(accepted(), (std::map<int, int>{{1, 500}, {2, 249}, {3, 500}}));
+    const auto json = QJsonDocument::fromJson(TransferOutput::Json(ParseCommandLine(send).command, results, 4)).object();
+    const QJsonObject failed = json["scales"].toArray()[1].toObject();
+    EXPECT_EQ(failed["name"].toString(), "balcao");
+    EXPECT_EQ(failed["outcome"].toString(), "no-answer");
+    EXPECT_EQ(failed["failedPluNo"].toInt(), 250);
+
+    // The failed scale is repaired (its memory kept); ten prices change.
+    startScale(2);
+    ttest::Sql sql;
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET unitPrice = unitPrice + 1 WHERE pluNo % 50 = 7")));
+    results = run(send);
+    EXPECT_EQ(ExitCodeOf(results), ExitOk);
+    // The scales that completed get exactly the ten; the failed one, whose
+    // record is unsure, everything.
+    EXPECT_EQ(accepted(), (std::map<int, int>{{1, 510}, {2, 500}, {3, 510}}));
+    EXPECT_EQ(scales[1]->sim.slot(57)->at(42), (57 * 10 + 1) & 0xFF); // low byte of the new price
+
+    results = run(send);
+    EXPECT_EQ(accepted(), (std::map<int, int>{{1, 510}, {2, 500}, {3, 510}}));
+    EXPECT_EQ(results[1].count, 0);
+}
+
+TEST_F(Transfer, StoppedTransferLeavesTheRecordUnsure)
+{
+    startScale(1);
+    std::atomic<bool> stop{false};
+    auto results = run({"send", "--port", "COM1"}, &stop, [&](const ScaleTarget &, int pos, int) {
+        if (pos >= 50)
+            stop = true;
+    });
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].outcome, Outcome::Interrupted);
+    EXPECT_EQ(results[0].count, 50);
+    AckRecord record(QFileInfo(QStringLiteral("vendabase.accdb")).absoluteFilePath(), QStringLiteral("COM1"));
+    ASSERT_TRUE(record.load());
+    EXPECT_FALSE(record.trusted());
+    // What was acknowledged is kept, nothing that was not.
+    ttest::Sql sql;
+    EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) || '/' || max(pluNo) FROM ScaleAck")).toString(), "50/50");
+}
+
+TEST_F(Transfer, ReadOnlyDatabaseIsADatabaseErrorAndNothingIsSent)
+{
+    startScale(1);
+    QFile::setPermissions(QStringLiteral("vendabase.accdb"), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    const auto results = run({"send", "--changed", "--port", "COM1"});
+    EXPECT_EQ(ExitCodeOf(results), ExitDatabase);
+    EXPECT_EQ(accepted()[1], 0);
+}
+
+TEST_F(Transfer, CheckListsWhatDiffersAndSendsOnlyThat)
+{
+    startScale(1);
+    ASSERT_EQ(ExitCodeOf(run({"send", "--port", "COM1"})), ExitOk);
+    ttest::Sql sql;
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET unitPrice = 1 WHERE pluNo = 3")));
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET Codigo = 0, pluDesc = '', unitPrice = 0 WHERE pluNo = 5")));
+
+    auto results = run({"check", "--port", "COM1"});
+    EXPECT_EQ(ExitCodeOf(results), ExitDiffers);
+    ASSERT_EQ(results[0].differences.size(), 2u);
+    EXPECT_EQ(results[0].differences[0].differences, unsigned(torvane::transmitter::DiffPrice));
+    EXPECT_EQ(results[0].differences[1].differences, unsigned(torvane::transmitter::DiffFreeInBase));
+    EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 0); // the base is not written
+
+    results = run({"check", "--send", "--port", "COM1"});
+    EXPECT_EQ(ExitCodeOf(results), ExitOk);
+    EXPECT_EQ(accepted()[1], 502);
+    EXPECT_EQ(ExitCodeOf(run({"check", "--port", "COM1"})), ExitOk);
+}
+
+TEST_F(Transfer, ProgramStoppedByCtrlCReportsWhatEachScaleReceived)
+{
+    // Everything runs in processes of its own here: no thread of this one
+    // is running when they are started.
+    const QString bin = QCoreApplication::applicationDirPath();
+    std::vector<std::unique_ptr<QProcess>> sims;
+    for (const char *com : {"COM1", "COM2"}) {
+        auto &sim = sims.emplace_back(std::make_unique<QProcess>());
+        // Paced: 500 products take about 6.5 s.
+        sim->start(bin + QStringLiteral("/torvane-scalesim"),
+                   {"--link", com, "--pace", "57600", "--quiet", "--save", QString::fromLatin1(com) + ".csv"});
+        ASSERT_TRUE(sim->waitForReadyRead(5000));
+    }
+    QProcess p;
+    p.start(bin + QStringLiteral("/torvane-transfer"), {"send", "--port", "COM1", "--port", "COM2", "--port", "COM3"});
+    ASSERT_TRUE(p.waitForStarted());
+    QThread::msleep(1500);
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), ExitInterrupted);
+    // What each scale holds, saved as it ends.
+    std::vector<int> held;
+    for (auto &sim : sims) {
+        sim->terminate();
+        ASSERT_TRUE(sim->waitForFinished(5000));
+    }
+    for (const char *file : {"COM1.csv", "COM2.csv"}) {
+        QFile f(QString::fromLatin1(file));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        held.push_back(int(f.readAll().count('\n')) - 1);
+    }
+    const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << lines.join(u'|').toStdString();
+    EXPECT_GT(held[0], 0);
+    EXPECT_EQ(lines[0], QStringLiteral("COM1: interrompido; %1 de 500 produto(s) confirmado(s)").arg(held[0]));
+    EXPECT_EQ(lines[1], QStringLiteral("COM2: interrompido; %1 de 500 produto(s) confirmado(s)").arg(held[1]));
+    EXPECT_EQ(lines[2], QStringLiteral("COM3: não foi possível abrir a porta COM3"));
+
+    p.start(p.program(), {"products", "--port", "COM1", "--port", "COM2"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), ExitUsage);
+}

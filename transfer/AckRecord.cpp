@@ -1,0 +1,142 @@
+#include "AckRecord.h"
+
+#include "Db.h"
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace torvane::transfer {
+
+namespace {
+
+QString now()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+} // namespace
+
+AckRecord::AckRecord(const QString &databasePath, const QString &scale) : m_path(databasePath), m_scale(scale) {}
+
+AckRecord::~AckRecord() = default;
+
+bool AckRecord::fail(const QString &error)
+{
+    m_error = error.isEmpty() ? QStringLiteral("erro no banco de dados") : error;
+    return false;
+}
+
+QByteArray AckRecord::frame(int pluNo) const
+{
+    const auto it = m_frames.find(pluNo);
+    return it == m_frames.end() ? QByteArray() : it->second;
+}
+
+bool AckRecord::needsSending(int pluNo, const QByteArray &frame) const
+{
+    if (!m_trusted)
+        return true;
+    const auto it = m_frames.find(pluNo);
+    return it == m_frames.end() || it->second != frame;
+}
+
+bool AckRecord::load()
+{
+    m_error.clear();
+    m_frames.clear();
+    m_trusted = false;
+    m_available = false;
+    if (!m_conn) {
+        QString error;
+        m_conn = db::Connection::open(m_path, &error);
+        if (!m_conn)
+            return fail(error);
+    }
+    QSqlDatabase db = m_conn->database();
+    const QStringList tables = db.tables();
+    if (!tables.contains(QStringLiteral("ScaleTransfer"), Qt::CaseInsensitive)
+        || !tables.contains(QStringLiteral("ScaleAck"), Qt::CaseInsensitive))
+        return true; // not upgraded yet: everything goes, nothing is recorded
+    m_available = true;
+
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT Complete FROM ScaleTransfer WHERE Scale = ?"));
+    q.addBindValue(m_scale);
+    if (!q.exec())
+        return fail(db::errorText(q.lastError()));
+    m_trusted = q.next() && q.value(0).toInt() != 0;
+    q.finish();
+    if (!m_trusted)
+        return true; // the frames would not be used
+    q.prepare(QStringLiteral("SELECT pluNo, Frame FROM ScaleAck WHERE Scale = ?"));
+    q.addBindValue(m_scale);
+    if (!q.exec())
+        return fail(db::errorText(q.lastError()));
+    while (q.next())
+        m_frames[q.value(0).toInt()] = q.value(1).toByteArray();
+    if (q.lastError().isValid())
+        return fail(db::errorText(q.lastError()));
+    return true;
+}
+
+bool AckRecord::markStarted()
+{
+    if (!m_available)
+        return true;
+    QSqlQuery q(m_conn->database());
+    q.prepare(QStringLiteral("INSERT INTO ScaleTransfer (Scale, Complete, StartedAt, EndedAt, Products)"
+                             " VALUES (?, 0, ?, NULL, 0)"
+                             " ON CONFLICT (Scale) DO UPDATE SET Complete = 0, StartedAt = excluded.StartedAt,"
+                             " EndedAt = NULL, Products = 0"));
+    q.addBindValue(m_scale);
+    q.addBindValue(now());
+    if (!q.exec())
+        return fail(db::errorText(q.lastError()));
+    return true;
+}
+
+bool AckRecord::finish(const std::map<int, QByteArray> &acknowledged, bool trustedNow)
+{
+    if (!m_available)
+        return true;
+    QSqlDatabase db = m_conn->database();
+    if (!db.transaction())
+        return fail(db::errorText(db.lastError()));
+    auto rollback = [&](const QSqlError &e) {
+        const QString text = db::errorText(e);
+        db.rollback();
+        return fail(text);
+    };
+    QSqlQuery ack(db);
+    if (!ack.prepare(QStringLiteral("INSERT OR REPLACE INTO ScaleAck (Scale, pluNo, Frame, AckedAt) VALUES (?, ?, ?, ?)")))
+        return rollback(ack.lastError());
+    const QString at = now();
+    for (const auto &[pluNo, frame] : acknowledged) {
+        ack.bindValue(0, m_scale);
+        ack.bindValue(1, pluNo);
+        ack.bindValue(2, frame);
+        ack.bindValue(3, at);
+        if (!ack.exec())
+            return rollback(ack.lastError());
+    }
+    ack.finish();
+    QSqlQuery end(db);
+    end.prepare(QStringLiteral("UPDATE ScaleTransfer SET Complete = ?, EndedAt = ?, Products = ? WHERE Scale = ?"));
+    end.addBindValue(trustedNow ? 1 : 0);
+    end.addBindValue(at);
+    end.addBindValue(int(acknowledged.size()));
+    end.addBindValue(m_scale);
+    if (!end.exec())
+        return rollback(end.lastError());
+    end.finish();
+    if (!db.commit())
+        return rollback(db.lastError());
+    for (const auto &[pluNo, frame] : acknowledged)
+        m_frames[pluNo] = frame;
+    m_trusted = trustedNow;
+    return true;
+}
+
+} // namespace torvane::transfer

@@ -1,0 +1,65 @@
+#pragma once
+// One scale's share of a torvane-transfer run: on its own thread and its own
+// port, it runs the transmitter's job for the action (the same jobs the
+// window's buttons run) and gathers what happened into a ScaleResult.
+//
+// The runner is the job's host.  It decides which products a download
+// sends (all; those that differ from the scale's record; or those a check
+// found different), keeps the frames the scale acknowledged and writes them
+// to the scale's record when the job ends.  It tells the job's end apart by
+// what the job reports through its host: the open-failure box, any other box
+// (all of them are about the tables), and its last status text.
+
+#include "CommandLine.h"
+#include "JobHost.h"
+#include "ScaleCompare.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <vector>
+
+namespace torvane::transfer {
+
+enum class Outcome { Done, Differs, PortFailed, NoAnswer, Interrupted, DatabaseError };
+
+int ExitCodeOf(Outcome outcome);
+QString OutcomeKey(Outcome outcome); // "done", "differs", ... for scripts
+
+struct ScaleResult {
+    ScaleTarget scale;
+    Action action = Action::Send;
+    Outcome outcome = Outcome::Done;
+    int total = 0;       // products to send / slots or records expected (0: unknown)
+    int count = 0;       // products acknowledged / slots or records stored
+    int failedPluNo = -1; // download: the product the scale did not acknowledge
+    bool everything = true; // download: the whole table (not only changes)
+    bool recorded = true;   // download: the scale's record was kept (false: the
+                            // database has not been upgraded to hold it yet)
+    QString detail;      // the job's last status or box text, for support
+    std::vector<torvane::transmitter::SlotComparison> differences; // check
+};
+
+// Progress of one scale, for the terminal's progress lines.
+using ProgressSink = std::function<void(const ScaleTarget &scale, int pos, int maximum)>;
+
+struct RunSettings {
+    Command command;
+    QString databasePath;             // resolved file
+    const std::atomic<bool> *stop = nullptr; // Ctrl-C / SIGTERM
+    ProgressSink progress;
+};
+
+// Runs every scale of the command in parallel, one thread each, and returns
+// their results in the order of the command line.
+std::vector<ScaleResult> RunScales(const RunSettings &settings);
+
+// The command's exit status: the highest among the scales.
+int ExitCodeOf(const std::vector<ScaleResult> &results);
+
+} // namespace torvane::transfer
