@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests, the fuzz targets and
-# the demo need.
+# Installs every Debian package the build, the tests, the fuzz targets, the
+# demo and the Debian package (scripts/build-deb.sh, checked with lintian) need.
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 SUDO=""
@@ -14,4 +14,5 @@ $SUDO apt-get install -y --no-install-recommends \
   googletest libgtest-dev \
   clang-14 libclang-rt-14-dev \
   fonts-liberation fonts-wqy-microhei poppler-utils \
-  xvfb xauth
+  xvfb xauth \
+  dpkg-dev file lintian

@@ -2,13 +2,18 @@
 # Installs, builds and runs every test: a normal build, then the whole suite
 # under AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded
 # tests (label "threads") under ThreadSanitizer, then each fuzz target for a
-# few seconds from its seeds (FUZZ_SECONDS, default 5).
+# few seconds from its seeds (FUZZ_SECONDS, default 5).  The normal build is
+# also packaged as a .deb and checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 BUILD_DIR=build scripts/build.sh
 ctest --test-dir build --output-on-failure -j2
+# The Debian package from that same build (no third compile), checked with
+# lintian and started from an unpacked root.
+DEB=$(scripts/build-deb.sh | tail -n 1)
+scripts/check-deb.sh "$DEB"
 BUILD_DIR=build-asan BUILD_TYPE=Debug scripts/build.sh -DTORVANE_SANITIZE=ON -DTORVANE_BUILD_BENCH=OFF
 ctest --test-dir build-asan --output-on-failure -j2
 BUILD_DIR=build-tsan BUILD_TYPE=Debug scripts/build.sh -DTORVANE_TSAN=ON -DTORVANE_BUILD_BENCH=OFF

@@ -134,6 +134,35 @@ QString QtOperatorDialogs::openFileName(const QString &caption, const QString &d
                                                              : QStringLiteral("(%1);;(*)").arg(nameFilter));
 }
 
+int OperatorDialogs::choose(const QString &, const QString &, const QStringList &)
+{
+    return -1;
+}
+
+QString OperatorDialogs::existingFolder(const QString &, const QString &)
+{
+    return QString();
+}
+
+int QtOperatorDialogs::choose(const QString &caption, const QString &text, const QStringList &buttons)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, dialogParent());
+    QVector<QAbstractButton *> added;
+    for (const QString &b : buttons)
+        added << box.addButton(b, QMessageBox::AcceptRole);
+    if (!added.isEmpty()) {
+        box.setDefaultButton(qobject_cast<QPushButton *>(added.first()));
+        box.setEscapeButton(added.last());
+    }
+    box.exec();
+    return int(added.indexOf(box.clickedButton()));
+}
+
+QString QtOperatorDialogs::existingFolder(const QString &caption, const QString &directory)
+{
+    return QFileDialog::getExistingDirectory(dialogParent(), caption, directory);
+}
+
 QString OperatorDialogs::saveFileName(const QString &caption, const QString &suggested, const QString &filter)
 {
     return QFileDialog::getSaveFileName(dialogParent(), caption, suggested,

@@ -5,6 +5,7 @@
 // through ShellActions for the same reason.
 
 #include <QString>
+#include <QStringList>
 
 class QMessageBox;
 class QWidget;
@@ -27,6 +28,13 @@ public:
     // File-open dialog; returns the chosen file, or an empty text when the
     // operator cancels.  filter is a pattern list such as "*.TXT".
     virtual QString openFileName(const QString &caption, const QString &directory, const QString &filter) = 0;
+    // A question with buttons of its own (captions may carry & accelerators);
+    // returns the index of the button pressed, or -1 when the box is closed.
+    // Unless overridden it answers as an operator who closes the box.
+    virtual int choose(const QString &caption, const QString &text, const QStringList &buttons);
+    // Folder chooser starting in directory; an empty text when the operator
+    // cancels (also the answer unless overridden).
+    virtual QString existingFolder(const QString &caption, const QString &directory);
     // File-save dialog (asks before replacing a file); empty when the
     // operator cancels.  suggested is the proposed path.
     virtual QString saveFileName(const QString &caption, const QString &suggested, const QString &filter);
@@ -56,6 +64,8 @@ public:
     bool confirm(const QString &caption, const QString &text) override;
     bool inputText(const QString &caption, const QString &prompt, QString *value) override;
     QString openFileName(const QString &caption, const QString &directory, const QString &filter) override;
+    int choose(const QString &caption, const QString &text, const QStringList &buttons) override;
+    QString existingFolder(const QString &caption, const QString &directory) override;
 };
 
 // How the Qt message box shows a text: the caption exactly as given, paths
