@@ -6,6 +6,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QVariant>
 
@@ -104,6 +105,50 @@ bool likeMatch(const char32_t *p, const char32_t *pe, const char32_t *t, const c
     return t == te;
 }
 
+// The order an operator reads: accents and case set aside ("água",
+// "Ágata" and "banana" sort as agata, agua, banana), then the exact text
+// so equal keys still have one order.
+QString operatorSortKey(const QString &s)
+{
+    QString out;
+    const QString d = s.normalized(QString::NormalizationForm_D);
+    out.reserve(d.size());
+    for (QChar c : d)
+        if (c.category() != QChar::Mark_NonSpacing)
+            out += c;
+    return out.toCaseFolded();
+}
+
+int operatorCollation(void *, int lenA, const void *a, int lenB, const void *b)
+{
+    const QString sa = QString::fromUtf8(static_cast<const char *>(a), lenA);
+    const QString sb = QString::fromUtf8(static_cast<const char *>(b), lenB);
+    const int byKey = operatorSortKey(sa).compare(operatorSortKey(sb));
+    if (byKey != 0)
+        return byKey;
+    return sa.compare(sb);
+}
+
+// Every ORDER BY term gets the operator's collation.  Numbers still sort as
+// numbers: a collation only takes part when two texts are compared.
+QString collateOrderBy(const QString &sql)
+{
+    static const QRegularExpression orderBy(QStringLiteral("\\border\\s+by\\s+"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = orderBy.match(sql);
+    if (!m.hasMatch() || sql.contains(QLatin1String("collate"), Qt::CaseInsensitive))
+        return sql;
+    static const QRegularExpression direction(QStringLiteral("^(.*?)(\\s+(?:asc|desc))?\\s*$"),
+                                              QRegularExpression::CaseInsensitiveOption |
+                                                  QRegularExpression::DotMatchesEverythingOption);
+    QStringList terms;
+    for (const QString &term : sql.mid(m.capturedEnd()).split(u',')) {
+        const QRegularExpressionMatch t = direction.match(term);
+        terms << t.captured(1) + QStringLiteral(" COLLATE ") + QLatin1String(kOperatorCollation) + t.captured(2);
+    }
+    return sql.left(m.capturedEnd()) + terms.join(u',');
+}
+
 bool isIdentChar(QChar c)
 {
     return c.isLetterOrNumber() || c == u'_';
@@ -176,6 +221,7 @@ EngineError classifyError(int engineCode, const QString &engineText)
     case SQLITE_READONLY:
         return EngineError::ReadOnly;
     case SQLITE_FULL:
+    case SQLITE_IOERR: // a write refused by the system: no room, or over the file-size limit
         return EngineError::DiskFull;
     default:
         break;
@@ -189,7 +235,7 @@ EngineError classifyError(int engineCode, const QString &engineText)
         return EngineError::Damaged;
     if (t.contains(QLatin1String("readonly")) || t.contains(QLatin1String("read-only")))
         return EngineError::ReadOnly;
-    if (t.contains(QLatin1String("disk is full")))
+    if (t.contains(QLatin1String("disk is full")) || t.contains(QLatin1String("disk i/o error")))
         return EngineError::DiskFull;
     if (engineCode == SQLITE_OK && t.isEmpty())
         return EngineError::None;
@@ -223,8 +269,8 @@ QString engineErrorSentence(EngineError kind)
         return QStringLiteral("O banco de dados está protegido contra gravação (o arquivo ou a sua pasta é "
                               "somente leitura); libere a gravação e tente de novo.");
     case EngineError::DiskFull:
-        return QStringLiteral("Não há espaço no disco para gravar o banco de dados (disco cheio); "
-                              "libere espaço e tente de novo.");
+        return QStringLiteral("Não foi possível gravar o banco de dados no disco (disco cheio ou falha de "
+                              "gravação); libere espaço no disco e tente de novo.");
     case EngineError::Other:
         return QStringLiteral("O banco de dados informou um erro e a operação não foi feita; tente de novo e, "
                               "se o erro continuar, guarde esta mensagem para o suporte.");
@@ -261,6 +307,7 @@ bool registerAccessFunctions(QSqlDatabase &db)
     bool ok = sqlite3_create_function(h, "UCase", 1, flags, nullptr, ucaseFunc, nullptr, nullptr) == SQLITE_OK;
     ok = ok && sqlite3_create_function(h, "like", 2, flags, nullptr, likeFunc, nullptr, nullptr) == SQLITE_OK;
     ok = ok && sqlite3_create_function(h, "like", 3, flags, nullptr, likeFunc, nullptr, nullptr) == SQLITE_OK;
+    ok = ok && sqlite3_create_collation(h, kOperatorCollation, SQLITE_UTF8, nullptr, operatorCollation) == SQLITE_OK;
     return ok;
 }
 
@@ -314,7 +361,7 @@ QString mapAccessSql(const QString &sql)
         out += c;
         ++i;
     }
-    return out;
+    return collateOrderBy(out);
 }
 
 Connection::Connection(QString name, QString path, bool readOnly)
@@ -360,7 +407,10 @@ std::unique_ptr<Connection> Connection::open(const QString &path, QString *error
     const bool dirWritable = QFileInfo(info.absolutePath()).isWritable();
 
     const QString name = QStringLiteral("torvane-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1) + 1);
-    std::unique_ptr<Connection> conn(new Connection(name, info.absoluteFilePath(), !fileWritable));
+    // A file in a folder that cannot be written cannot take a save either
+    // (the engine writes its journal beside the file): it is announced as
+    // read-only like a write-protected file.
+    std::unique_ptr<Connection> conn(new Connection(name, info.absoluteFilePath(), !fileWritable || !dirWritable));
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         // A URI with mode=rw (or ro) never creates a file, even if the file
@@ -385,7 +435,11 @@ std::unique_ptr<Connection> Connection::open(const QString &path, QString *error
         if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
             return fail(QStringLiteral("Não foi possível abrir o banco de dados %1. %2")
                             .arg(displayName(path), errorText(q.lastError())));
-        if (fileWritable && dirWritable) {
+        // Only our own file is switched to WAL: the switch writes to the
+        // file's header, and a foreign file must be left as it was found.
+        const bool ours = q.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'PLU' "
+                                                "COLLATE NOCASE")) && q.next();
+        if (fileWritable && dirWritable && ours) {
             // WAL lets the manager and the transmitter read while the other
             // writes; FULL keeps every committed save across a power cut.
             q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));

@@ -64,9 +64,38 @@ void setShellActions(ShellActions *shell)
     g_shell = shell;
 }
 
+QString keepPathsWhole(const QString &text)
+{
+    // A word joiner after each separator: the box wraps a path only where
+    // it has a blank, never after its first "/".
+    QString out;
+    out.reserve(text.size() + 8);
+    for (QChar c : text) {
+        out += c;
+        if (c == u'/' || c == u'\\')
+            out += QChar(0x2060);
+    }
+    return out;
+}
+
+void prepareMessageBox(QMessageBox &box, const QString &caption, const QString &text)
+{
+    box.setWindowTitle(caption);
+    const QStringList lines = text.split(u'\n');
+    if (lines.size() > kMessageBoxLines) {
+        // A long list (the products a change would merge, say) is read in
+        // the scrollable details; the box shows its beginning.
+        box.setText(keepPathsWhole(lines.mid(0, kMessageBoxLines).join(u'\n') + QStringLiteral("\n...")));
+        box.setDetailedText(text);
+    } else {
+        box.setText(keepPathsWhole(text));
+    }
+}
+
 void QtOperatorDialogs::message(const QString &caption, const QString &text, DialogIcon icon)
 {
-    QMessageBox box(toQt(icon), caption, text, QMessageBox::Ok, dialogParent());
+    QMessageBox box(toQt(icon), caption, QString(), QMessageBox::Ok, dialogParent());
+    prepareMessageBox(box, caption, text);
     box.exec();
 }
 

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+class QMessageBox;
 class QWidget;
 
 namespace torvane::manager {
@@ -56,6 +57,13 @@ public:
     bool inputText(const QString &caption, const QString &prompt, QString *value) override;
     QString openFileName(const QString &caption, const QString &directory, const QString &filter) override;
 };
+
+// How the Qt message box shows a text: the caption exactly as given, paths
+// kept on one line, and a text longer than kMessageBoxLines lines cut in the
+// box with the whole of it in the scrollable details.
+inline constexpr int kMessageBoxLines = 20;
+QString keepPathsWhole(const QString &text);
+void prepareMessageBox(QMessageBox &box, const QString &caption, const QString &text);
 
 class QtShellActions : public ShellActions {
 public:

@@ -199,6 +199,7 @@ private:
     void firstProduct() override;
     void nextProduct() override;
     QString currentPluCode() override;
+    bool currentHasCodigo() override;
     SaveResult saveCurrentCodigo(qint64 codigo, QString *error) override;
     void progressMessage(const QString &text) override;
     void progressShow(const QString &caption, int maximum) override;

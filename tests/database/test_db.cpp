@@ -258,3 +258,31 @@ TEST(Create, SlotsAndLayouts)
                                       " sellFlag From PLU_UPLOADED")));
     EXPECT_TRUE(o.exec(QStringLiteral("Select ID, pluNo, pluDesc, dateTime, weight, totalPrice From RECORD")));
 }
+
+TEST(Sql, TextOrderIsTheOneAnOperatorReads)
+{
+    QTemporaryDir dir;
+    const QString path = makeDb(dir, {.slotCount = 5});
+    auto conn = db::Connection::open(path, nullptr);
+    ASSERT_NE(conn, nullptr);
+    QSqlQuery q(conn->database());
+    const QStringList descs = {QStringLiteral("ZZZ"), QStringLiteral("banana"), QStringLiteral("Ágata"),
+                               QStringLiteral("água"), QStringLiteral("Abacaxi")};
+    for (int i = 0; i < descs.size(); ++i) {
+        q.prepare(QStringLiteral("Update PLU Set pluDesc = ? Where pluNo = ?"));
+        q.addBindValue(descs[i]);
+        q.addBindValue(i + 1);
+        ASSERT_TRUE(q.exec());
+    }
+    // The listing's statement, as written.
+    ASSERT_TRUE(q.exec(db::mapAccessSql(QStringLiteral("Select PluDesc, PluNo From Plu Order By PluDesc"))));
+    QStringList order;
+    while (q.next())
+        order << q.value(0).toString();
+    EXPECT_EQ(order, (QStringList{QStringLiteral("Abacaxi"), QStringLiteral("Ágata"), QStringLiteral("água"),
+                                  QStringLiteral("banana"), QStringLiteral("ZZZ")}));
+    // Numbers still sort as numbers.
+    ASSERT_TRUE(q.exec(db::mapAccessSql(QStringLiteral("Select pluNo From Plu Order By PluNo Desc"))));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toInt(), 5);
+}

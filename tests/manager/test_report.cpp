@@ -180,7 +180,7 @@ TEST_F(ReportTest, FiveHundredProductsSortedByDescriptionColumnAfterColumn)
         auto conn = db::Connection::open(db->path(), &error);
         ASSERT_TRUE(conn);
         QSqlQuery q(conn->database());
-        ASSERT_TRUE(q.exec("Select PluDesc, PluNo From Plu Order By PluDesc"));
+        ASSERT_TRUE(q.exec(db::mapAccessSql("Select PluDesc, PluNo From Plu Order By PluDesc")));
         while (q.next())
             expected.emplace_back(q.value(0).toString(), q.value(1).toLongLong());
     }
