@@ -1,5 +1,7 @@
 #include "Db.h"
 
+#include "LikeMatch.h"
+
 #include <QAtomicInteger>
 #include <QFile>
 #include <QFileInfo>
@@ -63,48 +65,6 @@ void likeFunc(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     sqlite3_result_int(ctx, accessLike(argText(argv[0]), argText(argv[1]), escape) ? 1 : 0);
 }
 
-// Folding used by Like: case folded, accents kept, so "AÇÚCAR" matches
-// "açúcar" (as the Access engine compares) but not "acucar".  Composed and
-// decomposed spellings of one letter compare equal.
-QVector<char32_t> foldForLike(const QString &s)
-{
-    QVector<char32_t> out;
-    for (uint c : s.normalized(QString::NormalizationForm_C).toCaseFolded().toUcs4())
-        out.push_back(char32_t(c));
-    return out;
-}
-
-bool likeMatch(const char32_t *p, const char32_t *pe, const char32_t *t, const char32_t *te, char32_t esc, bool hasEsc)
-{
-    while (p < pe) {
-        char32_t c = *p;
-        if (hasEsc && c == esc && p + 1 < pe) {
-            if (t == te || *t != p[1])
-                return false;
-            p += 2;
-            ++t;
-            continue;
-        }
-        if (c == U'%') {
-            while (p < pe && *p == U'%')
-                ++p;
-            if (p == pe)
-                return true;
-            for (const char32_t *s = t; s <= te; ++s)
-                if (likeMatch(p, pe, s, te, esc, hasEsc))
-                    return true;
-            return false;
-        }
-        if (t == te)
-            return false;
-        if (c != U'_' && c != *t)
-            return false;
-        ++p;
-        ++t;
-    }
-    return t == te;
-}
-
 // The order an operator reads: accents and case set aside ("água",
 // "Ágata" and "banana" sort as agata, agua, banana), then the exact text
 // so equal keys still have one order.
@@ -155,15 +115,6 @@ bool isIdentChar(QChar c)
 }
 
 } // namespace
-
-bool accessLike(const QString &pattern, const QString &text, QChar escape)
-{
-    const QVector<char32_t> p = foldForLike(pattern);
-    const QVector<char32_t> t = foldForLike(text);
-    const char32_t esc = escape.isNull() ? 0 : foldForLike(QString(escape)).value(0, escape.unicode());
-    return likeMatch(p.constData(), p.constData() + p.size(), t.constData(), t.constData() + t.size(), esc,
-                     !escape.isNull());
-}
 
 FileKind probeFile(const QString &path)
 {

@@ -78,10 +78,6 @@ inline constexpr const char *kOperatorCollation = "OPERADOR";
 // operator's collation (the Access engine sorted text that way).
 QString mapAccessSql(const QString &sql);
 
-// Accent- and case-blind Like with % and _ wildcards, the rule the engine
-// applies; exposed so tests can check it directly.
-bool accessLike(const QString &pattern, const QString &text, QChar escape = QChar());
-
 // What an engine error means for the operator.  Each kind has one wording,
 // shared by both programs.
 enum class EngineError {

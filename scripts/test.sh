@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, builds and runs every test: a normal build, then the whole suite
 # under AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded
-# tests (label "threads") under ThreadSanitizer.
+# tests (label "threads") under ThreadSanitizer, then each fuzz target for a
+# few seconds from its seeds (FUZZ_SECONDS, default 5).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,3 +15,4 @@ BUILD_DIR=build-tsan BUILD_TYPE=Debug scripts/build.sh -DTORVANE_TSAN=ON -DTORVA
 if [ -n "$(ctest --test-dir build-tsan -N -L threads | grep 'Test *#')" ]; then
   ctest --test-dir build-tsan --output-on-failure -j2 -L threads
 fi
+scripts/fuzz.sh --seconds "${FUZZ_SECONDS:-5}"

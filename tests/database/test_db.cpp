@@ -1,4 +1,5 @@
 #include "Db.h"
+#include "LikeMatch.h"
 #include "Schema.h"
 
 #include <QDir>
@@ -170,6 +171,24 @@ TEST(Sql, LikeIgnoresCaseAlsoForAccentedLetters)
     ASSERT_TRUE(q.next());
     EXPECT_EQ(q.value(0).toString(), QStringLiteral("AÇÚCAR MASCAVO"));
     EXPECT_FALSE(q.next());
+}
+
+// The search hands the operator's text to Like as it stands: a pattern of
+// many "%" over a long description must end at once (it used to retry every
+// split of the text, 2^n ways), and an empty text must be matched safely.
+TEST(Sql, LikeOfManyWildcardsEndsAndStaysExact)
+{
+    const QString many = QStringLiteral("%a").repeated(15) + QStringLiteral("%b");
+    const QString text = QString(60, u'a');
+    EXPECT_FALSE(db::accessLike(many, text));
+    EXPECT_TRUE(db::accessLike(many, text + u'b'));
+    EXPECT_FALSE(db::accessLike(QStringLiteral("%x"), QString()));
+    EXPECT_TRUE(db::accessLike(QStringLiteral("%%"), QString()));
+    EXPECT_TRUE(db::accessLike(QStringLiteral("%b_n%"), QStringLiteral("banana")));
+    EXPECT_TRUE(db::accessLike(QStringLiteral("%ana"), QStringLiteral("banana")));
+    EXPECT_FALSE(db::accessLike(QStringLiteral("%ana_"), QStringLiteral("banana")));
+    EXPECT_TRUE(db::accessLike(QStringLiteral("a!_%"), QStringLiteral("a_z"), u'!'));
+    EXPECT_FALSE(db::accessLike(QStringLiteral("a!_%"), QStringLiteral("abz"), u'!'));
 }
 
 TEST(Open, TwoConnectionsReadWhileOneWrites)
