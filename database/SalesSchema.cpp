@@ -1,6 +1,7 @@
 #include "SalesSchema.h"
 
 #include "Db.h"
+#include "SalesKey.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -12,9 +13,7 @@ bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error)
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    // A failing probe only means the column is missing.
-    const bool hasKey = q.exec(QStringLiteral("SELECT saleKey FROM RECORD LIMIT 0"));
-    q.finish();
+    const bool hasKey = HasSaleKey(db);
     // Only what is missing is created: a fully upgraded file may be
     // read-only.
     auto hasIndex = [&](const char *name) {

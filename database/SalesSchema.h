@@ -1,6 +1,7 @@
 #pragma once
-// What the manager adds to RECORD so the sales window can tell a sale it has
-// already stored from a new one, and find a period's sales quickly.
+// What the manager adds to RECORD so the sales window and torvane-transfer
+// can tell a sale already stored from a new one, and the window can find a
+// period's sales quickly.
 //
 // The scale keeps its sales records until it is cleared and sends all of
 // them on every read, so the same sale arrives again and again.  A sale is
@@ -8,7 +9,8 @@
 // weight and total, and its place among the records of one read that carry
 // those same values: "pluNo|dateTime|weight|totalPrice|n".  The key lives in
 // the column saleKey under a unique index; rows without a key (the
-// transmitter's own reads) are left alone.  dateTime gets an index of its own.
+// transmitter's own reads) are left alone; SalesKey.h gives the keys.
+// dateTime gets an index of its own.
 
 #include <QSqlDatabase>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "SalesLedger.h"
 
 #include "Db.h"
+#include "SalesKey.h"
 
 #include <QFile>
-#include <QHash>
 #include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -163,84 +163,12 @@ bool SalesLedger::load(const QDate &from, const QDate &to, SalesPeriod *out, QSt
 
 qint64 SalesLedger::lastId(QString *error) const
 {
-    QSqlQuery q(m_db);
-    if (!q.exec(QStringLiteral("SELECT MAX(ID) FROM RECORD")) || !q.next()) {
-        fail(q, error);
-        return -1;
-    }
-    return q.value(0).toLongLong();
+    return db::LastRecordId(m_db, error);
 }
 
 bool SalesLedger::adoptRead(qint64 lastId, int *kept, int *removed, QString *error) const
 {
-    *kept = 0;
-    *removed = 0;
-    QSqlDatabase db = m_db;
-    if (!db.transaction()) {
-        *error = db::errorText(db.lastError());
-        return false;
-    }
-    auto rollback = [&](const QSqlQuery &q) {
-        fail(q, error);
-        db.rollback();
-        *kept = *removed = 0;
-        return false;
-    };
-    QSqlQuery rows(db);
-    rows.prepare(QStringLiteral("SELECT ID, pluNo, dateTime, weight, totalPrice FROM RECORD"
-                                " WHERE ID > ? AND saleKey IS NULL ORDER BY ID"));
-    rows.addBindValue(lastId);
-    if (!rows.exec())
-        return rollback(rows);
-    struct NewRow {
-        qint64 id;
-        QString key;
-    };
-    std::vector<NewRow> fresh;
-    // The n-th record of this read with the same values: the same sale in
-    // every later read, since the scale sends its records in the same order.
-    QHash<QString, int> seen;
-    while (rows.next()) {
-        const QString base = QStringLiteral("%1|%2|%3|%4")
-                                 .arg(rows.value(1).toLongLong())
-                                 .arg(rows.value(2).isNull() ? QString() : rows.value(2).toString())
-                                 .arg(rows.value(3).toLongLong())
-                                 .arg(rows.value(4).toLongLong());
-        const int n = ++seen[base];
-        fresh.push_back({rows.value(0).toLongLong(), base + u'|' + QString::number(n)});
-    }
-    rows.finish();
-
-    QSqlQuery known(db), setKey(db), drop(db);
-    known.prepare(QStringLiteral("SELECT 1 FROM RECORD WHERE saleKey = ?"));
-    setKey.prepare(QStringLiteral("UPDATE RECORD SET saleKey = ? WHERE ID = ?"));
-    drop.prepare(QStringLiteral("DELETE FROM RECORD WHERE ID = ?"));
-    for (const NewRow &r : fresh) {
-        known.addBindValue(r.key);
-        if (!known.exec())
-            return rollback(known);
-        const bool already = known.next();
-        known.finish();
-        if (already) {
-            drop.addBindValue(r.id);
-            if (!drop.exec())
-                return rollback(drop);
-            ++*removed;
-        } else {
-            setKey.addBindValue(r.key);
-            setKey.addBindValue(r.id);
-            if (!setKey.exec())
-                return rollback(setKey);
-            ++*kept;
-        }
-    }
-    if (!db.commit()) {
-        *error = db::errorText(db.lastError());
-        db.rollback();
-        *kept = *removed = 0;
-        return false;
-    }
-    return true;
+    return db::AdoptSalesRead(m_db, lastId, kept, removed, error);
 }
 
 QStringList SalesLedger::csvHeader()
