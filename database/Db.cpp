@@ -1,6 +1,7 @@
 #include "Db.h"
 
 #include "Engine.h"
+#include "LikeMatch.h"
 
 #include <QAtomicInteger>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QVariant>
 
@@ -64,46 +66,48 @@ void likeFunc(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     sqlite3_result_int(ctx, accessLike(argText(argv[0]), argText(argv[1]), escape) ? 1 : 0);
 }
 
-// Folding used by Like: case folded, accents kept, so "AÇÚCAR" matches
-// "açúcar" (as the Access engine compares) but not "acucar".  Composed and
-// decomposed spellings of one letter compare equal.
-QVector<char32_t> foldForLike(const QString &s)
+// The order an operator reads: accents and case set aside ("água",
+// "Ágata" and "banana" sort as agata, agua, banana), then the exact text
+// so equal keys still have one order.
+QString operatorSortKey(const QString &s)
 {
-    QVector<char32_t> out;
-    for (uint c : s.normalized(QString::NormalizationForm_C).toCaseFolded().toUcs4())
-        out.push_back(char32_t(c));
-    return out;
+    QString out;
+    const QString d = s.normalized(QString::NormalizationForm_D);
+    out.reserve(d.size());
+    for (QChar c : d)
+        if (c.category() != QChar::Mark_NonSpacing)
+            out += c;
+    return out.toCaseFolded();
 }
 
-bool likeMatch(const char32_t *p, const char32_t *pe, const char32_t *t, const char32_t *te, char32_t esc, bool hasEsc)
+int operatorCollation(void *, int lenA, const void *a, int lenB, const void *b)
 {
-    while (p < pe) {
-        char32_t c = *p;
-        if (hasEsc && c == esc && p + 1 < pe) {
-            if (t == te || *t != p[1])
-                return false;
-            p += 2;
-            ++t;
-            continue;
-        }
-        if (c == U'%') {
-            while (p < pe && *p == U'%')
-                ++p;
-            if (p == pe)
-                return true;
-            for (const char32_t *s = t; s <= te; ++s)
-                if (likeMatch(p, pe, s, te, esc, hasEsc))
-                    return true;
-            return false;
-        }
-        if (t == te)
-            return false;
-        if (c != U'_' && c != *t)
-            return false;
-        ++p;
-        ++t;
+    const QString sa = QString::fromUtf8(static_cast<const char *>(a), lenA);
+    const QString sb = QString::fromUtf8(static_cast<const char *>(b), lenB);
+    const int byKey = operatorSortKey(sa).compare(operatorSortKey(sb));
+    if (byKey != 0)
+        return byKey;
+    return sa.compare(sb);
+}
+
+// Every ORDER BY term gets the operator's collation.  Numbers still sort as
+// numbers: a collation only takes part when two texts are compared.
+QString collateOrderBy(const QString &sql)
+{
+    static const QRegularExpression orderBy(QStringLiteral("\\border\\s+by\\s+"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = orderBy.match(sql);
+    if (!m.hasMatch() || sql.contains(QLatin1String("collate"), Qt::CaseInsensitive))
+        return sql;
+    static const QRegularExpression direction(QStringLiteral("^(.*?)(\\s+(?:asc|desc))?\\s*$"),
+                                              QRegularExpression::CaseInsensitiveOption |
+                                                  QRegularExpression::DotMatchesEverythingOption);
+    QStringList terms;
+    for (const QString &term : sql.mid(m.capturedEnd()).split(u',')) {
+        const QRegularExpressionMatch t = direction.match(term);
+        terms << t.captured(1) + QStringLiteral(" COLLATE ") + QLatin1String(kOperatorCollation) + t.captured(2);
     }
-    return t == te;
+    return sql.left(m.capturedEnd()) + terms.join(u',');
 }
 
 bool isIdentChar(QChar c)
@@ -112,15 +116,6 @@ bool isIdentChar(QChar c)
 }
 
 } // namespace
-
-bool accessLike(const QString &pattern, const QString &text, QChar escape)
-{
-    const QVector<char32_t> p = foldForLike(pattern);
-    const QVector<char32_t> t = foldForLike(text);
-    const char32_t esc = escape.isNull() ? 0 : foldForLike(QString(escape)).value(0, escape.unicode());
-    return likeMatch(p.constData(), p.constData() + p.size(), t.constData(), t.constData() + t.size(), esc,
-                     !escape.isNull());
-}
 
 FileKind probeFile(const QString &path)
 {
@@ -178,6 +173,7 @@ EngineError classifyError(int engineCode, const QString &engineText)
     case SQLITE_READONLY:
         return EngineError::ReadOnly;
     case SQLITE_FULL:
+    case SQLITE_IOERR: // a write refused by the system: no room, or over the file-size limit
         return EngineError::DiskFull;
     default:
         break;
@@ -191,7 +187,7 @@ EngineError classifyError(int engineCode, const QString &engineText)
         return EngineError::Damaged;
     if (t.contains(QLatin1String("readonly")) || t.contains(QLatin1String("read-only")))
         return EngineError::ReadOnly;
-    if (t.contains(QLatin1String("disk is full")))
+    if (t.contains(QLatin1String("disk is full")) || t.contains(QLatin1String("disk i/o error")))
         return EngineError::DiskFull;
     if (engineCode == SQLITE_OK && t.isEmpty())
         return EngineError::None;
@@ -227,8 +223,8 @@ QString engineErrorSentence(EngineError kind)
         return QStringLiteral("O banco de dados está protegido contra gravação (o arquivo ou a sua pasta é "
                               "somente leitura); libere a gravação e tente de novo.");
     case EngineError::DiskFull:
-        return QStringLiteral("Não há espaço no disco para gravar o banco de dados (disco cheio); "
-                              "libere espaço e tente de novo.");
+        return QStringLiteral("Não foi possível gravar o banco de dados no disco (disco cheio ou falha de "
+                              "gravação); libere espaço no disco e tente de novo.");
     case EngineError::Other:
         return QStringLiteral("O banco de dados informou um erro e a operação não foi feita; tente de novo e, "
                               "se o erro continuar, guarde esta mensagem para o suporte.");
@@ -265,6 +261,7 @@ bool registerAccessFunctions(QSqlDatabase &db)
     bool ok = sqlite3_create_function(h, "UCase", 1, flags, nullptr, ucaseFunc, nullptr, nullptr) == SQLITE_OK;
     ok = ok && sqlite3_create_function(h, "like", 2, flags, nullptr, likeFunc, nullptr, nullptr) == SQLITE_OK;
     ok = ok && sqlite3_create_function(h, "like", 3, flags, nullptr, likeFunc, nullptr, nullptr) == SQLITE_OK;
+    ok = ok && sqlite3_create_collation(h, kOperatorCollation, SQLITE_UTF8, nullptr, operatorCollation) == SQLITE_OK;
     return ok;
 }
 
@@ -318,7 +315,7 @@ QString mapAccessSql(const QString &sql)
         out += c;
         ++i;
     }
-    return out;
+    return collateOrderBy(out);
 }
 
 Connection::Connection(QString name, QString path, bool readOnly)
@@ -372,7 +369,10 @@ std::unique_ptr<Connection> Connection::openFile(const QString &path, QString *e
     const bool dirWritable = QFileInfo(info.absolutePath()).isWritable();
 
     const QString name = QStringLiteral("torvane-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1) + 1);
-    std::unique_ptr<Connection> conn(new Connection(name, info.absoluteFilePath(), !fileWritable));
+    // A file in a folder that cannot be written cannot take a save either
+    // (the engine writes its journal beside the file): it is announced as
+    // read-only like a write-protected file.
+    std::unique_ptr<Connection> conn(new Connection(name, info.absoluteFilePath(), !fileWritable || !dirWritable));
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         // A URI with mode=rw (or ro) never creates a file, even if the file
@@ -397,7 +397,11 @@ std::unique_ptr<Connection> Connection::openFile(const QString &path, QString *e
         if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
             return fail(QStringLiteral("Não foi possível abrir o banco de dados %1. %2")
                             .arg(displayName(path), errorText(q.lastError())));
-        if (fileWritable && dirWritable) {
+        // Only our own file is switched to WAL: the switch writes to the
+        // file's header, and a foreign file must be left as it was found.
+        const bool ours = q.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'PLU' "
+                                                "COLLATE NOCASE")) && q.next();
+        if (fileWritable && dirWritable && ours) {
             // WAL lets the manager and the transmitter read while the other
             // writes; FULL keeps every committed save across a power cut.
             q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));

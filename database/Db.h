@@ -77,14 +77,15 @@ private:
 // Done by Connection::open; exposed for connections made elsewhere.
 bool registerAccessFunctions(QSqlDatabase &db);
 
+// The collation every connection gets: texts in the order an operator
+// reads them, accents and case set aside.
+inline constexpr const char *kOperatorCollation = "OPERADOR";
+
 // The quoted Access statements run on SQLite as they stand except for the
 // odd spelling this maps (kept in one place so every caller gets the same
-// effect).  Identity for anything SQLite already understands.
+// effect): the yes/no literals, and every ORDER BY term sorted with the
+// operator's collation (the Access engine sorted text that way).
 QString mapAccessSql(const QString &sql);
-
-// Accent- and case-blind Like with % and _ wildcards, the rule the engine
-// applies; exposed so tests can check it directly.
-bool accessLike(const QString &pattern, const QString &text, QChar escape = QChar());
 
 // What an engine error means for the operator.  Each kind has one wording,
 // shared by both programs.
@@ -94,7 +95,7 @@ enum class EngineError {
     Damaged,      // the file is damaged or is not a database at all
     MissingTable, // a table or column the statement names does not exist
     ReadOnly,     // the file or its folder cannot be written
-    DiskFull,     // no room left on the disk (or over the file-size limit)
+    DiskFull,     // a write the disk refused: no room left, over the file-size limit, I/O error
     Other,
 };
 

@@ -159,16 +159,17 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
     for (int slot = 1; slot <= options.slotCount; ++slot) {
         const DemoProduct *d = slot <= demoCount ? &kDemo[slot - 1] : nullptr;
         // Demo products get codes 101, 102, ...; as delivered, every slot's
-        // code is its own number.
+        // code is its own number, demo products included (a demo code of
+        // 101 would meet slot 101's own code when the upgrade fills Codigo).
         const int codigo = d ? 100 + slot : 0;
         const QString pluCode = current ? buildPluCode(codigo, 0, kDefaultCodeSize, false)
-                                        : QString::number(d ? codigo : slot).rightJustified(6, u'0');
+                                        : QString::number(slot).rightJustified(6, u'0');
         int i = 0;
         ins.bindValue(i++, slot);
         if (current)
             ins.bindValue(i++, codigo);
         ins.bindValue(i++, pluCode);
-        ins.bindValue(i++, d ? QString::fromUtf8(d->desc) : QString());
+        ins.bindValue(i++, d ? QString::fromUtf8(d->desc) : QString(QLatin1String(""))); // empty text, not NULL
         ins.bindValue(i++, d ? d->preco : 0.0);
         ins.bindValue(i++, d ? qRound(d->preco * 100) : 0);
         ins.bindValue(i++, d ? d->tara : 0.0);

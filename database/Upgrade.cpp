@@ -3,6 +3,7 @@
 #include "ConfigRow.h"
 #include "Db.h"
 #include "Engine.h"
+#include "SalesSchema.h"
 #include "ScaleRecordSchema.h"
 #include "Schema.h"
 
@@ -16,9 +17,53 @@ const QString DatabaseUpgrade::kRestartMessage =
 const QString DatabaseUpgrade::kPluCodeIndex = QStringLiteral("CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)");
 const QString DatabaseUpgrade::kBackFillMessage = QStringLiteral("Atualizando banco de dados...");
 
+namespace {
+
+// Commits on every way out; finish() says whether the commit worked (when
+// it did not, nothing of the transaction is stored).
+struct CommitOnExit {
+    QSqlDatabase db;
+    bool active;
+    bool finish(QString *error)
+    {
+        if (!active)
+            return true;
+        active = false;
+        if (db.commit())
+            return true;
+        *error = errorText(db.lastError());
+        db.rollback();
+        return false;
+    }
+    ~CommitOnExit()
+    {
+        QString ignored;
+        finish(&ignored);
+    }
+};
+
+} // namespace
+
 DatabaseUpgrade::DatabaseUpgrade(const QSqlDatabase &db, ConfigRow &config, UpgradeHost &host)
     : m_db(db), m_config(config), m_host(host)
 {
+}
+
+QString DatabaseUpgrade::invalidCodeSizeMessage(int stored)
+{
+    return QStringLiteral("O tamanho do código gravado nas configurações (%1) não é 4, 5 nem 6; o programa passa "
+                          "a usar 5 e os códigos dos produtos não foram alterados. Confira o tamanho em "
+                          "Arquivo, Configurar.")
+        .arg(stored);
+}
+
+QString DatabaseUpgrade::rowsLeftMessage(int rows, const QString &why)
+{
+    return QStringLiteral("%1 produto(s) ficaram sem código porque o preenchimento dos códigos parou (%2). "
+                          "Os demais foram gravados; o preenchimento continua na próxima vez que o programa "
+                          "for aberto.")
+        .arg(rows)
+        .arg(why);
 }
 
 bool DatabaseUpgrade::probe(const QString &sql)
@@ -26,8 +71,10 @@ bool DatabaseUpgrade::probe(const QString &sql)
     m_statements << sql;
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    // Any error means the table or column is missing; it is not reported.
+    // A missing table or column is what a probe asks about; any other error is kept.
     const bool ok = q.exec(mapAccessSql(m_db, sql));
+    if (!ok && classifyError(q.lastError()) != EngineError::MissingTable && m_probeError.isEmpty())
+        m_probeError = errorText(q.lastError());
     q.finish();
     return ok;
 }
@@ -47,10 +94,21 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
     Result failed;
     failed.outcome = Outcome::Failed;
     auto run = [&](const QString &sql) { return execute(sql, &failed.error); };
+    // The sales window's key and indexes on RECORD.  Products do not need
+    // them: a file that cannot take them (read-only) still opens, and the
+    // sales window reports the engine's error when it reads.
+    UpgradeSalesRecord(m_db, nullptr);
 
     // 1. No Config: the first version's file.  Create it and Codigo, then
     //    the program must be started again.
+    auto missing = [&](const QString &sql) { return !probe(sql) && m_probeError.isEmpty(); };
+    auto probeFailed = [&] {
+        failed.error = m_probeError;
+        return failed;
+    };
     if (!probe(QStringLiteral("Select * From Config"))) {
+        if (!m_probeError.isEmpty())
+            return probeFailed();
         if (!run(QStringLiteral("Create Table Config ( CodeSize smallint )")))
             return failed;
         if (!run(QStringLiteral("Alter Table PLU Add Codigo int")))
@@ -62,7 +120,7 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         return r;
     }
     // 2. Barcode mode and second prefix.
-    if (!probe(QStringLiteral("Select BarcodeMode From PLU"))) {
+    if (missing(QStringLiteral("Select BarcodeMode From PLU"))) {
         if (!run(QStringLiteral("Alter Table PLU Add BarcodeMode int")) ||
             !run(QStringLiteral("Alter Table PLU Add Prefixb int")) ||
             !run(QStringLiteral("Update PLU Set BarcodeMode = 1, Prefixb =0")))
@@ -70,27 +128,33 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
     }
     // 3. Use of the second prefix: a settings row that existed before keeps
     //    the second prefix in use.
-    if (!probe(QStringLiteral("Select flgPrefixo2 From Config"))) {
+    if (missing(QStringLiteral("Select flgPrefixo2 From Config"))) {
         if (!run(QStringLiteral("Alter Table Config Add flgPrefixo2 bit ")) ||
             !run(QStringLiteral("Update Config Set flgPrefixo2 = true")))
             return failed;
     }
     // 4. The import mark.
-    if (!probe(QStringLiteral("Select flgDel From plu"))) {
+    if (missing(QStringLiteral("Select flgDel From plu"))) {
         if (!run(QStringLiteral("Alter Table plu Add flgDel bit ")))
             return failed;
     }
     // The record of what each scale acknowledged.
     for (const auto &step : scaleRecordSteps())
-        if (!probe(step.probe))
+        if (missing(step.probe))
             for (const auto &sql : step.create)
                 if (!run(sql))
                     return failed;
-    // 5. The settings row and, the first time a code size is set, Codigo.
+    if (!m_probeError.isEmpty())
+        return probeFailed();
+    // 5. The settings row and the codes of rows that have none yet.
     if (!m_config.open(m_db, &failed.error))
         return failed;
+    // The settings and the codes filled for them are committed together:
+    // a failure leaves neither, and the next start tries again.
+    CommitOnExit transaction{m_db, m_db.transaction()};
     if (!schema::isValidCodeSize(m_config.codeSize())) {
         const bool newRow = !m_config.hasRow();
+        const int stored = m_config.codeSize();
         m_config.edit();
         m_config.setCodeSize(schema::kDefaultCodeSize);
         if (newRow) // a new row starts without the second prefix
@@ -99,15 +163,44 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
             m_config.cancel();
             return failed;
         }
-        return backFill();
+        // A size that was set but is not one the scale knows: the codes
+        // were made for some other size and are kept as they are.
+        if (stored != 0)
+            m_host.showInformation(invalidCodeSizeMessage(stored));
     }
-    return {};
+    Result r = backFill();
+    if (!transaction.finish(&failed.error)) {
+        // Nothing was stored: the settings row shows the file again.
+        QString reread;
+        m_config.open(m_db, &reread);
+        return failed;
+    }
+    if (r.outcome == Outcome::Failed || r.errorShown) {
+        QSqlQuery left(m_db);
+        const int rows = left.exec(QStringLiteral("Select count(*) From PLU Where Codigo Is Null")) && left.next()
+                             ? left.value(0).toInt()
+                             : 0;
+        if (rows > 0 && r.outcome == Outcome::Failed && !r.errorShown)
+            r.error = QStringLiteral("%1. %2").arg(r.error, rowsLeftMessage(rows, QStringLiteral("erro acima")));
+        else if (rows > 0)
+            m_host.showInformation(rowsLeftMessage(rows, m_backFillRefusal));
+    }
+    return r;
 }
 
 DatabaseUpgrade::Result DatabaseUpgrade::backFill()
 {
     Result failed;
     failed.outcome = Outcome::Failed;
+    {
+        QSqlQuery empty(m_db);
+        if (!empty.exec(QStringLiteral("Select count(*) From PLU Where Codigo Is Null")) || !empty.next()) {
+            failed.error = errorText(empty.lastError());
+            return failed;
+        }
+        if (empty.value(0).toInt() == 0)
+            return {};
+    }
     if (!m_host.openProductList(&failed.error))
         return failed;
     const int rows = m_host.productCount();
@@ -118,22 +211,16 @@ DatabaseUpgrade::Result DatabaseUpgrade::backFill()
     // with the square of the slots.
     if (!execute(kPluCodeIndex, &failed.error))
         return failed;
-    // The saves run inside one transaction that is committed on every way
-    // out, so the rows saved before a failure stay saved while the file is
-    // synced once instead of once per row.
-    struct CommitOnExit {
-        QSqlDatabase db;
-        bool active;
-        ~CommitOnExit()
-        {
-            if (active && !db.commit())
-                db.rollback();
-        }
-    } transaction{m_db, m_db.transaction()};
     m_host.progressMessage(kBackFillMessage);
     m_host.progressShow(QStringLiteral("Aguarde..."), rows);
     m_host.firstProduct();
     for (int i = 0; i < rows; ++i) {
+        if (m_host.currentHasCodigo()) {
+            m_host.progressStep();
+            if (i + 1 < rows)
+                m_host.nextProduct();
+            continue;
+        }
         const QString pluCode = m_host.currentPluCode();
         bool ok = false;
         const qint64 codigo = pluCode.toLongLong(&ok, 10);
@@ -145,11 +232,16 @@ DatabaseUpgrade::Result DatabaseUpgrade::backFill()
         switch (m_host.saveCurrentCodigo(codigo, &failed.error)) {
         case UpgradeHost::SaveResult::Saved:
             break;
-        case UpgradeHost::SaveResult::Refused:
+        case UpgradeHost::SaveResult::Refused: {
+            // The save showed why; the rows saved before stay saved, the
+            // list is loaded so the operator can mend the row, and the
+            // next start fills the rows still empty.
             m_host.progressHide();
-            failed.error.clear();
-            failed.errorShown = true;
-            return failed;
+            m_backFillRefusal = QStringLiteral("a gravação do código %1 foi recusada").arg(codigo);
+            Result r;
+            r.errorShown = true;
+            return r;
+        }
         case UpgradeHost::SaveResult::Failed:
             m_host.progressHide();
             return failed;
@@ -157,15 +249,6 @@ DatabaseUpgrade::Result DatabaseUpgrade::backFill()
         m_host.progressStep();
         if (i + 1 < rows)
             m_host.nextProduct();
-    }
-    if (transaction.active) {
-        transaction.active = false;
-        if (!m_db.commit()) {
-            failed.error = errorText(m_db.lastError());
-            m_db.rollback();
-            m_host.progressHide();
-            return failed;
-        }
     }
     m_host.firstProduct();
     m_host.progressHide();

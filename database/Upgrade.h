@@ -32,6 +32,9 @@ public:
     virtual void firstProduct() = 0;
     virtual void nextProduct() = 0;
     virtual QString currentPluCode() = 0;
+    // Whether the current row already holds a Codigo: the back-fill only
+    // fills rows whose Codigo is still empty.
+    virtual bool currentHasCodigo() { return false; }
     // Edits the current row, sets Codigo and saves it through the full save
     // procedure.  Refused: the procedure showed its own message.  Failed:
     // *error holds the database's text.
@@ -71,11 +74,18 @@ public:
 
     static const QString kRestartMessage;
     static const QString kBackFillMessage;
+    // Said once when the stored CodeSize is not 4, 5 or 6 (%1: the value).
+    static QString invalidCodeSizeMessage(int stored);
+    // Said when the back-fill stops with rows still without a code.
+    static QString rowsLeftMessage(int rows, const QString &why);
     // Index that keeps the duplicate-code look-up of each save fast; made
     // before the back-fill and in new files.
     static const QString kPluCodeIndex;
 
 private:
+    // True when the statement runs; false when the table or column it names
+    // is missing.  Any other error (a lock, a damaged file) is no sign of a
+    // missing column: it is kept in m_probeError and stops the upgrade.
     bool probe(const QString &sql);
     bool execute(const QString &sql, QString *error);
     Result backFill();
@@ -84,6 +94,8 @@ private:
     ConfigRow &m_config;
     UpgradeHost &m_host;
     QStringList m_statements;
+    QString m_probeError;
+    QString m_backFillRefusal;
 };
 
 } // namespace torvane::db

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need.
+# Installs every Debian package the build, the tests, the fuzz targets, the
+# demo and the Debian package (scripts/build-deb.sh, checked with lintian) need.
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 SUDO=""
@@ -11,6 +12,8 @@ $SUDO apt-get install -y --no-install-recommends \
   qt6-base-dev qt6-qpa-plugins libqt6sql6-sqlite libqt6sql6-psql libgl-dev \
   libsqlite3-dev libjpeg62-turbo-dev \
   googletest libgtest-dev \
+  clang-14 libclang-rt-14-dev \
   fonts-liberation fonts-wqy-microhei poppler-utils \
   postgresql \
-  xvfb xauth
+  xvfb xauth \
+  dpkg-dev file lintian

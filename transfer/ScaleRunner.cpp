@@ -4,12 +4,14 @@
 #include "DataSource.h"
 #include "Db.h"
 #include "ScaleProtocol.h"
+#include "SalesKey.h"
 #include "Schema.h"
 #include "TransferJobs.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <mutex>
 #include <thread>
 
 namespace torvane::transfer {
@@ -174,6 +176,38 @@ void upload(const RunSettings &settings, ScaleResult &r, bool products)
     r.detail = host.detail();
 }
 
+// Reads the scale's sales into RECORD, then keys what the read appended and
+// drops the sales stored before, as the manager's window does: reading the
+// same scale twice stores each sale once.  The rows a read appends are told
+// apart only by coming after the highest ID found before it, so the sales
+// reads of this run go one after another.
+void salesRead(const RunSettings &settings, ScaleResult &r)
+{
+    static std::mutex oneReadAtATime;
+    const std::lock_guard<std::mutex> lock(oneReadAtATime);
+    QString error;
+    auto conn = db::Connection::open(settings.databasePath, &error);
+    qint64 lastId = -1;
+    if (conn) {
+        r.recorded = db::HasSaleKey(conn->database());
+        lastId = db::LastRecordId(conn->database(), &error);
+    }
+    if (lastId < 0) {
+        r.outcome = Outcome::DatabaseError;
+        r.detail = error;
+        return;
+    }
+    upload(settings, r, false);
+    // A read that stopped half-way is keyed too: what it stored is a prefix
+    // of what the next read sends, and stays unkeyed otherwise.
+    if (!r.recorded || r.outcome == Outcome::PortFailed)
+        return;
+    if (!db::AdoptSalesRead(conn->database(), lastId, &r.newSales, &r.knownSales, &error)) {
+        r.outcome = Outcome::DatabaseError;
+        r.detail = error;
+    }
+}
+
 // Reads the scale's products into a scratch file of its own (the base's
 // PLU_UPLOADED stays as it is, and several scales can be read at once), then
 // compares them with the base.
@@ -245,7 +279,7 @@ ScaleResult runOne(const RunSettings &settings, const ScaleTarget &scale)
         upload(settings, r, true);
         break;
     case Action::Sales:
-        upload(settings, r, false);
+        salesRead(settings, r);
         break;
     case Action::Check:
         check(settings, r);

@@ -39,8 +39,11 @@ struct ScaleResult {
     int count = 0;       // products acknowledged / slots or records stored
     int failedPluNo = -1; // download: the product the scale did not acknowledge
     bool everything = true; // download: the whole table (not only changes)
-    bool recorded = true;   // download: the scale's record was kept (false: the
-                            // database has not been upgraded to hold it yet)
+    bool recorded = true;   // download: the scale's record was kept; sales: the
+                            // sales read were keyed (false: the database has
+                            // not been upgraded to hold either yet)
+    int newSales = 0;       // sales: records stored as new sales
+    int knownSales = 0;     // sales: records dropped as read before
     QString detail;      // the job's last status or box text, for support
     std::vector<torvane::transmitter::SlotComparison> differences; // check
 };

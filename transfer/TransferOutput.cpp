@@ -143,6 +143,12 @@ QStringList TransferOutput::SummaryLines(const std::vector<ScaleResult> &results
                     line = QStringLiteral("interrompido; %1 %2").arg(r.count).arg(what);
                 else
                     line = QStringLiteral("a balança parou de responder; %1 %2").arg(r.count).arg(what);
+                if (r.action == Action::Sales && r.recorded)
+                    line += QStringLiteral(" (%1 nova(s), %2 já lida(s) antes)").arg(r.newSales).arg(r.knownSales);
+                else if (r.action == Action::Sales)
+                    // Without the key every read stores the scale's sales again.
+                    line += QStringLiteral("; sem identificação das vendas, uma nova leitura as grava de novo:"
+                                           " abra o Torvane uma vez para atualizar o banco de dados");
                 break;
             }
             case Action::Check:
@@ -184,6 +190,11 @@ QByteArray TransferOutput::Json(const Command &command, const std::vector<ScaleR
             o.insert(QStringLiteral("everything"), r.everything);
             o.insert(QStringLiteral("recorded"), r.recorded);
             o.insert(QStringLiteral("failedPluNo"), r.failedPluNo >= 0 ? QJsonValue(r.failedPluNo) : QJsonValue());
+        }
+        if (r.action == Action::Sales) {
+            o.insert(QStringLiteral("recorded"), r.recorded);
+            o.insert(QStringLiteral("new"), r.newSales);
+            o.insert(QStringLiteral("known"), r.knownSales);
         }
         if (r.action == Action::Check) {
             QJsonArray diffs;

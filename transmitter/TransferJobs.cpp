@@ -1,6 +1,7 @@
 #include "TransferJobs.h"
 
 #include "Recordsets.h"
+#include "SerialDevices.h"
 
 #include "CodePage.h"
 #include "ScalePort.h"
@@ -27,8 +28,9 @@ bool openPort(JobHost &host, JobButton button)
 {
     auto &port = host.port();
     const QString name = host.portName();
-    if (port.OpenForWindow(name, host.notifyTarget(), 0, 0, 0, 0) != 0) {
-        host.messageBox(QString::fromUtf8(text::kOpenFailed).arg(name), MessageIcon::None);
+    if (const int32_t code = port.OpenForWindow(name, host.notifyTarget(), 0, 0, 0, 0); code != 0) {
+        host.messageBox(QString::fromUtf8(text::kOpenFailed).arg(name) + openFailureHint(name, code),
+                        MessageIcon::None);
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
         return false;

@@ -44,6 +44,7 @@ struct Figures {
     double prefix2Ms = 0;
     double shrinkMs = 0;
     double growMs = 0;
+    double refusedMs = 0;
 };
 
 // Picks a size in the code-size dialog once it is up.
@@ -90,8 +91,10 @@ bool runOnce(int slotCount, Figures *out)
         auto conn = db::Connection::open(path, &error);
         QSqlQuery q(conn->database());
         q.exec(QStringLiteral("Update Config Set CodeSize = 5, flgPrefixo2 = 1"));
-        q.exec(QStringLiteral("Update PLU Set Codigo = 10000 + pluNo, Prefixb = 7, "
-                              "pluCode = '7' || substr('00000' || (10000 + pluNo), -5)"));
+        // Codes 10, 20, ... so that the cut to 4 digits gives 1, 2, ...
+        // without a collision and the whole change goes on.
+        q.exec(QStringLiteral("Update PLU Set Codigo = 10 * pluNo, Prefixb = 7, "
+                              "pluCode = '7' || substr('00000' || (10 * pluNo), -5)"));
     }
 
     Answers answers;
@@ -113,17 +116,30 @@ bool runOnce(int slotCount, Figures *out)
     bool ok = check(db, QStringLiteral("Select Count(*) From PLU Where Prefixb = 4 And pluCode Like '4%'"), slotCount,
                     "Prefixo 2");
 
-    // 5 -> 4 digits with the second prefix: every code cut and rebuilt.
+    // 5 -> 4 digits with the second prefix: every new code computed and
+    // checked for collisions, then every code cut and rebuilt.
     answerSizeDialog(4);
     out->shrinkMs = timeIt([&] { form.Configurar2Click(); });
-    ok = ok && check(db, QStringLiteral("Select Count(*) From PLU Where Codigo = (10000 + pluNo) / 10"), slotCount,
-                     "shrink to 4");
+    ok = ok && check(db, QStringLiteral("Select Count(*) From PLU Where Codigo = pluNo"), slotCount, "shrink to 4");
 
     // 4 -> 6 digits: every code rebuilt, none cut.
     answerSizeDialog(6);
     out->growMs = timeIt([&] { form.Configurar2Click(); });
     ok = ok && check(db, QStringLiteral("Select Count(*) From PLU Where pluCode = substr('000000' || Codigo, -6)"),
                      slotCount, "grow to 6");
+
+    // 6 -> 4 digits where codes 100010 and 200010 would both become 10:
+    // the collision check finds every such pair and nothing is written.
+    {
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("Update PLU Set Codigo = 100000 * (1 + pluNo % 2) + 10 * (pluNo / 2), pluDesc = 'P' || pluNo"));
+    }
+    form.FiltraProdutos();
+    answerSizeDialog(4);
+    out->refusedMs = timeIt([&] { form.Configurar2Click(); });
+    ok = ok && check(db, QStringLiteral("Select Count(*) From PLU Where Codigo = 100000 * (1 + pluNo % 2) + 10 * (pluNo / 2)"), slotCount,
+                     "refused shrink to 4");
+    ok = ok && check(db, QStringLiteral("Select Count(*) From Config Where CodeSize = 6"), 1, "size kept at 6");
 
     form.close();
     frmSelect = nullptr;
@@ -153,6 +169,7 @@ int main(int argc, char **argv)
     line("Prefixo 2", &Figures::prefix2Ms);
     line("code size 5 -> 4 (cut)", &Figures::shrinkMs);
     line("code size 4 -> 6 (rebuild)", &Figures::growMs);
+    line("code size 6 -> 4 (collisions)", &Figures::refusedMs);
     std::printf("ratio 10 means linear growth (10x the rows, 10x the time)\n");
     return 0;
 }

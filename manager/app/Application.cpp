@@ -9,7 +9,6 @@ namespace torvane::manager {
 TorvaneApplication::TorvaneApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
     setApplicationName(kApplicationTitle);
-    setApplicationDisplayName(kApplicationTitle);
 }
 
 bool TorvaneApplication::notify(QObject *receiver, QEvent *event)

@@ -64,9 +64,38 @@ void setShellActions(ShellActions *shell)
     g_shell = shell;
 }
 
+QString keepPathsWhole(const QString &text)
+{
+    // A word joiner after each separator: the box wraps a path only where
+    // it has a blank, never after its first "/".
+    QString out;
+    out.reserve(text.size() + 8);
+    for (QChar c : text) {
+        out += c;
+        if (c == u'/' || c == u'\\')
+            out += QChar(0x2060);
+    }
+    return out;
+}
+
+void prepareMessageBox(QMessageBox &box, const QString &caption, const QString &text)
+{
+    box.setWindowTitle(caption);
+    const QStringList lines = text.split(u'\n');
+    if (lines.size() > kMessageBoxLines) {
+        // A long list (the products a change would merge, say) is read in
+        // the scrollable details; the box shows its beginning.
+        box.setText(keepPathsWhole(lines.mid(0, kMessageBoxLines).join(u'\n') + QStringLiteral("\n...")));
+        box.setDetailedText(text);
+    } else {
+        box.setText(keepPathsWhole(text));
+    }
+}
+
 void QtOperatorDialogs::message(const QString &caption, const QString &text, DialogIcon icon)
 {
-    QMessageBox box(toQt(icon), caption, text, QMessageBox::Ok, dialogParent());
+    QMessageBox box(toQt(icon), caption, QString(), QMessageBox::Ok, dialogParent());
+    prepareMessageBox(box, caption, text);
     box.exec();
 }
 
@@ -103,6 +132,41 @@ QString QtOperatorDialogs::openFileName(const QString &caption, const QString &d
     return QFileDialog::getOpenFileName(dialogParent(), caption, directory,
                                         nameFilter.isEmpty() ? QString()
                                                              : QStringLiteral("(%1);;(*)").arg(nameFilter));
+}
+
+int OperatorDialogs::choose(const QString &, const QString &, const QStringList &)
+{
+    return -1;
+}
+
+QString OperatorDialogs::existingFolder(const QString &, const QString &)
+{
+    return QString();
+}
+
+int QtOperatorDialogs::choose(const QString &caption, const QString &text, const QStringList &buttons)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, dialogParent());
+    QVector<QAbstractButton *> added;
+    for (const QString &b : buttons)
+        added << box.addButton(b, QMessageBox::AcceptRole);
+    if (!added.isEmpty()) {
+        box.setDefaultButton(qobject_cast<QPushButton *>(added.first()));
+        box.setEscapeButton(added.last());
+    }
+    box.exec();
+    return int(added.indexOf(box.clickedButton()));
+}
+
+QString QtOperatorDialogs::existingFolder(const QString &caption, const QString &directory)
+{
+    return QFileDialog::getExistingDirectory(dialogParent(), caption, directory);
+}
+
+QString OperatorDialogs::saveFileName(const QString &caption, const QString &suggested, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(dialogParent(), caption, suggested,
+                                        filter.isEmpty() ? QString() : QStringLiteral("(%1);;(*)").arg(filter));
 }
 
 bool QtShellActions::startDetached(const QString &program, const QString &workingDirectory)

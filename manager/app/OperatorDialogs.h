@@ -5,7 +5,9 @@
 // through ShellActions for the same reason.
 
 #include <QString>
+#include <QStringList>
 
+class QMessageBox;
 class QWidget;
 
 namespace torvane::manager {
@@ -26,6 +28,16 @@ public:
     // File-open dialog; returns the chosen file, or an empty text when the
     // operator cancels.  filter is a pattern list such as "*.TXT".
     virtual QString openFileName(const QString &caption, const QString &directory, const QString &filter) = 0;
+    // A question with buttons of its own (captions may carry & accelerators);
+    // returns the index of the button pressed, or -1 when the box is closed.
+    // Unless overridden it answers as an operator who closes the box.
+    virtual int choose(const QString &caption, const QString &text, const QStringList &buttons);
+    // Folder chooser starting in directory; an empty text when the operator
+    // cancels (also the answer unless overridden).
+    virtual QString existingFolder(const QString &caption, const QString &directory);
+    // File-save dialog (asks before replacing a file); empty when the
+    // operator cancels.  suggested is the proposed path.
+    virtual QString saveFileName(const QString &caption, const QString &suggested, const QString &filter);
 };
 
 // How the manager starts the transmitter and shows documents.
@@ -52,7 +64,16 @@ public:
     bool confirm(const QString &caption, const QString &text) override;
     bool inputText(const QString &caption, const QString &prompt, QString *value) override;
     QString openFileName(const QString &caption, const QString &directory, const QString &filter) override;
+    int choose(const QString &caption, const QString &text, const QStringList &buttons) override;
+    QString existingFolder(const QString &caption, const QString &directory) override;
 };
+
+// How the Qt message box shows a text: the caption exactly as given, paths
+// kept on one line, and a text longer than kMessageBoxLines lines cut in the
+// box with the whole of it in the scrollable details.
+inline constexpr int kMessageBoxLines = 20;
+QString keepPathsWhole(const QString &text);
+void prepareMessageBox(QMessageBox &box, const QString &caption, const QString &text);
 
 class QtShellActions : public ShellActions {
 public:

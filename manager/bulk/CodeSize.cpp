@@ -1,19 +1,11 @@
 #include "CodeSize.h"
+#include "ProductRules.h"
 
 namespace torvane::manager {
 
 qint64 shrinkCode(qint64 codigo, int oldSize, int newSize)
 {
-    if (newSize >= oldSize || newSize <= 0)
-        return codigo;
-    // Six digits with leading zeros, the sign first for the negative codes
-    // only free typing produces; longer codes keep all their digits.
-    const QString six = codigo < 0 ? QStringLiteral("-%1").arg(-codigo, 5, 10, QLatin1Char('0'))
-                                   : QStringLiteral("%1").arg(codigo, 6, 10, QLatin1Char('0'));
-    const QString kept = six.mid(oldSize - newSize, newSize);
-    bool ok = false;
-    const qint64 value = kept.toLongLong(&ok);
-    return ok ? value : 0;
+    return rules::cutCode(codigo, oldSize, newSize);
 }
 
 BarcodeLabels layoutBarcodeLabels(const QString &prefix1, const QString &pluCode, bool total,

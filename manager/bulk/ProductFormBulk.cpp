@@ -8,6 +8,7 @@
 #include "DataModule.h"
 #include "JpegImage.h"
 #include "OperatorDialogs.h"
+#include "ProductRules.h"
 #include "StatusWindow.h"
 #include "Unitselect.h"
 #include "Unitutil.h"
@@ -258,47 +259,73 @@ void TfrmProdutos::Configurar2Click()
         newSize != 6 && askChoice(QStringLiteral("Seu código de barras vai usar o segundo prefixo ?")));
     if (newSize == config.codeSize() && usePrefix2 == config.flgPrefixo2())
         return;
+    // Every new code is computed before anything is written: a change that
+    // would give two products one code, or leave a product with code 0,
+    // changes nothing and says which products are in the way.
+    QVector<rules::CodeRow> rows;
+    rows.reserve(qryProdutos->count());
+    for (int i = 0; i < qryProdutos->count(); ++i)
+        rows.push_back({qryProdutos->value(i, QStringLiteral("pluNo")).toLongLong(),
+                        qryProdutos->value(i, QStringLiteral("Codigo")),
+                        qryProdutos->value(i, QStringLiteral("Prefixb")).toLongLong(),
+                        qryProdutos->value(i, QStringLiteral("pluDesc")).toString(),
+                        qryProdutos->value(i, QStringLiteral("Preco")).toDouble()});
+    const rules::CodeChangePlan plan = rules::planCodeChange(rows, oldSize, config.flgPrefixo2(), newSize, usePrefix2);
+    if (!plan.ok()) {
+        showError(rules::collisionMessage(plan));
+        return;
+    }
+
     if (!askChoice(QStringLiteral("Você está alterando o tamanho do código do produto.\nAo confirmar, os código "
                                   "existentes serão modificados\npara atender o novo padrão e a alteração será "
                                   "irreversível.\n\nContinuar ?")))
         return;
 
+    // The settings and the rewritten codes are stored together or not at
+    // all: a failure half-way (a full disk, a lock) must not leave the
+    // settings saying one size while the codes keep another.
     QString error;
-    config.edit();
-    config.setFlgPrefixo2(usePrefix2);
-    if (!config.post(&error)) {
-        config.cancel();
-        showApplicationError(error);
-        return;
-    }
-
     RowWalkResult result;
     {
+        ProductsTransaction together(qryProdutos->database());
         ProgressEnd end(*this);
         config.edit();
+        config.setFlgPrefixo2(usePrefix2);
         config.setCodeSize(newSize);
         if (!config.post(&error)) {
             config.cancel();
             result.error = error;
         } else {
-            edtCodigo->setMaxLength(newSize);
             m_status->SetMessage(QStringLiteral("Alterando os códigos dos produtos..."));
             m_status->ShowProgress(this, kWaitCaption, TfrmStatus::Bar, qryProdutos->count(), TfrmStatus::ScreenCentre);
             // Saving rebuilds pluCode from the new settings; a smaller size
             // also cuts the code itself.
             result = walkProducts(
                 *qryProdutos, flgSemValidacao,
-                [oldSize, newSize](ProductQuery &row, QString *) {
-                    const QVariant codigo = row.value(QStringLiteral("Codigo"));
-                    if (newSize < oldSize && !codigo.isNull())
-                        row.setValue(QStringLiteral("Codigo"), shrinkCode(codigo.toLongLong(), oldSize, newSize));
+                [&plan](ProductQuery &row, QString *) {
+                    const QVariant code = plan.newCodes.value(row.recNo());
+                    if (!code.isNull())
+                        row.setValue(QStringLiteral("Codigo"), code);
                     return true;
                 },
                 [this] { m_status->StepProgress(); });
+            if (result.completed && !together.commit(&error)) {
+                result.completed = false;
+                result.error = error;
+            }
         }
     }
-    if (result.rolledBack)
+    if (!result.completed) {
+        // Nothing was stored: the settings and the list show the file again.
+        QString reread;
+        if (!config.open(qryProdutos->database(), &reread) && result.error.isEmpty())
+            result.error = reread;
         FiltraProdutos();
+        if (!result.error.isEmpty())
+            result.error = QStringLiteral("O tamanho do código não foi alterado e nenhum produto foi modificado. %1")
+                               .arg(result.error);
+    }
+    edtCodigo->setMaxLength(m_dm->codeSize());
     AjustaCamposCodigo();
     syncEditState(*this);
     if (!result.completed && !result.error.isEmpty())
@@ -346,9 +373,10 @@ void TfrmProdutos::MostraFiguraCB()
 void TfrmProdutos::EstadoMenu(bool editing)
 {
     // Each of these walks or reloads the list, which would store or drop the
-    // pending edit behind the operator's back.
+    // pending edit behind the operator's back; the scale's windows wait too,
+    // so the scale is never compared with a row half typed.
     for (QAction *a : {AlterarTodosProdutos1->menuAction(), Prefixo11, Prefixo21, PesoOuTotal1->menuAction(), Peso1,
-                       Total1, LimparTodosProdutos1, Configurar2, Importar1})
+                       Total1, LimparTodosProdutos1, Configurar2, Importar1, Vendas1, ConferirBalanca1})
         a->setEnabled(!editing);
 }
 

@@ -255,8 +255,12 @@ void TfrmProdutos::Importar1Click()
     MontaCB();
 
     if (outcome.errors() &&
-        askChoice(QStringLiteral("Ocorreram erros durante a importação. Deseja visualizar ?")))
-        shellActions().openDocument(log.path());
+        askChoice(QStringLiteral("Ocorreram erros durante a importação. Deseja visualizar ?")) &&
+        !shellActions().openDocument(log.path()))
+        operatorDialogs().message(kCaptionInformation,
+                                  QStringLiteral("Nenhum programa abriu o arquivo de erros. Ele está em:\n%1")
+                                      .arg(QDir::toNativeSeparators(log.path())),
+                                  DialogIcon::Information);
 }
 
 void TfrmProdutos::ToolButton3Click()

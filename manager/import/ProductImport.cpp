@@ -1,6 +1,7 @@
 #include "ProductImport.h"
 
 #include "CodePage.h"
+#include "ProductRules.h"
 
 #include "Unitutil.h"
 
@@ -8,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringDecoder>
+#include <QVarLengthArray>
 
 #include <array>
 #include <limits>
@@ -62,9 +65,25 @@ QString importPriceMessage(qint64 line)
     return QStringLiteral("Preço inválido na linha: ") + QString::number(line);
 }
 
+QString importValidDaysMessage(qint64 line)
+{
+    return QStringLiteral("Validade inválida na linha: ") + QString::number(line);
+}
+
 QString importCapacityMessage(const QString &code)
 {
     return QStringLiteral("Estourou a capacidade de produtos. Código: ") + code;
+}
+
+QString importStoppedMessage(qint64 line, const QString &reason)
+{
+    QString text = QStringLiteral("A importação parou na linha %1").arg(line);
+    if (!reason.isEmpty())
+        text += QStringLiteral(": ") + reason;
+    else
+        text += QLatin1Char('.');
+    return text + QStringLiteral(" As linhas anteriores foram importadas; esta linha e as seguintes não foram "
+                                 "importadas.");
 }
 
 ImportFailure::ImportFailure(const QString &text) : std::runtime_error(text.toStdString()), m_text(text) {}
@@ -76,14 +95,91 @@ QString decodeCp1252(const char *data, qsizetype size)
 
 // ---- Line reader -----------------------------------------------------------
 
+namespace {
+
+// Checks UTF-8 byte by byte across chunk boundaries: shortest forms only, no
+// surrogates, nothing beyond U+10FFFF.
+class Utf8Check {
+public:
+    void reset()
+    {
+        m_valid = true;
+        m_multibyte = false;
+        m_pending = 0;
+        m_codePoints = 0;
+    }
+    void feed(unsigned char c)
+    {
+        if (!m_valid)
+            return;
+        if (m_pending > 0) {
+            if (c < m_low || c > m_high) {
+                m_valid = false;
+                return;
+            }
+            m_low = 0x80;
+            m_high = 0xBF;
+            --m_pending;
+            return;
+        }
+        ++m_codePoints;
+        if (c < 0x80)
+            return;
+        m_multibyte = true;
+        m_low = 0x80;
+        m_high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            m_pending = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            m_pending = 2;
+            if (c == 0xE0)
+                m_low = 0xA0;
+            else if (c == 0xED)
+                m_high = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            m_pending = 3;
+            if (c == 0xF0)
+                m_low = 0x90;
+            else if (c == 0xF4)
+                m_high = 0x8F;
+        } else {
+            m_valid = false;
+        }
+    }
+    // Valid UTF-8 that differs from a single-byte reading.
+    bool multibyteText() const { return m_valid && m_pending == 0 && m_multibyte; }
+    qint64 codePoints() const { return m_codePoints; }
+
+private:
+    bool m_valid = true;
+    bool m_multibyte = false;
+    int m_pending = 0;
+    unsigned char m_low = 0x80;
+    unsigned char m_high = 0xBF;
+    qint64 m_codePoints = 0;
+};
+
+// The first kHeadChars characters of a text, counted in code points.
+QString headOf(const QString &text)
+{
+    if (text.size() <= ImportLineReader::kHeadChars)
+        return text;
+    qsizetype units = 0;
+    for (int chars = 0; chars < ImportLineReader::kHeadChars && units < text.size(); ++chars)
+        units += (text.at(units).isHighSurrogate() && units + 1 < text.size()) ? 2 : 1;
+    return text.left(units);
+}
+
+} // namespace
+
 struct ImportLineReader::Impl {
     QIODevice *device;
-    ImportEncoding encoding;
     QByteArray chunk;
     qsizetype pos = 0;
     bool eof = false;
     bool afterCr = false;   // the last line ended in CR: a following LF belongs to it
     bool bomChecked = false;
+    qint64 controls = 0;
     QString error;
 
     bool fill()
@@ -106,17 +202,16 @@ struct ImportLineReader::Impl {
         }
         if (!bomChecked) {
             bomChecked = true;
-            if (encoding == ImportEncoding::Utf8 && chunk.startsWith("\xEF\xBB\xBF"))
+            if (chunk.startsWith("\xEF\xBB\xBF"))
                 pos = 3;
         }
         return true;
     }
 };
 
-ImportLineReader::ImportLineReader(QIODevice *device, ImportEncoding encoding) : d(new Impl)
+ImportLineReader::ImportLineReader(QIODevice *device) : d(new Impl)
 {
     d->device = device;
-    d->encoding = encoding;
 }
 
 ImportLineReader::~ImportLineReader() = default;
@@ -126,12 +221,17 @@ QString ImportLineReader::error() const
     return d->error;
 }
 
+qint64 ImportLineReader::controlBytes() const
+{
+    return d->controls;
+}
+
 bool ImportLineReader::next(QString *head, qint64 *length)
 {
     QByteArray raw;
-    qint64 count = 0;
+    qint64 bytes = 0;
+    Utf8Check utf8;
     bool started = false;
-    const bool utf8 = d->encoding == ImportEncoding::Utf8;
     for (;;) {
         if (d->pos >= d->chunk.size() && !d->fill())
             break;
@@ -153,13 +253,13 @@ bool ImportLineReader::next(QString *head, qint64 *length)
             const qsizetype take = std::min<qsizetype>(i - d->pos, kHeadBytes - raw.size());
             if (take > 0)
                 raw.append(p + d->pos, take);
-            if (utf8) {
-                for (qsizetype k = d->pos; k < i; ++k)
-                    if ((static_cast<unsigned char>(p[k]) & 0xC0) != 0x80)
-                        ++count;
-            } else {
-                count += i - d->pos;
+            for (qsizetype k = d->pos; k < i; ++k) {
+                const auto c = static_cast<unsigned char>(p[k]);
+                utf8.feed(c);
+                if (isControlByte(c))
+                    ++d->controls;
             }
+            bytes += i - d->pos;
         }
         if (i < n) {
             d->afterCr = p[i] == '\r';
@@ -171,11 +271,19 @@ bool ImportLineReader::next(QString *head, qint64 *length)
     }
     if (!started)
         return false;
-    QString text = utf8 ? QString::fromUtf8(raw) : decodeCp1252(raw.constData(), raw.size());
-    if (text.size() > kHeadChars)
-        text.truncate(kHeadChars);
-    *head = text;
-    *length = count;
+    if (utf8.multibyteText()) {
+        // A byte-order mark inside the file is a character like any other
+        // (fromUtf8 would drop it and shift the columns by one).
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+        const QString text = headOf(decoder.decode(raw));
+        if (checkImportLine(text, utf8.codePoints()) == LineCheck::Usable) {
+            *head = text;
+            *length = utf8.codePoints();
+            return true;
+        }
+    }
+    *head = decodeCp1252(raw.constData(), std::min<qsizetype>(raw.size(), kHeadChars));
+    *length = bytes;
     return true;
 }
 
@@ -185,22 +293,39 @@ LineCheck checkImportLine(const QString &head, qint64 length, ImportFields *fiel
 {
     if (length < kMinLength)
         return LineCheck::TooShort;
-    const QString code6 = head.mid(0, 6);
+    // Columns count characters: a character beyond the 16-bit range takes
+    // two units of a QString but one column of the line.  starts[k] is the
+    // unit where character k begins.
+    QVarLengthArray<qsizetype, ImportLineReader::kHeadChars + 1> starts;
+    for (qsizetype u = 0; u < head.size(); ++u) {
+        starts.append(u);
+        if (head.at(u).isHighSurrogate() && u + 1 < head.size() && head.at(u + 1).isLowSurrogate())
+            ++u;
+    }
+    starts.append(head.size());
+    const qsizetype chars = starts.size() - 1;
+    const auto columns = [&](qsizetype from, qsizetype count) {
+        from = std::min(from, chars);
+        count = std::min(count, chars - from);
+        return head.mid(starts[from], starts[from + count] - starts[from]);
+    };
+    const QString code6 = columns(0, 6);
     if (!isNumberField(code6))
         return LineCheck::BadCode;
-    if (!isNumberField(head.mid(29, 7)))
+    if (!isNumberField(columns(29, 7)))
         return LineCheck::BadPrice;
     if (fields) {
         fields->code6 = code6;
-        fields->saleType = head.size() > 6 ? head.at(6) : QChar(u' ');
-        fields->description = head.mid(7, 22);
+        // A character beyond the 16-bit range is no "U": sold by weight.
+        fields->saleType = chars > 6 && starts[7] - starts[6] == 1 ? head.at(starts[6]) : QChar(u' ');
+        fields->description = columns(7, 22);
         // A NUL would end the description on the scale's label and in every
         // C string on the way; it stands for nothing but padding.
         fields->description.replace(QChar(0), QLatin1Char(' '));
-        fields->price = head.mid(30, 6);
+        fields->price = columns(30, 6);
         fields->shelfLife = QString();
         if (length == kShelfLifeLength) {
-            const QString days = head.mid(36, 3);
+            const QString days = columns(36, 3);
             if (isNumberField(days))
                 fields->shelfLife = days;
         }
@@ -265,86 +390,45 @@ ImportedProduct makeImportedProduct(const ImportFields &fields, int codeSize)
     return p;
 }
 
+QString importRangeMessage(const ImportedProduct &product, qint64 line)
+{
+    // The form's own rules.  Code 0 stays allowed: an import line with code
+    // 0 fills a free slot and leaves it free.
+    if (rules::checkCode(product.codigo, QString(), 0))
+        return importCodeMessage(line);
+    rules::Price price;
+    if (rules::checkPrice(product.preco, &price))
+        return importPriceMessage(line);
+    if (product.validDays && rules::checkValidDays(*product.validDays))
+        return importValidDaysMessage(line);
+    return QString();
+}
+
 // ---- Survey ----------------------------------------------------------------
 
 bool surveyImportFile(const QString &path, ImportSurvey *survey, QString *error)
 {
     *survey = ImportSurvey();
-    QFile file(path);
     const QFileInfo info(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("Não foi possível abrir o arquivo %1: %2.")
-                     .arg(QDir::toNativeSeparators(path),
-                          info.isDir() ? QStringLiteral("é uma pasta") : file.errorString());
+    QFile file(path);
+    if (info.isDir()) {
+        *error = QStringLiteral("Não foi possível abrir o arquivo %1: é uma pasta.").arg(QDir::toNativeSeparators(path));
         return false;
     }
-
-    // Byte statistics, in one pass of their own: control bytes and whether
-    // the file is valid UTF-8 with letters beyond ASCII.
-    bool bom = false;
-    bool utf8Valid = true;
-    bool utf8Multibyte = false;
-    int pending = 0;
-    qint64 controls = 0;
-    {
-        QByteArray chunk(kChunkBytes, Qt::Uninitialized);
-        bool first = true;
-        for (;;) {
-            const qint64 n = file.read(chunk.data(), kChunkBytes);
-            if (n < 0) {
-                *error = QStringLiteral("Não foi possível ler o arquivo %1: %2.")
-                             .arg(QDir::toNativeSeparators(path), file.errorString());
-                return false;
-            }
-            if (n == 0)
-                break;
-            const auto *p = reinterpret_cast<const unsigned char *>(chunk.constData());
-            qint64 k = 0;
-            if (first) {
-                first = false;
-                if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
-                    bom = true;
-                    k = 3;
-                }
-            }
-            for (; k < n; ++k) {
-                const unsigned char c = p[k];
-                if (isControlByte(c))
-                    ++controls;
-                if (!utf8Valid)
-                    continue;
-                if (pending > 0) {
-                    if ((c & 0xC0) != 0x80)
-                        utf8Valid = false;
-                    --pending;
-                } else if (c >= 0x80) {
-                    utf8Multibyte = true;
-                    if (c >= 0xC2 && c <= 0xDF)
-                        pending = 1;
-                    else if (c >= 0xE0 && c <= 0xEF)
-                        pending = 2;
-                    else if (c >= 0xF0 && c <= 0xF4)
-                        pending = 3;
-                    else
-                        utf8Valid = false;
-                }
-            }
-        }
+    // Checked before opening: a pipe would block the open itself, and a
+    // device such as /dev/zero would never reach its end.
+    if (info.exists() && !info.isFile()) {
+        *error = QStringLiteral("O arquivo %1 não é um arquivo comum (é um dispositivo ou um pipe) e não pode ser "
+                                "importado. Escolha um arquivo de texto com produtos. Nenhum produto foi alterado.")
+                     .arg(QDir::toNativeSeparators(path));
+        return false;
     }
-    if (pending > 0)
-        utf8Valid = false;
-
-    survey->byteOrderMark = bom;
-    survey->controlBytes = controls;
-    survey->encoding =
-        (bom || (utf8Valid && utf8Multibyte)) ? ImportEncoding::Utf8 : ImportEncoding::Cp1252;
-
-    if (!file.seek(0)) {
-        *error = QStringLiteral("Não foi possível ler o arquivo %1: %2.")
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("Não foi possível abrir o arquivo %1: %2.")
                      .arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }
-    ImportLineReader reader(&file, survey->encoding);
+    ImportLineReader reader(&file);
     QString head;
     qint64 length = 0;
     while (reader.next(&head, &length)) {
@@ -352,6 +436,7 @@ bool surveyImportFile(const QString &path, ImportSurvey *survey, QString *error)
         if (checkImportLine(head, length) == LineCheck::Usable)
             ++survey->usableLines;
     }
+    survey->controlBytes = reader.controlBytes();
     if (!reader.error().isEmpty()) {
         *error = QStringLiteral("Não foi possível ler o arquivo %1: %2.")
                      .arg(QDir::toNativeSeparators(path), reader.error());
@@ -517,7 +602,7 @@ ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey
         RowIndex index;
         index.load(m_table);
 
-        ImportLineReader reader(&file, survey.encoding);
+        ImportLineReader reader(&file);
         QString head;
         qint64 length = 0;
         ImportFields fields;
@@ -536,18 +621,24 @@ ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey
             case LineCheck::BadPrice:
                 message = importPriceMessage(i);
                 break;
-            case LineCheck::Usable: {
-                const ImportedProduct product = makeImportedProduct(fields, m_table.codeSize());
-                const int row = index.find(product.codigo);
-                if (row < 0) {
-                    message = importCapacityMessage(product.code);
-                    break;
+            case LineCheck::Usable:
+                try {
+                    const ImportedProduct product = makeImportedProduct(fields, m_table.codeSize());
+                    message = importRangeMessage(product, i);
+                    if (!message.isEmpty())
+                        break;
+                    const int row = index.find(product.codigo);
+                    if (row < 0) {
+                        message = importCapacityMessage(product.code);
+                        break;
+                    }
+                    m_table.writeRow(row, product);
+                    index.written(row, product.codigo);
+                    ++outcome.written;
+                } catch (const ImportFailure &failure) {
+                    throw ImportFailure(importStoppedMessage(i, failure.text()));
                 }
-                m_table.writeRow(row, product);
-                index.written(row, product.codigo);
-                ++outcome.written;
                 break;
-            }
             }
             if (!message.isEmpty()) {
                 m_log.WriteLog(message);

@@ -30,11 +30,17 @@ class QIODevice;
 
 namespace torvane::manager {
 
-// The four log messages.  Line numbers count from 0.
+// The log messages.  Line numbers count from 0.
 QString importSizeMessage(qint64 line);
 QString importCodeMessage(qint64 line);
 QString importPriceMessage(qint64 line);
 QString importCapacityMessage(const QString &code);
+// A shelf life the product form would refuse.
+QString importValidDaysMessage(qint64 line);
+
+// The text shown when a line ends the import: the line, numbered as the log
+// numbers lines, what went wrong, and what was and was not imported.
+QString importStoppedMessage(qint64 line, const QString &reason);
 
 // An error that ends the import at the current line (a text that passes the
 // number check but is not an integer, a database error, a log that cannot be
@@ -48,24 +54,26 @@ private:
     QString m_text;
 };
 
-// How the characters of the file are encoded.  Files are single-byte
-// Windows-1252 text; a file saved as UTF-8 (with a byte-order mark, or
-// valid UTF-8 that holds accented letters) is read by characters, so an
-// accented description does not shift the price columns.
-enum class ImportEncoding { Cp1252, Utf8 };
-
 // Windows-1252 to Unicode.
 QString decodeCp1252(const char *data, qsizetype size);
 
 // The lines of an import file.  Lines end in CR LF, LF or CR; a last line
-// without a line end counts; a line end at the very end adds no empty line.
+// without a line end counts; a line end at the very end adds no empty line;
+// a UTF-8 byte-order mark at the start of the file is skipped.
+//
+// Files are single-byte Windows-1252 text, but suppliers' exports are often
+// UTF-8, and a file edited by hand can mix both.  So each line is read on its
+// own: as UTF-8 when its bytes are valid UTF-8 and the line read that way is
+// a usable record, otherwise as Windows-1252.  Lengths and columns count
+// characters (code points), so a letter of two or four bytes, or an emoji
+// beyond the 16-bit range, never moves a column.
 class ImportLineReader {
 public:
     // Characters of each line that are kept: one more than the longest line
     // the import looks at, so "exactly 39" can still be told apart.
     static constexpr int kHeadChars = 40;
 
-    ImportLineReader(QIODevice *device, ImportEncoding encoding);
+    explicit ImportLineReader(QIODevice *device);
     ~ImportLineReader();
     ImportLineReader(const ImportLineReader &) = delete;
     ImportLineReader &operator=(const ImportLineReader &) = delete;
@@ -76,6 +84,8 @@ public:
     bool next(QString *head, qint64 *length);
     // Empty unless reading failed.
     QString error() const;
+    // Bytes read so far that never occur in text (NUL, other C0 codes).
+    qint64 controlBytes() const;
 
 private:
     struct Impl;
@@ -120,13 +130,17 @@ qint64 importInteger(const QString &text);
 // given code size.  Throws ImportFailure when a field does not convert.
 ImportedProduct makeImportedProduct(const ImportFields &fields, int codeSize);
 
+// The log message for a product whose values the product form would refuse
+// (a negative code, a price below 0 or above 999,99, a shelf life outside 0
+// to 999 days); empty when the form would take them.  Such a line is
+// logged and not written.
+QString importRangeMessage(const ImportedProduct &product, qint64 line);
+
 // What a first look at the file found.
 struct ImportSurvey {
     qint64 lines = 0;          // number of lines
     qint64 usableLines = 0;    // lines that pass the size, code and price checks
     qint64 controlBytes = 0;   // bytes that never occur in text (NUL, other C0 codes)
-    ImportEncoding encoding = ImportEncoding::Cp1252;
-    bool byteOrderMark = false;
 
     // A file with control bytes and not a single usable line is not an
     // import file at all (a picture, a spreadsheet, a zip...): importing it
@@ -135,7 +149,8 @@ struct ImportSurvey {
 };
 
 // Reads the whole file once, as a stream.  False, with *error set to a text
-// for the operator, when the file cannot be opened or read.
+// for the operator, when the file cannot be opened or read, or is not a
+// regular file (a device or a pipe would never end, or never start).
 bool surveyImportFile(const QString &path, ImportSurvey *survey, QString *error);
 
 // log.txt: deleted at the start of each import, one line per rejected line,

@@ -1,8 +1,10 @@
 #include "ProductForm.h"
+#include "ProductRules.h"
 
 #include "DataModule.h"
 #include "NetworkShare.h"
 #include "OperatorDialogs.h"
+#include "ProductTable.h"
 #include "Schema.h"
 #include "StatusWindow.h"
 
@@ -65,10 +67,6 @@ QString decimalError(const QString &text)
     return QStringLiteral("'%1' não é um valor numérico válido").arg(text);
 }
 
-qint64 roundToInteger(double v)
-{
-    return qint64(std::llround(v));
-}
 
 } // namespace
 
@@ -99,7 +97,8 @@ TfrmProdutos::TfrmProdutos(TDM *dm, TfrmStatus *status, QWidget *parent)
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setSizeGripEnabled(false);
+    // The window can be resized and maximised; the grid takes the room.
+    StatusBar1->setSizeGripEnabled(true);
     auto *version = new QLabel(kVersion, StatusBar1);
     StatusBar1->addWidget(version);
     setStatusBar(StatusBar1);
@@ -148,6 +147,11 @@ void TfrmProdutos::buildMenu()
     Configurar2->setObjectName(QStringLiteral("Configurar2"));
     Importar1 = Arquivo1->addAction(QStringLiteral("Importar"));
     Importar1->setObjectName(QStringLiteral("Importar1"));
+    Arquivo1->addSeparator();
+    Vendas1 = Arquivo1->addAction(QStringLiteral("Vendas"));
+    Vendas1->setObjectName(QStringLiteral("Vendas1"));
+    ConferirBalanca1 = Arquivo1->addAction(QStringLiteral("Conferir balança"));
+    ConferirBalanca1->setObjectName(QStringLiteral("ConferirBalanca1"));
 
     connect(Prefixo11, &QAction::triggered, this, [this] { Prefixo11Click(); });
     connect(Prefixo21, &QAction::triggered, this, [this] { Prefixo21Click(); });
@@ -156,6 +160,8 @@ void TfrmProdutos::buildMenu()
     connect(LimparTodosProdutos1, &QAction::triggered, this, [this] { LimparTodosProdutos1Click(); });
     connect(Configurar2, &QAction::triggered, this, [this] { Configurar2Click(); });
     connect(Importar1, &QAction::triggered, this, [this] { Importar1Click(); });
+    connect(Vendas1, &QAction::triggered, this, [this] { Vendas1Click(); });
+    connect(ConferirBalanca1, &QAction::triggered, this, [this] { ConferirBalanca1Click(); });
 }
 
 void TfrmProdutos::buildToolBar()
@@ -324,8 +330,16 @@ void TfrmProdutos::buildGrid()
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid1->setAlternatingRowColors(true);
     DBGrid1->verticalHeader()->setDefaultSectionSize(20);
-    DBGrid1->verticalHeader()->setFixedWidth(14);
     DBGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // The row numbers are as wide as the largest of them ("500", not "5(").
+    auto fitRowNumbers = [this] {
+        QHeaderView *rows = DBGrid1->verticalHeader();
+        const int largest = qMax(1, dsProdutos->rowCount());
+        rows->setFixedWidth(rows->fontMetrics().horizontalAdvance(QString::number(largest)) + 12);
+    };
+    connect(dsProdutos, &QAbstractItemModel::modelReset, this, fitRowNumbers);
+    connect(dsProdutos, &QAbstractItemModel::layoutChanged, this, fitRowNumbers);
+    fitRowNumbers();
     QHeaderView *header = DBGrid1->horizontalHeader();
     header->setSectionsClickable(true);
     header->setSectionResizeMode(QHeaderView::Interactive);
@@ -384,6 +398,13 @@ bool TfrmProdutos::FormShow()
     qryProdutos->setDatabase(conn->database());
     qryAux.setDatabase(conn->database());
 
+    // The file must hold our product table before anything is written to
+    // it, and every column the saves use once the upgrade has run.
+    const QString fileName = QFileInfo(conn->path()).fileName();
+    if (!db::checkProductTable(conn->database(), fileName, false, &error)) {
+        showApplicationError(error);
+        return false;
+    }
     // 1. The upgrade.
     db::DatabaseUpgrade upgrade(conn->database(), m_dm->qryConfig, *this);
     m_upgradeResult = upgrade.run();
@@ -404,6 +425,10 @@ bool TfrmProdutos::FormShow()
         return false;
     case db::DatabaseUpgrade::Outcome::Completed:
         break;
+    }
+    if (!db::checkProductTable(conn->database(), fileName, true, &error)) {
+        showApplicationError(error);
+        return false;
     }
     // 2, 3. The code field and the second prefix follow the settings.
     AjustaCamposCodigo();
@@ -625,12 +650,19 @@ bool TfrmProdutos::qryProdutosBeforePost()
 {
     ProductQuery &q = *qryProdutos;
     const QVariant codigo = q.value(QStringLiteral("Codigo"));
-    // 1. A product needs its code.
-    if (!flgSemValidacao && codigo.isNull()) {
-        showError(QStringLiteral("O código deve ser preenchido"));
-        edtCodigo->setFocus();
+    auto refuse = [this](const rules::Refusal &r) {
+        showError(r.message);
+        switch (r.field) {
+        case rules::Field::Codigo: edtCodigo->setFocus(); break;
+        case rules::Field::Preco: edtPU->setFocus(); break;
+        case rules::Field::Tara: edtTara->setFocus(); break;
+        case rules::Field::Validade: edtValidade->setFocus(); break;
+        }
         return false;
-    }
+    };
+    // 1. A product needs its code.
+    if (!flgSemValidacao && codigo.isNull())
+        return refuse({rules::kMissingCode, rules::Field::Codigo});
     // 2. The scale's code, from the code, the second prefix and the settings.
     const QString pluCode = schema::buildPluCode(codigo.toLongLong(), q.value(QStringLiteral("Prefixb")).toLongLong(),
                                                  m_dm->codeSize(), m_dm->flgPrefixo2());
@@ -641,14 +673,15 @@ bool TfrmProdutos::qryProdutosBeforePost()
         flgSemValidacao = false;
         return true;
     }
-    if (codigo.toLongLong() < 0) {
-        showError(QStringLiteral("O código não pode ser negativo"));
-        edtCodigo->setFocus();
-        return false;
-    }
+    // The code (not 0 on a product: 0 marks a free slot), price, tare and
+    // validity, as every command that saves a product checks them.
+    const rules::CheckedProduct checked =
+        rules::checkProduct({codigo, q.value(QStringLiteral("pluDesc")).toString(), q.value(QStringLiteral("Preco")),
+                             q.value(QStringLiteral("Tara")), q.value(QStringLiteral("validDays"))});
+    if (checked.refusal && checked.refusal->field == rules::Field::Codigo)
+        return refuse(*checked.refusal);
     // 4. No other product may carry the same code.  Free slots (code 0) all
-    //    share the code of 0 and rows not yet given a code have none, so
-    //    neither takes part in the check.
+    //    share the code of 0, so they take no part in the check.
     if (codigo.toLongLong() != 0) {
         QString error;
         if (!qryAux.open(QStringLiteral("Select PluNo From PLU Where PluCode = ? And Codigo <> 0"),
@@ -660,49 +693,29 @@ bool TfrmProdutos::qryProdutosBeforePost()
         for (int i = 0; i < qryAux.count(); ++i) {
             if (qryAux.value(i, 0).toLongLong() != self.toLongLong()) {
                 qryAux.close();
-                showError(QStringLiteral("Código já existente"));
-                edtCodigo->setFocus();
-                return false;
+                return refuse({rules::kDuplicateCode, rules::Field::Codigo});
             }
         }
         qryAux.close();
     }
-    // 5. Price: at most 999.99 and never negative.
-    const double preco = q.value(QStringLiteral("Preco")).toDouble();
-    if (preco > 999.99 || preco < 0) {
-        showError(QStringLiteral("O preço unitário deve ser maior que 0 e menor que 999.99"));
-        edtPU->setFocus();
-        return false;
+    // 5.-6. Price and tare ranges, validity.
+    if (checked.refusal)
+        return refuse(*checked.refusal);
+    // 7. A price is stored and sent to the cent; the scale weighs tares in
+    //    steps of 2 g.  Either rounding is said to the operator.
+    q.setValue(QStringLiteral("Preco"), checked.price.preco);
+    if (checked.price.rounded) {
+        edtPU->setText(formatPrice(checked.price.preco));
+        torvane::manager::showInformation(rules::kPriceRounded);
     }
-    // 6. Tare: at most 6 kg and never negative.
-    double tara = q.value(QStringLiteral("Tara")).toDouble();
-    if (tara > 6) {
-        showError(QStringLiteral("A tara deve ser menor que 6 kg"));
-        edtTara->setFocus();
-        return false;
-    }
-    if (tara < 0) {
-        showError(QStringLiteral("A tara não pode ser negativa"));
-        edtTara->setFocus();
-        return false;
-    }
-    const QVariant days = q.value(QStringLiteral("validDays"));
-    if (days.toLongLong() < 0 || days.toLongLong() > 999) {
-        showError(QStringLiteral("A validade deve ser de 0 a 999 dias"));
-        edtValidade->setFocus();
-        return false;
-    }
-    // 7. The scale weighs tares in steps of 2 g.
-    const qint64 grams = roundToInteger(tara * 1000);
-    if (grams > 0 && grams % 2 != 0) {
-        tara = double(grams - 1) / 1000.0;
-        q.setValue(QStringLiteral("Tara"), tara);
-        edtTara->setText(formatTare(tara));
-        torvane::manager::showInformation(QStringLiteral("A Tara foi arrendonda para multiplo de 2 g"));
+    q.setValue(QStringLiteral("Tara"), checked.tare.tara);
+    if (checked.tare.rounded) {
+        edtTara->setText(formatTare(checked.tare.tara));
+        torvane::manager::showInformation(rules::kTareRounded);
     }
     // 8. The columns the scale reads.
-    q.setValue(QStringLiteral("tareWeight"), roundToInteger(tara * 1000));
-    q.setValue(QStringLiteral("unitPrice"), roundToInteger(preco * 100));
+    q.setValue(QStringLiteral("tareWeight"), checked.tare.tareWeight);
+    q.setValue(QStringLiteral("unitPrice"), checked.price.unitPrice);
     return true;
 }
 
@@ -830,6 +843,11 @@ void TfrmProdutos::nextProduct()
 QString TfrmProdutos::currentPluCode()
 {
     return qryProdutos->value(QStringLiteral("pluCode")).toString();
+}
+
+bool TfrmProdutos::currentHasCodigo()
+{
+    return !qryProdutos->value(QStringLiteral("Codigo")).isNull();
 }
 
 db::UpgradeHost::SaveResult TfrmProdutos::saveCurrentCodigo(qint64 codigo, QString *error)

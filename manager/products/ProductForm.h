@@ -30,6 +30,8 @@ namespace torvane::manager {
 
 class TDM;
 class TfrmStatus;
+class TfrmVendas;
+class TfrmConferirBalanca;
 
 class TfrmProdutos : public QMainWindow, private db::UpgradeHost {
     Q_OBJECT
@@ -104,6 +106,11 @@ public:
     QAction *LimparTodosProdutos1;
     QAction *Configurar2;
     QAction *Importar1;
+    QAction *Vendas1;
+    QAction *ConferirBalanca1;
+    // Created on first use, kept for the run.
+    TfrmVendas *frmVendas = nullptr;
+    TfrmConferirBalanca *frmConferirBalanca = nullptr;
 
     // ---- Operations (ProductForm.cpp) -----------------------------------------
     // The start sequence, run once when the window is first shown (queued
@@ -165,6 +172,10 @@ public:
 
     // ---- Import, search, print (ProductFormImport.cpp) -----------------------
     void Importar1Click();
+
+    // ---- The scale's sales and products (ProductFormScale.cpp) ---------------
+    void Vendas1Click();
+    void ConferirBalanca1Click();
     void ToolButton3Click();
     void ToolButton1Click();
 
@@ -188,6 +199,7 @@ private:
     void firstProduct() override;
     void nextProduct() override;
     QString currentPluCode() override;
+    bool currentHasCodigo() override;
     SaveResult saveCurrentCodigo(qint64 codigo, QString *error) override;
     void progressMessage(const QString &text) override;
     void progressShow(const QString &caption, int maximum) override;

@@ -215,10 +215,22 @@ QVariant ProductQuery::value(int row, int column) const
 
 bool ProductQuery::setValue(const QString &column, const QVariant &value)
 {
-    const int i = fieldIndex(column);
-    if (m_state != State::Edit || i < 0 || m_current < 0)
+    if (m_state != State::Edit || m_current < 0)
         return false;
-    m_rows[m_current][i] = value;
+    const int i = fieldIndex(column);
+    if (i < 0) {
+        // A value for a column the table lacks would be dropped and read
+        // back as 0 (a price of 0 sent to the scale): the save must fail.
+        if (!m_unknownColumns.contains(column))
+            m_unknownColumns << column;
+        return false;
+    }
+    // An empty text is stored as the empty text, never as NULL (a null
+    // QString binds as NULL).
+    if (value.typeId() == QMetaType::QString && value.toString().isNull())
+        m_rows[m_current][i] = QString(QLatin1String(""));
+    else
+        m_rows[m_current][i] = value;
     return true;
 }
 
@@ -229,6 +241,7 @@ bool ProductQuery::edit()
     if (m_state != State::Browse || m_current < 0)
         return false;
     m_backup = m_rows[m_current];
+    m_unknownColumns.clear();
     setState(State::Edit);
     return true;
 }
@@ -241,6 +254,11 @@ ProductQuery::PostResult ProductQuery::post()
     if (beforePost && !beforePost())
         return PostResult::Refused;
 
+    if (!m_unknownColumns.isEmpty()) {
+        m_lastError = QStringLiteral("A tabela de produtos não tem a coluna %1; o produto não foi gravado")
+                          .arg(m_unknownColumns.join(QStringLiteral(", ")));
+        return PostResult::Failed;
+    }
     const int keyIndex = fieldIndex(m_keyColumn);
     QVector<QVariant> &row = m_rows[m_current];
     QStringList sets;
@@ -256,24 +274,48 @@ ProductQuery::PostResult ProductQuery::post()
             m_lastError = QStringLiteral("A consulta não traz a coluna %1 e não pode ser gravada").arg(m_keyColumn);
             return PostResult::Failed;
         }
+        // A savepoint (a transaction of its own outside a bulk change)
+        // lets a save that would touch more than one row be undone.
+        QSqlQuery sp(m_db);
+        if (!sp.exec(QStringLiteral("SAVEPOINT product_save"))) {
+            m_lastError = db::errorText(sp.lastError());
+            return PostResult::Failed;
+        }
+        auto undo = [&sp] {
+            sp.exec(QStringLiteral("ROLLBACK TO product_save"));
+            sp.exec(QStringLiteral("RELEASE product_save"));
+            return PostResult::Failed;
+        };
         QSqlQuery q(m_db);
         const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
                                 .arg(m_table, sets.join(QStringLiteral(", ")), m_keyColumn);
         if (!q.prepare(db::mapAccessSql(m_db, sql))) {
             m_lastError = db::errorText(q.lastError());
-            return PostResult::Failed;
+            return undo();
         }
         for (int i = 0; i < bindings.size(); ++i)
             q.bindValue(i, db::bindable(bindings[i]));
         q.bindValue(int(bindings.size()), m_backup.value(keyIndex));
         if (!db::execWrite(m_db, q)) {
             m_lastError = db::errorText(q.lastError());
-            return PostResult::Failed;
+            return undo();
         }
-        if (q.numRowsAffected() == 0) {
+        const int affected = q.numRowsAffected();
+        q.finish();
+        if (affected == 0) {
             m_lastError = QStringLiteral("O produto %1 não existe mais no banco de dados")
                               .arg(m_backup.value(keyIndex).toString());
-            return PostResult::Failed;
+            return undo();
+        }
+        if (affected > 1) {
+            m_lastError = QStringLiteral("O número %1 está em %2 produtos da tabela; nenhum foi gravado")
+                              .arg(m_backup.value(keyIndex).toString())
+                              .arg(affected);
+            return undo();
+        }
+        if (!sp.exec(QStringLiteral("RELEASE product_save"))) {
+            m_lastError = db::errorText(sp.lastError());
+            return undo();
         }
     }
     m_backup.clear();

@@ -67,7 +67,9 @@ public:
     QVariant value(const QString &column) const;
     QVariant value(int row, const QString &column) const;
     QVariant value(int row, int column) const;
-    // Only while editing; returns false for an unknown column.
+    // Only while editing; returns false for an unknown column, and the save
+    // of that edit then fails (the value would otherwise be lost unseen).
+    // A null text is stored as the empty text.
     bool setValue(const QString &column, const QVariant &value);
 
     // Puts the current row in edit (no-op when it is already).
@@ -104,6 +106,7 @@ private:
     QVector<QString> m_lowerFields;
     QVector<QVector<QVariant>> m_rows;
     QVector<QVariant> m_backup;
+    QStringList m_unknownColumns; // set during this edit, not in the table
     int m_current = -1;
     bool m_eof = true;
     bool m_bof = true;

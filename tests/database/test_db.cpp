@@ -1,6 +1,7 @@
 #include "Db.h"
 #include "Engine.h"
 #include "NetworkShare.h"
+#include "LikeMatch.h"
 #include "Schema.h"
 #include "ServerBase.h"
 
@@ -179,6 +180,24 @@ TEST(Sql, LikeIgnoresCaseAlsoForAccentedLetters)
     EXPECT_FALSE(q.next());
 }
 
+// The search hands the operator's text to Like as it stands: a pattern of
+// many "%" over a long description must end at once (it used to retry every
+// split of the text, 2^n ways), and an empty text must be matched safely.
+TEST(Sql, LikeOfManyWildcardsEndsAndStaysExact)
+{
+    const QString many = QStringLiteral("%a").repeated(15) + QStringLiteral("%b");
+    const QString text = QString(60, u'a');
+    EXPECT_FALSE(db::accessLike(many, text));
+    EXPECT_TRUE(db::accessLike(many, text + u'b'));
+    EXPECT_FALSE(db::accessLike(QStringLiteral("%x"), QString()));
+    EXPECT_TRUE(db::accessLike(QStringLiteral("%%"), QString()));
+    EXPECT_TRUE(db::accessLike(QStringLiteral("%b_n%"), QStringLiteral("banana")));
+    EXPECT_TRUE(db::accessLike(QStringLiteral("%ana"), QStringLiteral("banana")));
+    EXPECT_FALSE(db::accessLike(QStringLiteral("%ana_"), QStringLiteral("banana")));
+    EXPECT_TRUE(db::accessLike(QStringLiteral("a!_%"), QStringLiteral("a_z"), u'!'));
+    EXPECT_FALSE(db::accessLike(QStringLiteral("a!_%"), QStringLiteral("abz"), u'!'));
+}
+
 TEST(Open, TwoConnectionsReadWhileOneWrites)
 {
     QTemporaryDir dir;
@@ -319,4 +338,32 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
 
     EXPECT_FALSE(schema::copyFileToServer(file, target, &summary, &err));
     EXPECT_TRUE(err.contains(QStringLiteral("já existe"))) << err.toStdString();
+}
+
+TEST(Sql, TextOrderIsTheOneAnOperatorReads)
+{
+    QTemporaryDir dir;
+    const QString path = makeDb(dir, {.slotCount = 5});
+    auto conn = db::Connection::open(path, nullptr);
+    ASSERT_NE(conn, nullptr);
+    QSqlQuery q(conn->database());
+    const QStringList descs = {QStringLiteral("ZZZ"), QStringLiteral("banana"), QStringLiteral("Ágata"),
+                               QStringLiteral("água"), QStringLiteral("Abacaxi")};
+    for (int i = 0; i < descs.size(); ++i) {
+        q.prepare(QStringLiteral("Update PLU Set pluDesc = ? Where pluNo = ?"));
+        q.addBindValue(descs[i]);
+        q.addBindValue(i + 1);
+        ASSERT_TRUE(q.exec());
+    }
+    // The listing's statement, as written.
+    ASSERT_TRUE(q.exec(db::mapAccessSql(conn->database(), QStringLiteral("Select PluDesc, PluNo From Plu Order By PluDesc"))));
+    QStringList order;
+    while (q.next())
+        order << q.value(0).toString();
+    EXPECT_EQ(order, (QStringList{QStringLiteral("Abacaxi"), QStringLiteral("Ágata"), QStringLiteral("água"),
+                                  QStringLiteral("banana"), QStringLiteral("ZZZ")}));
+    // Numbers still sort as numbers.
+    ASSERT_TRUE(q.exec(db::mapAccessSql(conn->database(), QStringLiteral("Select pluNo From Plu Order By PluNo Desc"))));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toInt(), 5);
 }

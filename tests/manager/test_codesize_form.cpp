@@ -195,19 +195,33 @@ TEST_F(CodeSizeFormTest, NothingToChangeAsksNoConfirmation)
     EXPECT_TRUE(f->dialogs.shown().isEmpty());
 }
 
-TEST_F(CodeSizeFormTest, ShrinkingFromSixToFourCanGiveTwoProductsOneCode)
+TEST_F(CodeSizeFormTest, AShrinkThatWouldMergeOrFreeProductsChangesNothingAndSaysWhich)
 {
-    start(6, false, {123456, 993456, 12});
-    ASSERT_EQ(form().edtCodigo->maxLength(), 6);
-    f->dialogs.answerConfirm(false);
-    f->dialogs.answerConfirm(true);
+    start(6, false, {123456, 993456, 12, 5});
+    const QStringList before = codes();
+    f->dialogs.answerConfirm(true); // the second prefix; no confirmation follows
     configure(pick(4));
     EXPECT_EQ(initialChoice, 2);
-    EXPECT_EQ(codigos().mid(0, 4), (QVariantList{3456, 3456, 12, 0}));
-    EXPECT_EQ(codes().mid(0, 3), (QStringList{"345600", "345600", "001200"}));
-    EXPECT_TRUE(f->dialogs.messages().isEmpty());
-    EXPECT_EQ(form().edtCodigo->maxLength(), 4);
-    EXPECT_EQ(storedSize(), 4);
+    const QStringList messages = f->dialogs.messages();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(f->dialogs.lastMessage()->caption, QStringLiteral("Erro"));
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("Código 123456 (P1) passaria a 3456"))) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("Código 993456 (P2) passaria a 3456")));
+    EXPECT_FALSE(messages[0].contains(QStringLiteral("Código 12 ")));
+    EXPECT_EQ(codigos().mid(0, 4), (QVariantList{123456, 993456, 12, 5}));
+    EXPECT_EQ(codes(), before);
+    EXPECT_EQ(storedSize(), 6);
+    EXPECT_EQ(form().edtCodigo->maxLength(), 6);
+
+    // From 5 to 4 a code of one digit would become 0, a free slot.
+    f.reset();
+    start(5, false, {7, 1234});
+    f->dialogs.answerConfirm(false);
+    configure(pick(4));
+    ASSERT_EQ(f->dialogs.messages().size(), 1);
+    EXPECT_TRUE(f->dialogs.messages()[0].contains(QStringLiteral("Código 7 (P1) passaria a 0")));
+    EXPECT_EQ(codigos().mid(0, 2), (QVariantList{7, 1234}));
+    EXPECT_EQ(storedSize(), 5);
 }
 
 TEST_F(CodeSizeFormTest, ShrinkingFromFiveToFourKeepsTheFirstFourDigits)
@@ -251,9 +265,10 @@ TEST_F(CodeSizeFormTest, CancellingAtAnyPointChangesNothing)
     EXPECT_FALSE(secondPrefixShown());
 }
 
-TEST_F(CodeSizeFormTest, AFailureStopsTheRewriteWithTheNewSettingsKept)
+TEST_F(CodeSizeFormTest, AFailureHalfWayKeepsTheOldSettingsAndEveryCode)
 {
-    start(6, false, {123456, 223456, 323456, 423456});
+    start(6, false, {100001, 100002, 100003, 100004});
+    const QStringList before = codes();
     db->exec(test::faultTrigger(QStringLiteral("refuse3"), QStringLiteral("UPDATE"), QStringLiteral("PLU"),
                                 QStringLiteral("NEW.pluNo = 3"), QStringLiteral("disco cheio")));
     f->dialogs.answerConfirm(true);
@@ -262,12 +277,24 @@ TEST_F(CodeSizeFormTest, AFailureStopsTheRewriteWithTheNewSettingsKept)
     const QStringList messages = f->dialogs.messages();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("disco cheio")));
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("nenhum produto foi modificado")));
     EXPECT_EQ(f->dialogs.lastMessage()->caption, QStringLiteral("Torvane"));
+    EXPECT_EQ(storedSize(), 6);
+    EXPECT_FALSE(storedPrefix2());
+    EXPECT_EQ(codigos().mid(0, 4), (QVariantList{100001, 100002, 100003, 100004}));
+    EXPECT_EQ(codes(), before);
+    EXPECT_EQ(f->cell(0, "Cod.Barras"), "100001");
+    EXPECT_EQ(form().edtCodigo->maxLength(), 6);
+    EXPECT_FALSE(secondPrefixShown());
+    // Repeating the change once the disk has room does the whole change.
+    db->exec(test::onServer() ? "DROP TRIGGER refuse3 ON PLU" : "Drop Trigger refuse3");
+    f->dialogs.clear();
+    f->dialogs.answerConfirm(true);
+    f->dialogs.answerConfirm(true);
+    configure(pick(5));
+    EXPECT_TRUE(f->dialogs.messages().isEmpty());
     EXPECT_EQ(storedSize(), 5);
-    EXPECT_TRUE(storedPrefix2());
-    EXPECT_EQ(codigos().mid(0, 4), (QVariantList{23456, 23456, 323456, 423456}));
-    EXPECT_EQ(codes().mid(0, 3), (QStringList{"723456", "723456", "323456"}));
-    EXPECT_TRUE(secondPrefixShown());
+    EXPECT_EQ(codigos().mid(0, 4), (QVariantList{1, 2, 3, 4}));
     EXPECT_FALSE(f->status->isVisible());
     EXPECT_TRUE(form().isEnabled());
     EXPECT_FALSE(form().flgSemValidacao);

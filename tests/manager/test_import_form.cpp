@@ -14,6 +14,8 @@
 #include <QSqlQuery>
 #include <QTableView>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 using namespace torvane;
@@ -345,7 +347,9 @@ TEST_F(ImportFormTest, PriceWithADecimalPartEndsTheImportAndKeepsTheRest)
     f->form->Importar1->trigger();
     ASSERT_NE(f->dialogs.lastMessage(), nullptr);
     EXPECT_EQ(f->dialogs.lastMessage()->caption, "Torvane");
-    EXPECT_EQ(f->dialogs.lastMessage()->text, QString::fromUtf8("'0012.5' não é um valor inteiro válido."));
+    EXPECT_EQ(f->dialogs.lastMessage()->text,
+              QString::fromUtf8("A importação parou na linha 1: '0012.5' não é um valor inteiro válido. As linhas "
+                                "anteriores foram importadas; esta linha e as seguintes não foram importadas."));
     const auto t = table();
     EXPECT_EQ(t[0].codigo, 101);
     EXPECT_FALSE(t[0].flgDel);
@@ -398,4 +402,84 @@ TEST_F(ImportFormTest, HugeLinesAndNulBytesLoseNothingTheImportKeeps)
     EXPECT_EQ(t[0].unitPrice, 100);
     EXPECT_EQ(t[1].codigo, 2);
     EXPECT_EQ(t[1].desc, QString("NUL AQUI").leftJustified(22));
+}
+
+// Suppliers' files come in either encoding, sometimes both in one file: each
+// line is read in the encoding that makes it a record, counted in
+// characters, so no column ever shifts.
+TEST_F(ImportFormTest, EachLineIsReadInTheEncodingThatFitsAndKeepsItsColumns)
+{
+    start(5);
+    // desc holds exactly 22 characters; the grape takes two UTF-16 units.
+    const auto utf8Line = [](char code, const QString &desc, const char *price, const char *days) {
+        return QByteArray("00000") + code + 'P' + desc.toUtf8() + price + days;
+    };
+    const QString grapes = QString::fromUtf8("UVA \U0001F347 FRESCA").leftJustified(23);
+    const QString sugar = QString::fromUtf8("AÇÚCAR").leftJustified(22);
+    QByteArray cp1252 = line("000001", 'P', "CAF\xC9 MO\xCD" "DO", "0000200", "015");
+    QByteArray validUtf8Bytes = line("000002", 'P', "P\xC3\xA9", "0000300");  // "PÃ©" in Windows-1252
+    QByteArray file = "\xEF\xBB\xBF" + cp1252 + "\r\n" + validUtf8Bytes + "\r\n";
+    file += utf8Line('3', grapes, "0001299", "030") + "\n" + utf8Line('4', sugar, "0000510", "") + "\n";
+    runImport(writeFile(file), false);
+    EXPECT_FALSE(QFile::exists(logPath()));
+    const auto t = table();
+    EXPECT_EQ(t[0].desc, QString::fromUtf8("CAFÉ MOÍDO").leftJustified(22));
+    EXPECT_EQ(t[0].unitPrice, 200);
+    EXPECT_EQ(t[0].validDays, 15);
+    EXPECT_EQ(t[1].desc, QString::fromUtf8("PÃ©").leftJustified(22));
+    EXPECT_EQ(t[1].unitPrice, 300);
+    EXPECT_EQ(t[2].desc, grapes);
+    EXPECT_EQ(t[2].unitPrice, 1299);
+    EXPECT_EQ(t[2].validDays, 30);
+    EXPECT_EQ(t[3].desc, sugar);
+    EXPECT_EQ(t[3].unitPrice, 510);
+}
+
+// A device or a pipe never ends (or never opens): refused before reading.
+TEST_F(ImportFormTest, FilesThatAreNotRegularFilesAreRefusedBeforeReading)
+{
+    start(3, {kProduct3});
+    const QString fifo = QDir(programDir.path()).filePath("fila.txt");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString &path : {fifo, QStringLiteral("/dev/zero")}) {
+        f->dialogs.clear();
+        f->dialogs.answerOpenFile(path);
+        f->form->Importar1->trigger();
+        ASSERT_NE(f->dialogs.lastMessage(), nullptr) << path.toStdString();
+        EXPECT_TRUE(f->dialogs.lastMessage()->text.contains(QString::fromUtf8("não é um arquivo comum")));
+        EXPECT_TRUE(confirmations().isEmpty());
+    }
+    EXPECT_EQ(table()[2].desc, "ANTIGO");
+}
+
+TEST_F(ImportFormTest, LogThatNoProgramOpensIsShownByItsPlace)
+{
+    start(2);
+    f->shell.succeed = false;
+    runImport(writeFile("x\r\n"), false, true);
+    ASSERT_NE(f->dialogs.lastMessage(), nullptr);
+    EXPECT_TRUE(f->dialogs.lastMessage()->text.contains(QDir::toNativeSeparators(logPath())));
+}
+
+// The product form's ranges hold for imported values: a negative price would
+// reach the scale as 16,777,215, a negative shelf life as 65535 days.
+TEST_F(ImportFormTest, ValuesTheFormWouldRefuseAreLoggedNotWritten)
+{
+    start(4, {kProduct3, "UPDATE Config SET CodeSize = 6"});
+    const QByteArray file = line("000101", 'P', "PRECO", " -00001") + "\r\n" +
+                            line("000102", 'P', "VALIDADE", "0000100", "-01") + "\r\n" +
+                            line("-00042", 'P', "CODIGO", "0000100") + "\r\n" +
+                            line("000104", 'P', "CARO", "0100000") + "\r\n" +
+                            line("000105", 'P', "CERTO", "0099999", "999") + "\r\n";
+    runImport(writeFile(file), false);
+    EXPECT_EQ(logLines(logPath()), QStringList({QString::fromUtf8("Preço inválido na linha: 0"),
+                                                QString::fromUtf8("Validade inválida na linha: 1"),
+                                                QString::fromUtf8("Código inválido na linha: 2"),
+                                                QString::fromUtf8("Preço inválido na linha: 3")}));
+    const auto t = table();
+    EXPECT_EQ(t[0].codigo, 105);
+    EXPECT_EQ(t[0].unitPrice, 99999);
+    EXPECT_EQ(t[0].validDays, 999);
+    for (std::size_t r = 1; r < t.size(); ++r)
+        expectFree(t[r]);   // product 102 was not written, so it is cleared
 }

@@ -227,6 +227,18 @@ TEST_F(ProductFormTest, PriceLimitsAndConversion)
     EXPECT_FALSE(editing());
     EXPECT_EQ(db->scalar("Select unitPrice From PLU Where pluNo = 1").toInt(), 29);
     EXPECT_EQ(f->cell(0, "Preço/kg"), "0.29");
+    // A third decimal: shown, stored and sent agree on the cent, rounded
+    // half-up, and the operator is told.
+    f->dialogs.clear();
+    f->click(form().btnEditar);
+    f->type(form().edtPU, "1,005");
+    f->click(form().btnGravar);
+    ASSERT_EQ(f->dialogs.shown().size(), 1);
+    EXPECT_EQ(f->dialogs.shown()[0].caption, "Informação");
+    EXPECT_TRUE(f->dialogs.shown()[0].text.startsWith("O preço foi arredondado"));
+    EXPECT_EQ(db->scalar("Select unitPrice From PLU Where pluNo = 1").toInt(), 101);
+    EXPECT_DOUBLE_EQ(db->scalar("Select Preco From PLU Where pluNo = 1").toDouble(), 1.01);
+    EXPECT_EQ(f->cell(0, "Preço/kg"), "1.01");
 
     f->dialogs.clear();
     f->click(form().btnEditar);
@@ -237,8 +249,8 @@ TEST_F(ProductFormTest, PriceLimitsAndConversion)
     EXPECT_EQ(f->dialogs.shown()[0].text, "'12a' não é um valor numérico válido.");
     EXPECT_TRUE(editing());
     f->click(form().btnCancelar);
-    EXPECT_EQ(db->scalar("Select unitPrice From PLU Where pluNo = 1").toInt(), 29);
-    EXPECT_EQ(form().edtPU->text(), "0.29");
+    EXPECT_EQ(db->scalar("Select unitPrice From PLU Where pluNo = 1").toInt(), 101);
+    EXPECT_EQ(form().edtPU->text(), "1.01");
 }
 
 TEST_F(ProductFormTest, TareLimitsAndRoundingToEvenGrams)
@@ -351,11 +363,16 @@ TEST_F(ProductFormTest, ClearingTheSelectedProductMakesAFreeSlot)
     EXPECT_EQ(db->scalar("Select unitPrice + tareWeight From PLU Where pluNo = 2").toInt(), 0);
     EXPECT_EQ(db->scalar("Select Prefixb From PLU Where pluNo = 2").toInt(), 4);
     EXPECT_EQ(db->scalar("Select BarcodeMode From PLU Where pluNo = 2").toInt(), 2);
+    EXPECT_EQ(db->scalar("Select pluDesc Is Null From PLU Where pluNo = 2").toInt(), 0) << "the empty text, not NULL";
     EXPECT_FALSE(form().flgSemValidacao);
     EXPECT_FALSE(editing());
-    // Several free slots share the code of 0; saving one of them again is fine.
+    // Code 0 marks a free slot, and free slots share one scale code: a
+    // product typed with code 0 is refused like one without a code.
     editAndSave("0", "LIVRE");
-    EXPECT_TRUE(f->dialogs.messages().isEmpty()) << f->dialogs.messages().join('|').toStdString();
+    EXPECT_EQ(f->dialogs.messages().last(), "O código deve ser preenchido");
+    EXPECT_TRUE(editing());
+    f->click(form().btnCancelar);
+    EXPECT_EQ(db->scalar("Select pluDesc From PLU Where pluNo = 2").toString(), "");
 }
 
 TEST_F(ProductFormTest, TitleClicksSortAscendingThenDescending)
@@ -430,15 +447,16 @@ TEST_F(ProductFormTest, ToolbarFollowsTheRowWhenACommandSavesThePendingEdit)
     EXPECT_EQ(form().qryProdutos->recNo(), 1);
 }
 
-TEST_F(ProductFormTest, UnchangedFieldsDoNotOverwriteWhatTheyCannotShow)
+TEST_F(ProductFormTest, AStoredPriceWithMoreDecimalsIsSavedAsShownAndSent)
 {
-    // A price stored with more decimals than the field shows stays as it
-    // is when the operator only changes the description.
+    // A price stored with more decimals than the field shows is brought to
+    // the cent the scale gets when the row is saved, and the operator told.
     db->exec("Update PLU Set Preco = 1.2345, Codigo = 5 Where pluNo = 1");
     form().FiltraProdutos();
     EXPECT_EQ(form().edtPU->text(), "1.23");
     editAndSave("5", "SO A DESCRICAO");
-    EXPECT_DOUBLE_EQ(db->scalar("Select Preco From PLU Where pluNo = 1").toDouble(), 1.2345);
+    EXPECT_TRUE(f->dialogs.messages().value(0).startsWith("O preço foi arredondado"));
+    EXPECT_DOUBLE_EQ(db->scalar("Select Preco From PLU Where pluNo = 1").toDouble(), 1.23);
     EXPECT_EQ(db->scalar("Select unitPrice From PLU Where pluNo = 1").toInt(), 123);
 }
 

@@ -9,6 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTableView>
 #include <QToolButton>
 
@@ -140,4 +143,47 @@ TEST(Start, ReadOnlyDatabaseThatNeedsTheUpgradeSaysSoOnce)
     }
     EXPECT_EQ(digest(db.path()), before);
     QFile::setPermissions(db.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+TEST(Start, AForeignSQLiteFileIsRefusedBeforeAnythingIsWrittenToIt)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("vendabase.accdb");
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(path);
+        ASSERT_TRUE(other.open());
+        QSqlQuery(other).exec(QStringLiteral("Create Table Clientes (Nome text)"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    const QByteArray before = digest(path);
+    {
+        FormFixture f(path);
+        EXPECT_FALSE(f.start());
+        expectOneErrorAndAnOpenEmptyWindow(f);
+        EXPECT_TRUE(f.dialogs.shown()[0].text.contains("não tem a tabela de produtos")) << f.dialogs.messages()[0].toStdString();
+    }
+    EXPECT_EQ(digest(path), before);
+}
+
+TEST(Start, AProductTableWithoutAColumnOrWithARepeatedNumberIsRefused)
+{
+    {
+        TempDatabase db(dbOptions(3, true));
+        db.exec("Alter Table PLU Drop Column Preco");
+        FormFixture f(db.path());
+        EXPECT_FALSE(f.start());
+        expectOneErrorAndAnOpenEmptyWindow(f);
+        EXPECT_TRUE(f.dialogs.shown()[0].text.contains("coluna(s) Preco")) << f.dialogs.messages()[0].toStdString();
+    }
+    TempDatabase db(dbOptions(3, true));
+    db.exec("Create Table PLU2 As Select * From PLU");
+    db.exec("Insert Into PLU2 Select * From PLU Where pluNo = 2");
+    db.exec("Drop Table PLU");
+    db.exec("Alter Table PLU2 Rename To PLU");
+    FormFixture f(db.path());
+    EXPECT_FALSE(f.start());
+    expectOneErrorAndAnOpenEmptyWindow(f);
+    EXPECT_TRUE(f.dialogs.shown()[0].text.contains("o número 2 está em mais de um produto")) << f.dialogs.messages()[0].toStdString();
 }

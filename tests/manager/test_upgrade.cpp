@@ -7,12 +7,16 @@
 #include "StatusWindow.h"
 #include "ScaleRecordSchema.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTableView>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace torvane;
 using namespace torvane::test;
@@ -120,27 +124,32 @@ TEST(Upgrade, SettingsRowThatPredatesTheSecondPrefixKeepsItInUse)
     EXPECT_TRUE(f.start());
     EXPECT_EQ(db.scalar("Select flgPrefixo2 From Config").toInt(), 1);
     EXPECT_EQ(db.scalar("Select CodeSize From Config").toInt(), 4);
-    // A valid size was already set: no back-fill, and the second prefix shows.
-    EXPECT_TRUE(db.scalar("Select Codigo From PLU Where pluNo = 1").isNull());
+    // A valid size was already set, but the codes were never filled: they
+    // are filled now, and the second prefix shows.
+    EXPECT_EQ(db.scalar("Select count(*) From PLU Where Codigo Is Null").toInt(), 0);
     EXPECT_EQ(f.form->edtCodigo->maxLength(), 4);
     EXPECT_TRUE(f.form->edtPrefixob->isVisibleTo(f.form.get()));
     EXPECT_TRUE(f.form->lblPrefixo2->isVisibleTo(f.form.get()));
 }
 
-TEST(Upgrade, CodeSizeOutsideFourToSixIsReplacedAndCodesFilledAgain)
+TEST(Upgrade, CodeSizeOutsideFourToSixIsReplacedOnceAndNoCodeIsRewritten)
 {
     TempDatabase db(dbOptions(6, true));
     db.exec("Update Config Set CodeSize = 7");
     FormFixture f(db.path());
     EXPECT_TRUE(f.start());
-    EXPECT_EQ(f.form->upgradeStatements(),
-              kProbes + QStringList{"CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)"});
     EXPECT_EQ(db.scalar("Select CodeSize From Config").toInt(), 5);
-    // The demo product 101 was stored as 001010: its code becomes 1010.
-    EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 1").toInt(), 1010);
-    EXPECT_EQ(db.scalar("Select pluCode From PLU Where pluNo = 1").toString(), "010100");
-    // Messages of the save procedure still apply (demo tares are even).
-    EXPECT_TRUE(f.dialogs.shown().isEmpty()) << f.dialogs.messages().join('|').toStdString();
+    // The demo product 101 keeps its code: a code that is there is never
+    // rewritten from its scale code (which would make it 1010).
+    EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 1").toInt(), 101);
+    EXPECT_EQ(db.scalar("Select pluCode From PLU Where pluNo = 1").toString(), "001010");
+    ASSERT_EQ(f.dialogs.messages().size(), 1);
+    EXPECT_TRUE(f.dialogs.messages()[0].startsWith("O tamanho do código gravado nas configurações (7)"));
+    // The next start has nothing to say.
+    FormFixture again(db.path());
+    EXPECT_TRUE(again.start());
+    EXPECT_TRUE(again.dialogs.shown().isEmpty());
+    EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 1").toInt(), 101);
 }
 
 TEST(Upgrade, FreeSlotsSharingTheCodeOfZeroDoNotStopTheBackFill)
@@ -153,38 +162,87 @@ TEST(Upgrade, FreeSlotsSharingTheCodeOfZeroDoNotStopTheBackFill)
     EXPECT_EQ(db.scalar("Select count(*) From PLU Where Codigo = 0 And pluCode = '000000'").toInt(), 20);
 }
 
-TEST(Upgrade, RefusedSaveStopsTheBackFillAndKeepsTheRowsBeforeIt)
+TEST(Upgrade, ARefusedBackFillSaysWhatIsLeftAndResumesAtTheNextStart)
 {
     TempDatabase db(dbOptions(6, true));
-    db.exec("Update Config Set CodeSize = 9");
+    db.exec("Update PLU Set Codigo = Null Where pluNo <> 3");
     // Slot 3 already carries the code slot 2 gets from the back-fill.
-    db.exec("Update PLU Set pluCode = '010200' Where pluNo = 3");
+    db.exec("Update PLU Set pluCode = '010200', Codigo = 1020 Where pluNo = 3");
+    {
+        FormFixture f(db.path());
+        EXPECT_TRUE(f.start()); // the list is loaded so the row can be mended
+        ASSERT_EQ(f.dialogs.messages().size(), 2);
+        EXPECT_EQ(f.dialogs.messages()[0], "Código já existente");
+        EXPECT_TRUE(f.dialogs.messages()[1].startsWith("4 produto(s) ficaram sem código")) << f.dialogs.messages()[1].toStdString();
+        EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 1").toInt(), 1010);
+        EXPECT_TRUE(db.scalar("Select Codigo From PLU Where pluNo = 2").isNull());
+        EXPECT_FALSE(f.status->isVisible());
+        EXPECT_FALSE(f.form->qryProdutos->isEditing());
+    }
+    db.exec("Update PLU Set pluCode = '000770', Codigo = 77 Where pluNo = 3");
     FormFixture f(db.path());
-    EXPECT_FALSE(f.start());
-    ASSERT_EQ(f.dialogs.messages(), QStringList({"Código já existente"}));
-    EXPECT_EQ(f.dialogs.lastMessage()->caption, "Erro");
-    // Row 1 was saved; row 2 and later were not.
-    EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 1").toInt(), 1010);
-    EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 2").toInt(), 102);
-    EXPECT_EQ(db.scalar("Select pluCode From PLU Where pluNo = 2").toString(), "001020");
-    EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 4").toInt(), 104);
-    EXPECT_FALSE(f.status->isVisible());
-    EXPECT_TRUE(f.form->isEnabled());
-    EXPECT_FALSE(f.form->qryProdutos->isEditing());
-    EXPECT_EQ(f.form->strOrdem, QString()); // the rest of the start was skipped
+    EXPECT_TRUE(f.start());
+    EXPECT_TRUE(f.dialogs.shown().isEmpty()) << f.dialogs.messages().join('|').toStdString();
+    EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 1").toInt(), 1010); // not filled twice
+    EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 2").toInt(), 1020);
+    EXPECT_EQ(db.scalar("Select count(*) From PLU Where Codigo Is Null").toInt(), 0);
 }
 
 TEST(Upgrade, ScaleCodeThatIsNotANumberStopsWithTheConversionError)
 {
     TempDatabase db(dbOptions(4));
     db.exec("Update Config Set CodeSize = 3");
+    db.exec("Update PLU Set Codigo = Null");
     db.exec("Update PLU Set pluCode = 'AB12' Where pluNo = 2");
     FormFixture f(db.path());
     EXPECT_FALSE(f.start());
-    ASSERT_EQ(f.dialogs.shown().size(), 1);
-    EXPECT_EQ(f.dialogs.shown()[0].caption, "Torvane");
-    EXPECT_EQ(f.dialogs.shown()[0].text, "'AB12' não é um valor inteiro válido.");
+    ASSERT_EQ(f.dialogs.shown().size(), 2); // the size 3 replaced, then the stop
+    EXPECT_EQ(f.dialogs.shown()[1].caption, "Torvane");
+    EXPECT_TRUE(f.dialogs.shown()[1].text.startsWith("'AB12' não é um valor inteiro válido. 3 produto(s) ficaram sem código"))
+        << f.dialogs.shown()[1].text.toStdString();
     EXPECT_EQ(db.scalar("Select pluCode From PLU Where pluNo = 1").toString(), "000000");
     EXPECT_FALSE(f.status->isVisible());
     EXPECT_TRUE(f.form->isEnabled());
+}
+
+TEST(Upgrade, AFullDiskLeavesNeitherTheCodeSizeNorHalfTheCodesAndTheNextStartFillsThemAll)
+{
+    TempDatabase db(dbOptions(400, false, schema::Layout::AsDelivered));
+    db.exec("Create Table Config ( CodeSize smallint )");
+    db.exec("Alter Table PLU Add Codigo int");
+    {
+        // The disk fills up while the codes are written: a file-size limit
+        // a little above what the file holds now.
+        FormFixture f(db.path());
+        const qint64 size = QFileInfo(db.path()).size();
+        struct rlimit old {};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old;
+        small.rlim_cur = rlim_t(size + 8192);
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool started = f.start();
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(started);
+        ASSERT_FALSE(f.dialogs.shown().isEmpty());
+        EXPECT_TRUE(f.dialogs.shown().last().text.contains("disco")) << f.dialogs.shown().last().text.toStdString();
+    }
+    EXPECT_TRUE(db.scalar("Select CodeSize From Config").isNull());
+    EXPECT_EQ(db.scalar("Select count(*) From PLU Where Codigo Is Null").toInt(), 400);
+    FormFixture f(db.path());
+    EXPECT_TRUE(f.start());
+    EXPECT_EQ(db.scalar("Select CodeSize From Config").toInt(), 5);
+    EXPECT_EQ(db.scalar("Select count(*) From PLU Where Codigo Is Null").toInt(), 0);
+}
+
+TEST(Upgrade, ADeliveredDemoFileWithMoreThanAHundredSlotsUpgradesWithoutACollision)
+{
+    TempDatabase db(dbOptions(120, true, schema::Layout::AsDelivered));
+    EXPECT_EQ(db.scalar("Select count(*) From PLU Where pluDesc Is Null").toInt(), 0);
+    { FormFixture f(db.path()); f.start(); }
+    FormFixture f(db.path());
+    EXPECT_TRUE(f.start());
+    EXPECT_TRUE(f.dialogs.shown().isEmpty()) << f.dialogs.messages().join('|').toStdString();
+    EXPECT_EQ(db.scalar("Select count(Distinct pluCode) From PLU").toInt(), 120);
 }

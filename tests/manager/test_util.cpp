@@ -4,6 +4,8 @@
 #include "Unitutil.h"
 
 #include <QLocale>
+#include <QMessageBox>
+#include <QTextLayout>
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -289,3 +291,28 @@ INSTANTIATE_TEST_SUITE_P(Locales, UtilTest, ::testing::Values("pt_BR", "en_US"),
                          [](const auto &info) { return std::string(info.param); });
 
 } // namespace
+
+TEST(MessageBox, CaptionAsGivenPathOnOneLineLongListScrolls)
+{
+    QMessageBox box;
+    const QString path = QStringLiteral("/home/loja/balanca/vendabase.accdb");
+    prepareMessageBox(box, kCaptionError, QStringLiteral("O arquivo %1 não foi lido.").arg(path));
+    EXPECT_EQ(box.windowTitle(), QStringLiteral("Erro"));
+    QTextLayout layout(box.text(), box.font());
+    // Laid out in a width far narrower than the path, it breaks only at blanks.
+    layout.beginLayout();
+    QStringList lines;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(40);
+        lines << box.text().mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    EXPECT_TRUE(lines.contains(keepPathsWhole(path))) << lines.join('|').toStdString();
+
+    QStringList many;
+    for (int i = 0; i < 60; ++i)
+        many << QStringLiteral("Código %1").arg(i);
+    prepareMessageBox(box, kCaptionError, many.join('\n'));
+    EXPECT_EQ(box.detailedText(), many.join('\n'));
+    EXPECT_LT(box.text().count('\n'), 25);
+}

@@ -4,10 +4,13 @@
 #include "AckRecord.h"
 #include "CommandLine.h"
 #include "DataSource.h"
+#include "SalesSchema.h"
+#include "ScaleProtocol.h"
 #include "ScaleRunner.h"
 #include "SimulatorOnPty.h"
 #include "TransferOutput.h"
 #include "TransmitterTestSupport.h"
+#include "Db.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -163,6 +166,33 @@ TEST_F(Transfer, CheckListsWhatDiffersAndSendsOnlyThat)
     EXPECT_EQ(ExitCodeOf(results), ExitOk);
     EXPECT_EQ(accepted()[1], 502);
     EXPECT_EQ(ExitCodeOf(run({"check", "--port", "COM1"})), ExitOk);
+}
+
+TEST_F(Transfer, SalesReadTwiceAreStoredOnce)
+{
+    {
+        QString error;
+        auto conn = torvane::db::Connection::open(QStringLiteral("vendabase.accdb"), &error);
+        ASSERT_TRUE(conn && torvane::db::UpgradeSalesRecord(conn->database(), &error)) << error.toStdString();
+    }
+    ttest::Sql sql;
+    // The sales job looks each product up in the scale's copy.
+    ASSERT_TRUE(sql.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, preFix, pluCode, pluDesc, validDays,"
+                                        " tareWeight, unitPrice, sellFlag) VALUES (1, 2, '000001', 'A', 0, 0, 100, 1)")));
+    std::vector<torvane::scalesim::Record> records;
+    for (int minute : {0, 5, 5}) // the last two: two equal sales
+        records.push_back(torvane::scalelink::EncodeSaleRecord({1, 24, 3, 14, 10, uint8_t(minute), 0, 500}));
+    auto &scale = startScale(1);
+    scale.stop();
+    scale.sim.setSales(records);
+    scale.start();
+
+    for (int read = 0; read < 2; ++read) {
+        const auto results = run({"sales", "--port", "COM1"});
+        ASSERT_EQ(ExitCodeOf(results), ExitOk) << results[0].detail.toStdString();
+        EXPECT_EQ(results[0].newSales, read == 0 ? 3 : 0);
+        EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM RECORD")).toInt(), 3);
+    }
 }
 
 TEST_F(Transfer, ProgramStoppedByCtrlCReportsWhatEachScaleReceived)

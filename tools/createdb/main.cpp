@@ -19,10 +19,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("torvane-createdb"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TORVANE_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Creates a new Torvane product database."));
     parser.addHelpOption();
+    parser.addVersionOption();
     QCommandLineOption slotsOpt(QStringLiteral("slots"), QStringLiteral("Number of product slots (default 500)."),
                                 QStringLiteral("N"), QStringLiteral("500"));
     QCommandLineOption demoOpt(QStringLiteral("demo"), QStringLiteral("Fill the first slots with demo products."));

@@ -110,6 +110,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("torvane-scalesim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TORVANE_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -123,6 +124,7 @@ int main(int argc, char **argv)
         "SIGINT/SIGTERM end it cleanly (memory saved with --save, link removed, status 0).\n"
         "Exit status: 0 done, 1 device or file failure, 2 bad command line."));
     parser.addHelpOption();
+    parser.addVersionOption();
 
     const QCommandLineOption deviceOpt(QStringLiteral("device"),
                                        QStringLiteral("Serve this serial device instead of a new pseudo-terminal."),
@@ -208,6 +210,8 @@ int main(int argc, char **argv)
         return fail(parser.errorText() + QStringLiteral(" (see --help)"));
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
 

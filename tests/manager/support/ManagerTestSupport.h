@@ -47,6 +47,11 @@ public:
     bool confirm(const QString &caption, const QString &text) override;
     bool inputText(const QString &caption, const QString &prompt, QString *value) override;
     QString openFileName(const QString &caption, const QString &directory, const QString &filter) override;
+    // Answered from the same queue as openFileName.
+    QString saveFileName(const QString &caption, const QString &suggested, const QString &filter) override
+    {
+        return openFileName(caption, suggested, filter);
+    }
 
     void answerConfirm(bool yes) { m_confirms.push_back(yes); }
     // An input answer; a null QString means Cancel.

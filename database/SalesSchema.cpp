@@ -1,0 +1,44 @@
+#include "SalesSchema.h"
+
+#include "Db.h"
+#include "SalesKey.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+
+namespace torvane::db {
+
+bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    const bool hasKey = HasSaleKey(db);
+    // Only what is missing is created: a fully upgraded file may be
+    // read-only.
+    auto hasIndex = [&](const char *name) {
+        q.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?"));
+        q.addBindValue(QLatin1String(name));
+        const bool found = q.exec() && q.next();
+        q.finish();
+        return found;
+    };
+    QStringList statements;
+    if (!hasKey)
+        statements << QStringLiteral("ALTER TABLE RECORD ADD saleKey varchar(255)");
+    if (!hasIndex("RECORD_saleKey"))
+        statements << QStringLiteral("CREATE UNIQUE INDEX RECORD_saleKey ON RECORD (saleKey)");
+    if (!hasIndex("RECORD_dateTime"))
+        statements << QStringLiteral("CREATE INDEX RECORD_dateTime ON RECORD (dateTime)");
+    for (const QString &sql : statements) {
+        if (!q.exec(sql)) {
+            if (error)
+                *error = errorText(q.lastError());
+            return false;
+        }
+        q.finish();
+    }
+    return true;
+}
+
+} // namespace torvane::db
