@@ -86,9 +86,11 @@ QString mapServerSql(const QString &sql)
 {
     const QVector<Token> tokens = tokenize(sql);
     bool ddl = false;
+    bool creating = false;
     for (const Token &t : tokens) {
         if (t.kind == Token::Word) {
-            ddl = isWord(t.text, u"create") || isWord(t.text, u"alter");
+            creating = isWord(t.text, u"create");
+            ddl = creating || isWord(t.text, u"alter");
             break;
         }
     }
@@ -180,6 +182,23 @@ QString mapServerSql(const QString &sql)
             out += QStringLiteral("timestamp");
         else if (typePlace && isWord(w, u"blob"))
             out += QStringLiteral("bytea");
+        else if (typePlace && creating
+                 && (isWord(w, u"varchar") || isWord(w, u"text") || isWord(w, u"char"))) {
+            // A new table's texts sort the way the operator reads them, as
+            // the file's Order By does (accents and case second).
+            out += w;
+            qsizetype j = k + 1;
+            while (j < tokens.size() && tokens[j].kind == Token::Other && tokens[j].text.at(0).isSpace())
+                ++j;
+            if (j < tokens.size() && tokens[j].text == u"(") {
+                while (j < tokens.size() && tokens[j].text != u")")
+                    out += tokens[j++].text;
+                if (j < tokens.size())
+                    out += tokens[j].text;
+                k = j;
+            }
+            out += QStringLiteral(" COLLATE ") + QLatin1String(kServerCollation);
+        }
         else if (isWord(w, u"like")) {
             // Access's Like has no escape character; the server's default is
             // the backslash, so a typed "\" would change the pattern.
@@ -324,15 +343,65 @@ bool prepareSchema(const QSqlDatabase &db, QString *error)
     // Yes/no columns hold 0/1 as in the file; the domain lets a yes/no
     // column still be told apart from a number.
     QSqlQuery q(db);
-    if (q.exec(QStringLiteral("SELECT 1 FROM pg_type t JOIN pg_namespace n ON n.oid = t.typnamespace"
-                              " WHERE t.typname = 'yesno' AND n.nspname = current_schema()"))
-        && q.next())
-        return true;
-    if (q.exec(QStringLiteral("CREATE DOMAIN yesno AS smallint")))
-        return true;
-    if (error)
-        *error = errorText(q.lastError());
-    return false;
+    const bool hasDomain = q.exec(QStringLiteral("SELECT 1 FROM pg_type t JOIN pg_namespace n ON n.oid = t.typnamespace"
+                                                 " WHERE t.typname = 'yesno' AND n.nspname = current_schema()"))
+        && q.next();
+    if (!hasDomain && !q.exec(QStringLiteral("CREATE DOMAIN yesno AS smallint"))) {
+        if (error)
+            *error = errorText(q.lastError());
+        return false;
+    }
+    // The operator's order: ICU's root order compares letters first, then
+    // accents, then case (capitals first, as the file's tie-break does).
+    const bool hasCollation = q.exec(QStringLiteral("SELECT 1 FROM pg_collation c JOIN pg_namespace n"
+                                                    " ON n.oid = c.collnamespace WHERE c.collname = '%1'"
+                                                    " AND n.nspname = current_schema()")
+                                         .arg(QLatin1String(kServerCollation)))
+        && q.next();
+    if (!hasCollation
+        && !q.exec(QStringLiteral("CREATE COLLATION %1 (provider = icu, locale = 'und-u-kf-upper')")
+                       .arg(QLatin1String(kServerCollation)))) {
+        if (error)
+            *error = errorText(q.lastError());
+        return false;
+    }
+    return true;
+}
+
+bool tableColumns(const QSqlDatabase &db, const QString &table, QStringList *columns, QString *error)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (engineOf(db) == Engine::Server) {
+        q.prepare(QStringLiteral("SELECT column_name FROM information_schema.columns WHERE table_schema = current_schema()"
+                                 " AND lower(table_name) = lower(?) ORDER BY ordinal_position"));
+        q.addBindValue(table);
+    } else {
+        q.prepare(QStringLiteral("SELECT name FROM pragma_table_info(?)"));
+        q.addBindValue(table);
+    }
+    columns->clear();
+    if (!q.exec()) {
+        if (error)
+            *error = errorText(q.lastError());
+        return false;
+    }
+    while (q.next())
+        *columns << q.value(0).toString();
+    return true;
+}
+
+bool hasIndex(const QSqlDatabase &db, const QString &name)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (engineOf(db) == Engine::Server)
+        q.prepare(QStringLiteral("SELECT 1 FROM pg_indexes WHERE schemaname = current_schema()"
+                                 " AND lower(indexname) = lower(?)"));
+    else
+        q.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?"));
+    q.addBindValue(name);
+    return q.exec() && q.next();
 }
 
 QString rowKey(const QSqlDatabase &db, const QString &table)
@@ -373,6 +442,54 @@ bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
         mark.exec(ok ? QStringLiteral("RELEASE SAVEPOINT torvane_write")
                      : QStringLiteral("ROLLBACK TO SAVEPOINT torvane_write"));
     return ok;
+}
+
+bool Savepoint::begin(QString *error)
+{
+    QSqlQuery q(m_db);
+    if (q.exec(QStringLiteral("SAVEPOINT ") + m_name))
+        return true;
+    // 25P01: no transaction is open on the server.
+    if (engineOf(m_db) == Engine::Server && q.lastError().nativeErrorCode() == QLatin1String("25P01")
+        && m_db.transaction()) {
+        m_ownTransaction = true;
+        if (q.exec(QStringLiteral("SAVEPOINT ") + m_name))
+            return true;
+        m_db.rollback();
+        m_ownTransaction = false;
+    }
+    if (error)
+        *error = errorText(q.lastError());
+    return false;
+}
+
+bool Savepoint::release(QString *error)
+{
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("RELEASE ") + m_name)) {
+        if (error)
+            *error = errorText(q.lastError());
+        return false;
+    }
+    if (m_ownTransaction && !m_db.commit()) {
+        if (error)
+            *error = errorText(m_db.lastError());
+        m_db.rollback();
+        m_ownTransaction = false;
+        return false;
+    }
+    m_ownTransaction = false;
+    return true;
+}
+
+void Savepoint::rollback()
+{
+    QSqlQuery q(m_db);
+    q.exec(QStringLiteral("ROLLBACK TO ") + m_name);
+    q.exec(QStringLiteral("RELEASE ") + m_name);
+    if (m_ownTransaction)
+        m_db.rollback();
+    m_ownTransaction = false;
 }
 
 EngineError classifyServerError(const QSqlError &error)

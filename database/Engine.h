@@ -15,7 +15,8 @@
 //   server: UCase -> upper, Like -> ILIKE with no escape character (the
 //           database is created with a UTF-8 character type, so ILIKE folds
 //           case the way the file does and keeps accents), [x] -> x,
-//           rowid -> ctid, yes/no columns are smallint 0/1 as in the file.
+//           rowid -> ctid, yes/no columns are smallint 0/1 as in the file,
+//           a new table's texts sort in the operator's order (collation).
 // Names are folded to lower case by the server; every caller looks columns
 // up without regard to case.
 
@@ -55,8 +56,20 @@ bool objectType(const QSqlDatabase &db, const QString &name, QString *type, QStr
 // both engines), or empty when the table has no such column.
 QString columnType(const QSqlDatabase &db, const QString &table, const QString &column);
 
-// Readies an empty database for the tables (the server's yes/no type).
+// The collation the server's text columns sort by (the operator's order).
+inline constexpr const char *kServerCollation = "operador";
+
+// Readies an empty database for the tables (the server's yes/no type and
+// text order).
 bool prepareSchema(const QSqlDatabase &db, QString *error);
+
+// The names of a table's columns, as the engine stores them; empty when
+// there is no such table.  False and *error when the engine cannot be asked.
+bool tableColumns(const QSqlDatabase &db, const QString &table, QStringList *columns, QString *error);
+
+// Whether an index of that name exists (compared without regard to case on
+// the server, which folds names).
+bool hasIndex(const QSqlDatabase &db, const QString &name);
 
 // The column that finds a row of a table again: rowid on the file; on the
 // server the table's key (ctid moves when another PC saves the row), or
@@ -72,6 +85,23 @@ QString tableOrder(const QSqlDatabase &db, const QString &table);
 // transaction away, so there the statement runs under a savepoint that a
 // failure rolls back to.
 bool execWrite(const QSqlDatabase &db, QSqlQuery &query);
+
+// A savepoint that undoes part of a transaction, or on its own a little
+// transaction: the file opens one for a savepoint outside a transaction, the
+// server refuses the savepoint there, so there one is begun for it.
+class Savepoint
+{
+public:
+    Savepoint(const QSqlDatabase &db, const QString &name) : m_db(db), m_name(name) {}
+    bool begin(QString *error);
+    bool release(QString *error);
+    void rollback();
+
+private:
+    QSqlDatabase m_db;
+    QString m_name;
+    bool m_ownTransaction = false;
+};
 
 // What a server error means, by its SQLSTATE; EngineError::None when the
 // error does not come from the server.

@@ -1,6 +1,7 @@
 #include "ProductTable.h"
 
 #include "Db.h"
+#include "Engine.h"
 
 #include <QSet>
 #include <QSqlError>
@@ -33,17 +34,18 @@ const QStringList &upgradeProductColumns()
 
 bool checkProductTable(const QSqlDatabase &db, const QString &fileName, bool upgraded, QString *error)
 {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT name FROM pragma_table_info('PLU')"))) {
+    QStringList columns;
+    QString engineError;
+    if (!tableColumns(db, QStringLiteral("PLU"), &columns, &engineError)) {
         *error = QStringLiteral("Não foi possível ler a tabela de produtos do banco de dados %1. %2")
-                     .arg(fileName, errorText(q.lastError()));
+                     .arg(fileName, engineError);
         return false;
     }
     QSet<QString> present;
-    while (q.next())
-        present.insert(q.value(0).toString().toLower());
-    q.finish();
+    for (const QString &c : columns)
+        present.insert(c.toLower());
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
     if (present.isEmpty()) {
         *error = QStringLiteral("O arquivo %1 não é um banco de dados do Torvane: não tem a tabela de produtos "
                                 "(PLU). Nada foi gravado no arquivo; abra o programa na pasta do banco de dados "

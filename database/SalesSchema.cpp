@@ -1,6 +1,7 @@
 #include "SalesSchema.h"
 
 #include "Db.h"
+#include "Engine.h"
 #include "SalesKey.h"
 
 #include <QSqlError>
@@ -16,13 +17,7 @@ bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error)
     const bool hasKey = HasSaleKey(db);
     // Only what is missing is created: a fully upgraded file may be
     // read-only.
-    auto hasIndex = [&](const char *name) {
-        q.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?"));
-        q.addBindValue(QLatin1String(name));
-        const bool found = q.exec() && q.next();
-        q.finish();
-        return found;
-    };
+    auto hasIndex = [&](const char *name) { return db::hasIndex(db, QLatin1String(name)); };
     QStringList statements;
     if (!hasKey)
         statements << QStringLiteral("ALTER TABLE RECORD ADD saleKey varchar(255)");
@@ -31,7 +26,7 @@ bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error)
     if (!hasIndex("RECORD_dateTime"))
         statements << QStringLiteral("CREATE INDEX RECORD_dateTime ON RECORD (dateTime)");
     for (const QString &sql : statements) {
-        if (!q.exec(sql)) {
+        if (!q.exec(mapAccessSql(db, sql))) {
             if (error)
                 *error = errorText(q.lastError());
             return false;

@@ -276,14 +276,11 @@ ProductQuery::PostResult ProductQuery::post()
         }
         // A savepoint (a transaction of its own outside a bulk change)
         // lets a save that would touch more than one row be undone.
-        QSqlQuery sp(m_db);
-        if (!sp.exec(QStringLiteral("SAVEPOINT product_save"))) {
-            m_lastError = db::errorText(sp.lastError());
+        db::Savepoint sp(m_db, QStringLiteral("product_save"));
+        if (!sp.begin(&m_lastError))
             return PostResult::Failed;
-        }
         auto undo = [&sp] {
-            sp.exec(QStringLiteral("ROLLBACK TO product_save"));
-            sp.exec(QStringLiteral("RELEASE product_save"));
+            sp.rollback();
             return PostResult::Failed;
         };
         QSqlQuery q(m_db);
@@ -313,10 +310,8 @@ ProductQuery::PostResult ProductQuery::post()
                               .arg(affected);
             return undo();
         }
-        if (!sp.exec(QStringLiteral("RELEASE product_save"))) {
-            m_lastError = db::errorText(sp.lastError());
+        if (!sp.release(&m_lastError))
             return undo();
-        }
     }
     m_backup.clear();
     setState(State::Browse);
