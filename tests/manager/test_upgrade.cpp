@@ -207,6 +207,8 @@ TEST(Upgrade, ScaleCodeThatIsNotANumberStopsWithTheConversionError)
 
 TEST(Upgrade, AFullDiskLeavesNeitherTheCodeSizeNorHalfTheCodesAndTheNextStartFillsThemAll)
 {
+    if (test::onServer())
+        GTEST_SKIP() << "a file-size limit fills the file's disk; the server writes its own files";
     TempDatabase db(dbOptions(400, false, schema::Layout::AsDelivered));
     db.exec("Create Table Config ( CodeSize smallint )");
     db.exec("Alter Table PLU Add Codigo int");
