@@ -444,6 +444,19 @@ bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
     return ok;
 }
 
+bool beginTransaction(QSqlDatabase db)
+{
+    if (engineOf(db) == Engine::Server) {
+        // A savepoint is accepted only inside a transaction.
+        QSqlQuery probe(db);
+        if (probe.exec(QStringLiteral("SAVEPOINT torvane_probe"))) {
+            probe.exec(QStringLiteral("RELEASE torvane_probe"));
+            return false;
+        }
+    }
+    return db.transaction();
+}
+
 bool Savepoint::begin(QString *error)
 {
     QSqlQuery q(m_db);

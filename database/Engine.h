@@ -86,6 +86,11 @@ QString tableOrder(const QSqlDatabase &db, const QString &table);
 // failure rolls back to.
 bool execWrite(const QSqlDatabase &db, QSqlQuery &query);
 
+// Begins a transaction unless one is open already (then false, as the file
+// answers; the server would only warn and a later commit would end the
+// outer one).
+bool beginTransaction(QSqlDatabase db);
+
 // A savepoint that undoes part of a transaction, or on its own a little
 // transaction: the file opens one for a savepoint outside a transaction, the
 // server refuses the savepoint there, so there one is begun for it.

@@ -151,7 +151,7 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         return failed;
     // The settings and the codes filled for them are committed together:
     // a failure leaves neither, and the next start tries again.
-    CommitOnExit transaction{m_db, m_db.transaction()};
+    CommitOnExit transaction{m_db, beginTransaction(m_db)};
     if (!schema::isValidCodeSize(m_config.codeSize())) {
         const bool newRow = !m_config.hasRow();
         const int stored = m_config.codeSize();

@@ -1,4 +1,5 @@
 #include "BulkChanges.h"
+#include "Engine.h"
 #include "ProductQuery.h"
 #include "Unitutil.h"
 
@@ -12,7 +13,7 @@ namespace torvane::manager {
 
 ProductsTransaction::ProductsTransaction(QSqlDatabase db)
     : m_db(std::move(db))
-    , m_active(m_db.isOpen() && m_db.transaction())
+    , m_active(m_db.isOpen() && db::beginTransaction(m_db))
 {
 }
 

@@ -2,6 +2,7 @@
 #include "ProductForm.h"
 
 #include "DataModule.h"
+#include "Engine.h"
 #include "OperatorDialogs.h"
 #include "ProductImport.h"
 #include "ReportProdutos.h"
@@ -117,7 +118,7 @@ private:
     {
         if (!m_inTransaction) {
             QSqlDatabase db = m_query.database();
-            m_inTransaction = db.isValid() && db.transaction();
+            m_inTransaction = db.isValid() && db::beginTransaction(db);
             m_pending = 0;
             m_clock.start();
             return;
