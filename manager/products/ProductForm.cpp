@@ -2,6 +2,7 @@
 #include "ProductRules.h"
 
 #include "DataModule.h"
+#include "Engine.h"
 #include "NetworkShare.h"
 #include "OperatorDialogs.h"
 #include "ProductTable.h"
@@ -473,7 +474,10 @@ bool TfrmProdutos::openProductList(QString *error)
         qryAux.setDatabase(conn->database());
     }
     qryProdutos->close();
-    qryProdutos->setSql(QStringLiteral("Select * From Plu ") + strOrdem);
+    // Before the list is sorted (the upgrade's back-fill) it reads the rows
+    // in the order they were stored.
+    const QString order = strOrdem.isEmpty() ? db::tableOrder(qryProdutos->database(), QStringLiteral("PLU")) : strOrdem;
+    qryProdutos->setSql(QStringLiteral("Select * From Plu ") + order);
     return qryProdutos->open(error);
 }
 
