@@ -106,13 +106,16 @@ bool SalesLedger::load(const QDate &from, const QDate &to, SalesPeriod *out, QSt
     dated.addBindValue(to.addDays(1).startOfDay().toString(QLatin1String(kStoredDateFormat)));
     if (!dated.exec())
         return fail(dated, error);
-    if (!undated.exec(QStringLiteral("SELECT ID, pluNo, pluDesc, dateTime, weight, totalPrice FROM RECORD"
-                                     " WHERE dateTime IS NULL ORDER BY ID DESC")))
-        return fail(undated, error);
 
     std::map<int, ProductTotal> products;
     std::vector<DayTotal> days; // rows come newest first: a day's rows are together
     for (QSqlQuery *q : {&dated, &undated}) {
+        // The undated rows are asked for once the dated ones are read: the
+        // server streams one statement's rows at a time per connection.
+        if (q == &undated
+            && !undated.exec(QStringLiteral("SELECT ID, pluNo, pluDesc, dateTime, weight, totalPrice FROM RECORD"
+                                            " WHERE dateTime IS NULL ORDER BY ID DESC")))
+            return fail(undated, error);
         while (q->next()) {
             SaleRow r;
             r.id = q->value(0).toLongLong();
