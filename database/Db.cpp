@@ -110,11 +110,6 @@ QString collateOrderBy(const QString &sql)
     return sql.left(m.capturedEnd()) + terms.join(u',');
 }
 
-bool isIdentChar(QChar c)
-{
-    return c.isLetterOrNumber() || c == u'_';
-}
-
 } // namespace
 
 FileKind probeFile(const QString &path)
@@ -275,18 +270,8 @@ QString mapAccessSql(const QString &sql)
     for (qsizetype i = 0; i < n;) {
         const QChar c = sql.at(i);
         if (c == u'\'' || c == u'"') {
-            const qsizetype start = i++;
-            while (i < n) {
-                if (sql.at(i) == c) {
-                    if (i + 1 < n && sql.at(i + 1) == c) {
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                ++i;
-            }
+            const qsizetype start = i;
+            i = sqlQuotedEnd(sql, i);
             out += QStringView(sql).mid(start, i - start);
             continue;
         }
@@ -297,9 +282,9 @@ QString mapAccessSql(const QString &sql)
             i = stop;
             continue;
         }
-        if (isIdentChar(c)) {
+        if (isSqlIdentChar(c)) {
             qsizetype j = i;
-            while (j < n && isIdentChar(sql.at(j)))
+            while (j < n && isSqlIdentChar(sql.at(j)))
                 ++j;
             const QStringView word = QStringView(sql).mid(i, j - i);
             const bool boundaryBefore = i == 0 || !(sql.at(i - 1) == u'.');

@@ -12,12 +12,31 @@
 
 namespace torvane::db {
 
-namespace {
-
-bool isIdentChar(QChar c)
+bool isSqlIdentChar(QChar c)
 {
     return c.isLetterOrNumber() || c == u'_';
 }
+
+qsizetype sqlQuotedEnd(const QString &sql, qsizetype quoteAt)
+{
+    const QChar quote = sql.at(quoteAt);
+    const qsizetype n = sql.size();
+    qsizetype i = quoteAt + 1;
+    while (i < n) {
+        if (sql.at(i) == quote) {
+            // A doubled quote stands for itself inside the text.
+            if (i + 1 < n && sql.at(i + 1) == quote) {
+                i += 2;
+                continue;
+            }
+            return i + 1;
+        }
+        ++i;
+    }
+    return n;
+}
+
+namespace {
 
 bool isWord(QStringView word, const char16_t *name)
 {
@@ -37,18 +56,8 @@ QVector<Token> tokenize(const QString &sql)
     for (qsizetype i = 0; i < n;) {
         const QChar c = sql.at(i);
         if (c == u'\'' || c == u'"') {
-            const qsizetype start = i++;
-            while (i < n) {
-                if (sql.at(i) == c) {
-                    if (i + 1 < n && sql.at(i + 1) == c) {
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                ++i;
-            }
+            const qsizetype start = i;
+            i = sqlQuotedEnd(sql, i);
             out.push_back({Token::Text, QStringView(sql).mid(start, i - start)});
         } else if (c == u'[') {
             const qsizetype end = sql.indexOf(u']', i);
@@ -56,9 +65,9 @@ QVector<Token> tokenize(const QString &sql)
             // A bracketed name is a plain name to the server.
             out.push_back({Token::Word, QStringView(sql).mid(i + 1, (end < 0 ? n : end) - i - 1)});
             i = stop;
-        } else if (isIdentChar(c)) {
+        } else if (isSqlIdentChar(c)) {
             qsizetype j = i;
-            while (j < n && isIdentChar(sql.at(j)))
+            while (j < n && isSqlIdentChar(sql.at(j)))
                 ++j;
             out.push_back({Token::Word, QStringView(sql).mid(i, j - i)});
             i = j;

@@ -30,6 +30,12 @@
 
 namespace torvane::db {
 
+// Statement scanning shared by both engines' mappings: a character of a
+// name, and the index just past a quoted text starting at quoteAt (a doubled
+// quote inside stays part of the text; an unclosed text runs to the end).
+bool isSqlIdentChar(QChar c);
+qsizetype sqlQuotedEnd(const QString &sql, qsizetype quoteAt);
+
 // The connection file looked for beside the database file.
 inline constexpr const char *kServerFileName = "vendabase.pgconn";
 

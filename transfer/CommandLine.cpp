@@ -85,17 +85,17 @@ ParseResult ParseCommandLine(const QStringList &arguments)
             if (!value(&c.database) || c.database.isEmpty())
                 return fail(QStringLiteral("--database pede o arquivo do banco de dados"));
         } else if (key == QLatin1String("--port")) {
-            QString spec;
-            if (!value(&spec) || spec.isEmpty())
+            QString portArg;
+            if (!value(&portArg) || portArg.isEmpty())
                 return fail(QStringLiteral("--port pede uma porta (COM1..COM9 ou um dispositivo)"));
             ScaleTarget t;
-            const qsizetype eq = spec.indexOf(u'=');
-            t.port = eq >= 0 ? spec.mid(eq + 1) : spec;
-            t.name = eq >= 0 ? spec.left(eq) : spec;
+            const qsizetype eq = portArg.indexOf(u'=');
+            t.port = eq >= 0 ? portArg.mid(eq + 1) : portArg;
+            t.name = eq >= 0 ? portArg.left(eq) : portArg;
             if (t.port.isEmpty() || t.name.isEmpty())
-                return fail(QStringLiteral("--port %1: falta o nome ou a porta").arg(spec));
+                return fail(QStringLiteral("--port %1: falta o nome ou a porta").arg(portArg));
             if (names.contains(t.name) || ports.contains(t.port))
-                return fail(QStringLiteral("--port %1: balança ou porta repetida").arg(spec));
+                return fail(QStringLiteral("--port %1: balança ou porta repetida").arg(portArg));
             names.insert(t.name);
             ports.insert(t.port);
             c.scales.push_back(t);
