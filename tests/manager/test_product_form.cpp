@@ -369,6 +369,7 @@ TEST_F(ProductFormTest, ClearingTheSelectedProductMakesAFreeSlot)
     // Code 0 marks a free slot, and free slots share one scale code: a
     // product typed with code 0 is refused like one without a code.
     editAndSave("0", "LIVRE");
+    ASSERT_FALSE(f->dialogs.messages().isEmpty()) << "the save of code 0 said nothing";
     EXPECT_EQ(f->dialogs.messages().last(), "O código deve ser preenchido");
     EXPECT_TRUE(editing());
     f->click(form().btnCancelar);
