@@ -7,12 +7,18 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <mutex>
+
 namespace torvane::transfer {
 
 namespace {
 
 QString now()
 {
+    // Several scales' threads stamp at once, and the C library's time-zone
+    // state behind local time is not safe to initialise from two threads.
+    static std::mutex localTime;
+    std::lock_guard<std::mutex> lock(localTime);
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 

@@ -8,7 +8,6 @@
 #include "Schema.h"
 #include "TransferJobs.h"
 
-#include <ctime>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -321,9 +320,6 @@ std::vector<ScaleResult> RunScales(const RunSettings &settings)
 {
     const auto &scales = settings.command.scales;
     std::vector<ScaleResult> results(scales.size());
-    // Each scale's thread stamps its record in local time; reading the time
-    // zone once here keeps those threads from all initialising it at once.
-    ::tzset();
     std::vector<std::thread> threads;
     threads.reserve(scales.size());
     for (std::size_t i = 0; i < scales.size(); ++i)
