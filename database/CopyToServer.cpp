@@ -1,6 +1,8 @@
 // Moving a shop's product base from its file onto its server.
 #include "Db.h"
 #include "Engine.h"
+#include "SalesKey.h"
+#include "SalesSchema.h"
 #include "Schema.h"
 
 #include <QSqlError>
@@ -63,6 +65,39 @@ bool copyTable(const QSqlDatabase &from, const QSqlDatabase &to, const QString &
     return true;
 }
 
+// The copied sales keys with their date part as the server writes it for
+// the same dateTime (the file keeps whatever text it was given): the scale
+// still holds those sales, and its next read must find every one stored.
+bool rekeySales(const QSqlDatabase &to, QString *error)
+{
+    QSqlQuery rows(to);
+    rows.setForwardOnly(true);
+    if (!rows.exec(QStringLiteral("SELECT ID, dateTime, saleKey FROM RECORD WHERE saleKey IS NOT NULL"))) {
+        *error = db::errorText(rows.lastError());
+        return false;
+    }
+    QVector<QPair<qint64, QString>> changed;
+    while (rows.next()) {
+        QStringList parts = rows.value(2).toString().split(u'|');
+        const QString date = db::SaleKeyDate(rows.value(1));
+        if (parts.size() != 5 || parts[1] == date)
+            continue;
+        parts[1] = date;
+        changed.append({rows.value(0).toLongLong(), parts.join(u'|')});
+    }
+    QSqlQuery set(to);
+    set.prepare(QStringLiteral("UPDATE RECORD SET saleKey = ? WHERE ID = ?"));
+    for (const auto &[id, key] : changed) {
+        set.addBindValue(key);
+        set.addBindValue(id);
+        if (!set.exec()) {
+            *error = QStringLiteral("RECORD: ") + db::errorText(set.lastError());
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool copyFileToServer(const QString &sourceFile, const QString &targetPath, QString *summary, QString *error)
@@ -97,8 +132,12 @@ bool copyFileToServer(const QString &sourceFile, const QString &targetPath, QStr
     if (!target)
         return fail(err);
     QSqlDatabase to = target->database();
-    bool ok = to.transaction();
-    if (!ok)
+    // The sales keys need their column (a new base gets it at the manager's
+    // first start, too late for the copy).  Before the transaction: its
+    // probe for the column fails, which would end a transaction on the
+    // server.
+    bool ok = db::UpgradeSalesRecord(to, &err);
+    if (ok && !(ok = to.transaction()))
         err = db::errorText(to.lastError());
     QSqlQuery q(to);
     // The new base's default settings row gives way to the file's.
@@ -118,7 +157,7 @@ bool copyFileToServer(const QString &sourceFile, const QString &targetPath, QStr
         if (ok)
             counts << QStringLiteral("%1 %2").arg(table).arg(after);
     }
-    ok = ok && db::syncAutoNumber(to, QStringLiteral("PLU"), QStringLiteral("pluNo"), &err)
+    ok = ok && rekeySales(to, &err) && db::syncAutoNumber(to, QStringLiteral("PLU"), QStringLiteral("pluNo"), &err)
         && db::syncAutoNumber(to, QStringLiteral("RECORD"), QStringLiteral("ID"), &err);
     if (ok && !to.commit()) {
         err = db::errorText(to.lastError());

@@ -2,6 +2,7 @@
 
 #include "Db.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -9,6 +10,18 @@
 #include <vector>
 
 namespace torvane::db {
+
+QString SaleKeyDate(const QVariant &dateTime)
+{
+    if (dateTime.isNull())
+        return QString();
+    if (dateTime.metaType().id() != QMetaType::QDateTime)
+        return dateTime.toString();
+    // Date and time as they are, with no conversion between time zones.
+    const QDateTime dt = dateTime.toDateTime();
+    return dt.toString(dt.time().msec() ? QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")
+                                        : QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
 
 qint64 LastRecordId(const QSqlDatabase &db, QString *error)
 {
@@ -59,7 +72,7 @@ bool AdoptSalesRead(const QSqlDatabase &connection, qint64 lastId, int *kept, in
     while (rows.next()) {
         const QString base = QStringLiteral("%1|%2|%3|%4")
                                  .arg(rows.value(1).toLongLong())
-                                 .arg(rows.value(2).isNull() ? QString() : rows.value(2).toString())
+                                 .arg(SaleKeyDate(rows.value(2)))
                                  .arg(rows.value(3).toLongLong())
                                  .arg(rows.value(4).toLongLong());
         const int n = ++seen[base];

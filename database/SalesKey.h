@@ -15,8 +15,15 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
 
 namespace torvane::db {
+
+// The date part of a sale's key for a dateTime value as the engine hands it
+// back: the file gives the text it stores ("yyyy-MM-dd HH:mm:ss" from every
+// writer) and it stands as it is; the server gives a date and time, written
+// in that same text, so a base moved from its file keeps its keys.
+QString SaleKeyDate(const QVariant &dateTime);
 
 // The highest ID in RECORD (0 when empty), -1 with *error set on failure.
 qint64 LastRecordId(const QSqlDatabase &db, QString *error);

@@ -1,6 +1,8 @@
 #include "Db.h"
 #include "Engine.h"
 #include "NetworkShare.h"
+#include "SalesKey.h"
+#include "SalesSchema.h"
 #include "LikeMatch.h"
 #include "Schema.h"
 #include "ServerBase.h"
@@ -338,6 +340,45 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
 
     EXPECT_FALSE(schema::copyFileToServer(file, target, &summary, &err));
     EXPECT_TRUE(err.contains(QStringLiteral("já existe"))) << err.toStdString();
+}
+
+// After the move the scale still holds the sales read before it: the next
+// read must find them stored, not add them a second time.
+TEST(CopyToServer, SalesReadBeforeTheMoveAreKnownAfterIt)
+{
+    if (!test::onServer())
+        GTEST_SKIP() << "needs the server";
+    QTemporaryDir fileDir, serverDir;
+    const QString file = fileDir.filePath(QStringLiteral("vendabase.accdb"));
+    ASSERT_TRUE(schema::createDatabaseFile(file, {}, nullptr));
+    // The text every program writes, and one in another form.
+    const QString sales = QStringLiteral("INSERT INTO RECORD (pluNo, pluDesc, dateTime, weight, totalPrice)"
+                                         " VALUES (3, 'AÇÚCAR', '2024-03-15 09:30:05', 1500, 450),"
+                                         " (3, 'AÇÚCAR', '2024-03-15T10:00:00', 1500, 450)");
+    // One read of the scale on the file, keyed as the manager keys it.
+    const auto readSale = [&](const QSqlDatabase &db, int *kept, int *removed) {
+        QString err;
+        ASSERT_TRUE(db::UpgradeSalesRecord(db, &err)) << err.toStdString();
+        const qint64 last = db::LastRecordId(db, &err);
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(sales)) << q.lastError().text().toStdString();
+        ASSERT_TRUE(db::AdoptSalesRead(db, last, kept, removed, &err)) << err.toStdString();
+    };
+    int kept = 0, removed = 0;
+    {
+        auto conn = db::Connection::open(file, nullptr);
+        readSale(conn->database(), &kept, &removed);
+        ASSERT_EQ(kept, 2);
+    }
+    test::useServerBase(serverDir.path());
+    const QString target = serverDir.filePath(QStringLiteral("vendabase.accdb"));
+    QString err;
+    ASSERT_TRUE(schema::copyFileToServer(file, target, nullptr, &err)) << err.toStdString();
+    auto conn = db::Connection::open(target, &err);
+    ASSERT_TRUE(conn) << err.toStdString();
+    readSale(conn->database(), &kept, &removed);
+    EXPECT_EQ(kept, 0);
+    EXPECT_EQ(removed, 2);
 }
 
 TEST(Sql, TextOrderIsTheOneAnOperatorReads)
