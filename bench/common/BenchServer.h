@@ -10,12 +10,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -98,6 +100,40 @@ inline QList<Engine> engines()
     if (serverConnection().isEmpty())
         return {Engine::File};
     return {Engine::File, Engine::Server};
+}
+
+// What one statement's round trip to the server costs now, in microseconds
+// (best of a few rounds of "SELECT 1"): most of the server's extra time is
+// the statements per row times this, and a busy machine raises it.
+inline double serverRoundTripUs()
+{
+    const QString name = QStringLiteral("bench-server-round-trip");
+    double best = 1e300;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setConnectOptions(serverConnection());
+        if (db.open()) {
+            QSqlQuery q(db);
+            for (int round = 0; round < 5; ++round) {
+                QElapsedTimer t;
+                t.start();
+                for (int i = 0; i < 500; ++i)
+                    q.exec(QStringLiteral("SELECT 1"));
+                best = std::min(best, double(t.nsecsElapsed()) / 1e3 / 500);
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return best;
+}
+
+// The line that says which server was measured and its round trip.
+inline void printServerLine()
+{
+    if (!serverConnection().isEmpty())
+        std::printf("server: %s; one statement's round trip %.0f us\n", qPrintable(serverConnection()),
+                    serverRoundTripUs());
 }
 
 // "server / file" as text, or empty when the server was not measured.

@@ -198,6 +198,7 @@ int main(int argc, char **argv)
         }
     }
     std::printf("best of %d\n", repeat);
+    bench::printServerLine();
     std::printf("%-30s %10s %8s %10s %8s %6s", "operation", "500 ms", "us/row", "5000 ms", "us/row", "ratio");
     if (both)
         std::printf("   %12s %12s %14s", "server 500", "server 5000", "server/file");

@@ -229,6 +229,7 @@ int main(int argc, char **argv)
     const QList<bench::Engine> engines = bench::engines();
     const bool both = engines.size() > 1;
     std::printf("best of %d\n", repeat);
+    bench::printServerLine();
     std::printf("%8s %14s %14s %14s %12s", "lines", "free slots ms", "same again ms", "cleared ms", "us per line");
     if (both)
         std::printf("   %14s %6s %14s %6s %14s %6s", "server free", "ratio", "server again", "ratio", "server cleared",

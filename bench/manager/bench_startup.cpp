@@ -118,6 +118,8 @@ int main(int argc, char **argv)
     const bool both = engines.size() > 1;
     QTextStream out(stdout);
     out << "Manager start sequence and Codigo back-fill (best of " << repeat << ")\n";
+    out.flush();
+    bench::printServerLine();
     out << "slots    start (ms)   back-fill (ms)   back-fill per slot (ms)";
     if (both)
         out << "   server start (ms)  ratio   server back-fill (ms)  ratio";
