@@ -617,6 +617,21 @@ ProductQuery::PostResult TfrmProdutos::SalvaRegistro(bool fromFields)
     if (fromFields && !GravaCampos())
         return ProductQuery::PostResult::Refused;
     const ProductQuery::PostResult result = qryProdutos->post();
+    if (result == ProductQuery::PostResult::Failed && qryProdutos->failure() == ProductQuery::Failure::Duplicate) {
+        // Another PC saved this code first, after the look-up here passed.
+        showError(rules::kDuplicateCode);
+        edtCodigo->setFocus();
+        return result;
+    }
+    if (result == ProductQuery::PostResult::Failed &&
+        qryProdutos->failure() == ProductQuery::Failure::ChangedElsewhere) {
+        // The row now shows what the other PC stored, out of edit.
+        EstadoEdicao(false);
+        MostraRegistro();
+        MontaCB();
+        showError(qryProdutos->lastError());
+        return result;
+    }
     if (result == ProductQuery::PostResult::Failed) {
         QString text = qryProdutos->lastError();
         db::Connection *conn = m_dm->isConnected() ? m_dm->ADOC() : nullptr;
