@@ -354,6 +354,10 @@ ProductQuery::PostResult ProductQuery::post()
             emit rowChanged(m_current);
             return PostResult::Failed;
         }
+        if (duringSave && !duringSave()) {
+            sp.rollback();
+            return PostResult::Refused;
+        }
         QSqlQuery q(m_db);
         const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? RETURNING *")
                                 .arg(m_table, sets.join(QStringLiteral(", ")), m_keyColumn);

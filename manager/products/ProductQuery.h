@@ -91,6 +91,11 @@ public:
 
     // Runs before every save; return false to refuse it silently.
     std::function<bool()> beforePost;
+    // Runs inside the save's transaction, after the row was read again and
+    // before it is written: a look-up here sees what other PCs committed
+    // meanwhile.  Return false to refuse (it shows its own message); the
+    // row stays in edit.
+    std::function<bool()> duringSave;
 
 signals:
     void opened();
