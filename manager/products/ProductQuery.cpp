@@ -48,13 +48,22 @@ QString columnLabel(const QString &column)
     return labels.value(column.toLower(), column);
 }
 
-QString shownValue(const QVariant &v)
+QString shownValue(const QString &column, const QVariant &v)
 {
     if (v.isNull() || v.toString().isEmpty())
         return QStringLiteral("vazio");
-    if (v.typeId() == QMetaType::Double)
-        return QString::number(v.toDouble()).replace(u'.', u',');
+    if (v.typeId() == QMetaType::Double || column.compare(QLatin1String("preco"), Qt::CaseInsensitive) == 0)
+        return QString::number(v.toDouble(), 'f', column.compare(QLatin1String("tara"), Qt::CaseInsensitive) == 0 ? 3 : 2)
+            .replace(u'.', u',');
     return v.toString();
+}
+
+// Columns worked out from others (the scale's price, tare and code): named
+// only when what they come from did not change.
+bool derivedColumn(const QString &column)
+{
+    const QString c = column.toLower();
+    return c == QLatin1String("unitprice") || c == QLatin1String("tareweight") || c == QLatin1String("plucode");
 }
 
 } // namespace
@@ -343,10 +352,14 @@ ProductQuery::PostResult ProductQuery::post()
         const QStringList changedElsewhere = differences(m_backup, found.first());
         if (!changedElsewhere.isEmpty()) {
             sp.rollback();
-            m_lastError = QStringLiteral("O produto %1 foi alterado em outro computador depois de aparecer nesta tela "
-                                         "(%2). A sua alteração não foi gravada, para não desfazer a outra; a tela "
+            const int desc = fieldIndex(QStringLiteral("pluDesc"));
+            const QString name = desc >= 0 && !found.first().value(desc).toString().isEmpty()
+                ? QStringLiteral(" (%1)").arg(found.first().value(desc).toString())
+                : QString();
+            m_lastError = QStringLiteral("O produto %1%2 foi alterado em outro computador depois de aparecer nesta "
+                                         "tela: %3. A sua alteração não foi gravada, para não desfazer a outra; a tela "
                                          "mostra agora o que está gravado. Confira e altere de novo se for preciso.")
-                              .arg(key.toString(), changedElsewhere.join(QStringLiteral("; ")));
+                              .arg(key.toString(), name, changedElsewhere.join(QStringLiteral("; ")));
             m_failure = Failure::ChangedElsewhere;
             row = found.first();
             m_backup.clear();
@@ -407,12 +420,14 @@ QVector<QVariant> ProductQuery::readRow(const QSqlQuery &q, const QVector<QVaria
 
 QStringList ProductQuery::differences(const QVector<QVariant> &shown, const QVector<QVariant> &stored) const
 {
-    QStringList changes;
+    QStringList changes, derived;
     for (int i = 0; i < m_fields.size(); ++i)
         if (!sameValue(shown.value(i), stored.value(i)))
-            changes << QStringLiteral("%1: %2 → %3")
-                           .arg(columnLabel(m_fields[i]), shownValue(shown.value(i)), shownValue(stored.value(i)));
-    return changes;
+            (derivedColumn(m_fields[i]) ? derived : changes)
+                << QStringLiteral("%1: %2 → %3")
+                       .arg(columnLabel(m_fields[i]), shownValue(m_fields[i], shown.value(i)),
+                            shownValue(m_fields[i], stored.value(i)));
+    return changes.isEmpty() ? derived : changes;
 }
 
 void ProductQuery::cancel()
