@@ -158,6 +158,8 @@ QString describeProblem(FileKind kind, const QString &path)
 EngineError classifyError(int engineCode, const QString &engineText)
 {
     // Extended result codes carry the primary code in their low byte.
+    if (engineCode == SQLITE_CONSTRAINT_UNIQUE || engineCode == SQLITE_CONSTRAINT_PRIMARYKEY)
+        return EngineError::Duplicate;
     switch (engineCode < 0 ? -1 : engineCode & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
@@ -184,6 +186,8 @@ EngineError classifyError(int engineCode, const QString &engineText)
         return EngineError::ReadOnly;
     if (t.contains(QLatin1String("disk is full")) || t.contains(QLatin1String("disk i/o error")))
         return EngineError::DiskFull;
+    if (t.contains(QLatin1String("unique constraint failed")))
+        return EngineError::Duplicate;
     if (engineCode == SQLITE_OK && t.isEmpty())
         return EngineError::None;
     return EngineError::Other;
@@ -220,6 +224,9 @@ QString engineErrorSentence(EngineError kind)
     case EngineError::DiskFull:
         return QStringLiteral("Não foi possível gravar o banco de dados no disco (disco cheio ou falha de "
                               "gravação); libere espaço no disco e tente de novo.");
+    case EngineError::Duplicate:
+        return QStringLiteral("O banco de dados já tem outro registro com esse valor (outro computador pode "
+                              "tê-lo gravado agora); nada foi gravado.");
     case EngineError::Other:
         return QStringLiteral("O banco de dados informou um erro e a operação não foi feita; tente de novo e, "
                               "se o erro continuar, guarde esta mensagem para o suporte.");

@@ -96,6 +96,7 @@ enum class EngineError {
     MissingTable, // a table or column the statement names does not exist
     ReadOnly,     // the file or its folder cannot be written
     DiskFull,     // a write the disk refused: no room left, over the file-size limit, I/O error
+    Duplicate,    // a value the table holds only once is there already (another PC saved it first)
     Other,
 };
 

@@ -529,9 +529,50 @@ EngineError classifyServerError(const QSqlError &error)
         return EngineError::ReadOnly;
     if (state == QLatin1String("53100"))
         return EngineError::DiskFull;
+    // A unique key or an exclusion constraint (the products' codes).
+    if (state == QLatin1String("23505") || state == QLatin1String("23P01"))
+        return EngineError::Duplicate;
     if (state == QLatin1String("XX001") || state == QLatin1String("XX002"))
         return EngineError::Damaged;
     return EngineError::Other;
+}
+
+QString lockingRead(const QSqlDatabase &db, const QString &select)
+{
+    return engineOf(db) == Engine::Server ? select + QStringLiteral(" FOR UPDATE") : select;
+}
+
+bool ensureUniqueCodes(const QSqlDatabase &db, QString *error)
+{
+    if (engineOf(db) != Engine::Server)
+        return true;
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT 1 FROM pg_constraint WHERE conname = '%1' AND conrelid = 'plu'::regclass")
+                    .arg(QLatin1String(kUniqueCodeConstraint)))) {
+        if (error)
+            *error = errorText(q.lastError());
+        return false;
+    }
+    if (q.next())
+        return true;
+    // Free slots all carry code 0 and share a pluCode: they take no part.
+    if (q.exec(QStringLiteral("ALTER TABLE plu ADD CONSTRAINT %1 EXCLUDE USING btree (plucode WITH =)"
+                              " WHERE (codigo <> 0) DEFERRABLE INITIALLY IMMEDIATE")
+                   .arg(QLatin1String(kUniqueCodeConstraint))))
+        return true;
+    if (error)
+        *error = errorText(q.lastError());
+    return false;
+}
+
+void deferUniqueChecks(const QSqlDatabase &db)
+{
+    if (engineOf(db) != Engine::Server)
+        return;
+    // ALL, not the name: a base without the constraint yet must not see
+    // its transaction fail over it.
+    QSqlQuery q(db);
+    q.exec(QStringLiteral("SET CONSTRAINTS ALL DEFERRED"));
 }
 
 QString autoNumberKey(const QSqlDatabase &db)

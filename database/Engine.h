@@ -125,6 +125,25 @@ QString autoNumberKey(const QSqlDatabase &db);
 // follow the highest key (the file does this by itself).
 bool syncAutoNumber(const QSqlDatabase &db, const QString &table, const QString &column, QString *error);
 
+// A Select that reads rows about to be written: on the server they are
+// locked until the transaction ends, so no other PC changes them between the
+// read and the write (the file has one writer at a time already).
+QString lockingRead(const QSqlDatabase &db, const QString &select);
+
+// Two products may not share a code: on the server an exclusion constraint
+// on PLU refuses a second product (Codigo other than 0) with a pluCode
+// another already has, so two PCs saving one code at the same moment cannot
+// both win.  Added when missing; false and *error (the engine's words, e.g.
+// the codes that are already repeated) when the table cannot take it.  The
+// file needs nothing: one PC, and its writes take the file's lock.
+inline constexpr const char *kUniqueCodeConstraint = "plu_codigo_unico";
+bool ensureUniqueCodes(const QSqlDatabase &db, QString *error);
+
+// Inside a transaction that rewrites many codes (a new code size, a new
+// second prefix), the codes are checked at commit: rows rewritten one at a
+// time may share a code half-way through.  No-op on the file.
+void deferUniqueChecks(const QSqlDatabase &db);
+
 // Value ready to bind: the server's 0/1 yes/no columns take numbers, not
 // true/false.
 QVariant bindable(const QVariant &value);

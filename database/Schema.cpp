@@ -186,6 +186,8 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
     ins.finish();
     if (!db::syncAutoNumber(db, QStringLiteral("PLU"), QStringLiteral("pluNo"), error))
         return rollback();
+    if (current && !db::ensureUniqueCodes(db, error))
+        return rollback();
     q.finish();
     if (!db.commit()) {
         if (error)

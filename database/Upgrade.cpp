@@ -185,7 +185,21 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         else if (rows > 0)
             m_host.showInformation(rowsLeftMessage(rows, m_backFillRefusal));
     }
+    // On a server, after the codes are filled: the engine itself refuses a
+    // second product with a code (two PCs saving at once).  Codes that are
+    // repeated already keep it from being added; the products stay usable,
+    // the operator is told, and the next start tries again.
+    QString uniqueError;
+    if (r.outcome != Outcome::Failed && !ensureUniqueCodes(m_db, &uniqueError))
+        m_host.showInformation(uniqueCodesMessage(uniqueError));
     return r;
+}
+
+QString DatabaseUpgrade::uniqueCodesMessage(const QString &error)
+{
+    return QStringLiteral("O servidor não pôde passar a recusar códigos repetidos entre computadores; corrija os "
+                          "produtos com o mesmo código e abra o programa de novo (%1)")
+        .arg(error);
 }
 
 DatabaseUpgrade::Result DatabaseUpgrade::backFill()

@@ -77,6 +77,8 @@ public:
     // Said once when the stored CodeSize is not 4, 5 or 6 (%1: the value).
     static QString invalidCodeSizeMessage(int stored);
     // Said when the back-fill stops with rows still without a code.
+    // Told when the server cannot take the products' unique codes.
+    static QString uniqueCodesMessage(const QString &error);
     static QString rowsLeftMessage(int rows, const QString &why);
     // Index that keeps the duplicate-code look-up of each save fast; made
     // before the back-fill and in new files.

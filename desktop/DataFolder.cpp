@@ -1,6 +1,7 @@
 #include "DataFolder.h"
 
 #include "Db.h"
+#include "Engine.h"
 #include "StartOptions.h"
 
 #include <QDir>
@@ -62,7 +63,8 @@ QString DataFolder::databasePath(const QString &folder)
 
 bool DataFolder::holdsDatabase(const QString &folder)
 {
-    return QFileInfo::exists(databasePath(folder));
+    // A shop on a server keeps only the connection file in its folder.
+    return QFileInfo::exists(databasePath(folder)) || !db::serverFileFor(databasePath(folder)).isEmpty();
 }
 
 QString startFolder(const StartOptions &options, const QString &workingDirectory, const DataFolder &data)

@@ -1,6 +1,7 @@
 #include "AckRecord.h"
 
 #include "Db.h"
+#include "Engine.h"
 
 #include <QDateTime>
 #include <QSqlError>
@@ -61,10 +62,15 @@ bool AckRecord::load()
             return fail(error);
     }
     QSqlDatabase db = m_conn->database();
-    const QStringList tables = db.tables();
-    if (!tables.contains(QStringLiteral("ScaleTransfer"), Qt::CaseInsensitive)
-        || !tables.contains(QStringLiteral("ScaleAck"), Qt::CaseInsensitive))
-        return true; // not upgraded yet: everything goes, nothing is recorded
+    // Asked through the engine layer: a server lists its tables under their
+    // schema's name.
+    for (const char *table : {"ScaleTransfer", "ScaleAck"}) {
+        QString type, why;
+        if (!db::objectType(db, QString::fromLatin1(table), &type, &why))
+            return fail(why);
+        if (type.isEmpty())
+            return true; // not upgraded yet: everything goes, nothing is recorded
+    }
     m_available = true;
 
     QSqlQuery q(db);
@@ -116,7 +122,9 @@ bool AckRecord::finish(const std::map<int, QByteArray> &acknowledged, bool trust
         return fail(text);
     };
     QSqlQuery ack(db);
-    if (!ack.prepare(QStringLiteral("INSERT OR REPLACE INTO ScaleAck (Scale, pluNo, Frame, AckedAt) VALUES (?, ?, ?, ?)")))
+    if (!ack.prepare(QStringLiteral("INSERT INTO ScaleAck (Scale, pluNo, Frame, AckedAt) VALUES (?, ?, ?, ?)"
+                                            " ON CONFLICT (Scale, pluNo) DO UPDATE SET Frame = excluded.Frame,"
+                                            " AckedAt = excluded.AckedAt")))
         return rollback(ack.lastError());
     const QString at = now();
     for (const auto &[pluNo, frame] : acknowledged) {

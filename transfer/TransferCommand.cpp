@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "DataSource.h"
 #include "Db.h"
+#include "Engine.h"
 #include "ScaleRunner.h"
 #include "TransferOutput.h"
 
@@ -29,7 +30,8 @@ int RunTransferCommand(const QStringList &arguments, std::FILE *out, std::FILE *
     const QString path = QFileInfo(command.database.isEmpty() ? QString::fromLatin1(db::kDatabaseFileName)
                                                               : command.database)
                              .absoluteFilePath();
-    const db::FileKind kind = db::probeFile(path);
+    // A shop on a server keeps only the connection file beside the path.
+    const db::FileKind kind = db::serverFileFor(path).isEmpty() ? db::probeFile(path) : db::FileKind::SQLite;
     if (kind != db::FileKind::SQLite) {
         std::fprintf(err, "torvane-transfer: %s\n", db::describeProblem(kind, path).toUtf8().constData());
         return ExitDatabase;

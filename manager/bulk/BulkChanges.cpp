@@ -15,6 +15,10 @@ ProductsTransaction::ProductsTransaction(QSqlDatabase db)
     : m_db(std::move(db))
     , m_active(m_db.isOpen() && db::beginTransaction(m_db))
 {
+    // A change of every row may give a row the code another row gives up
+    // later in the same walk; the codes are checked when it is committed.
+    if (m_active)
+        db::deferUniqueChecks(m_db);
 }
 
 ProductsTransaction::~ProductsTransaction()
@@ -31,7 +35,7 @@ bool ProductsTransaction::commit(QString *error)
     if (m_db.commit())
         return true;
     if (error)
-        *error = m_db.lastError().text();
+        *error = db::errorText(m_db.lastError());
     m_db.rollback();
     return false;
 }

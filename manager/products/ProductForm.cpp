@@ -82,6 +82,7 @@ TfrmProdutos::TfrmProdutos(TDM *dm, TfrmStatus *status, QWidget *parent)
     qryProdutos->setObjectName(QStringLiteral("qryProdutos"));
     qryProdutos->setTable(QStringLiteral("PLU"), QStringLiteral("pluNo"));
     qryProdutos->beforePost = [this] { return qryProdutosBeforePost(); };
+    qryProdutos->duringSave = [this] { return qryProdutosDuringSave(); };
     dsProdutos = new ProductGridModel(qryProdutos, this);
 
     buildMenu();
@@ -617,6 +618,21 @@ ProductQuery::PostResult TfrmProdutos::SalvaRegistro(bool fromFields)
     if (fromFields && !GravaCampos())
         return ProductQuery::PostResult::Refused;
     const ProductQuery::PostResult result = qryProdutos->post();
+    if (result == ProductQuery::PostResult::Failed && qryProdutos->failure() == ProductQuery::Failure::Duplicate) {
+        // Another PC saved this code first, after the look-up here passed.
+        showError(rules::kDuplicateCode);
+        edtCodigo->setFocus();
+        return result;
+    }
+    if (result == ProductQuery::PostResult::Failed &&
+        qryProdutos->failure() == ProductQuery::Failure::ChangedElsewhere) {
+        // The row now shows what the other PC stored, out of edit.
+        EstadoEdicao(false);
+        MostraRegistro();
+        MontaCB();
+        showError(qryProdutos->lastError());
+        return result;
+    }
     if (result == ProductQuery::PostResult::Failed) {
         QString text = qryProdutos->lastError();
         db::Connection *conn = m_dm->isConnected() ? m_dm->ADOC() : nullptr;
@@ -652,6 +668,7 @@ void TfrmProdutos::cbSetorChange(int index)
 
 bool TfrmProdutos::qryProdutosBeforePost()
 {
+    m_codeToRecheck = QString(); // asked again only for a save validated here
     ProductQuery &q = *qryProdutos;
     const QVariant codigo = q.value(QStringLiteral("Codigo"));
     auto refuse = [this](const rules::Refusal &r) {
@@ -685,22 +702,17 @@ bool TfrmProdutos::qryProdutosBeforePost()
     if (checked.refusal && checked.refusal->field == rules::Field::Codigo)
         return refuse(*checked.refusal);
     // 4. No other product may carry the same code.  Free slots (code 0) all
-    //    share the code of 0, so they take no part in the check.
+    //    share the code of 0, so they take no part in the check.  It is
+    //    asked again inside the save, where another PC's code saved in the
+    //    meantime is seen (and on the file, one saved later makes the
+    //    write fail instead of doubling the code).
     if (codigo.toLongLong() != 0) {
-        QString error;
-        if (!qryAux.open(QStringLiteral("Select PluNo From PLU Where PluCode = ? And Codigo <> 0"),
-                         {q.value(QStringLiteral("pluCode"))}, &error)) {
-            showApplicationError(error);
+        const std::optional<bool> taken = codeTaken();
+        if (!taken)
             return false;
-        }
-        const QVariant self = q.value(QStringLiteral("pluNo"));
-        for (int i = 0; i < qryAux.count(); ++i) {
-            if (qryAux.value(i, 0).toLongLong() != self.toLongLong()) {
-                qryAux.close();
-                return refuse({rules::kDuplicateCode, rules::Field::Codigo});
-            }
-        }
-        qryAux.close();
+        if (*taken)
+            return refuse({rules::kDuplicateCode, rules::Field::Codigo});
+        m_codeToRecheck = q.value(QStringLiteral("pluCode")).toString();
     }
     // 5.-6. Price and tare ranges, validity.
     if (checked.refusal)
@@ -720,6 +732,39 @@ bool TfrmProdutos::qryProdutosBeforePost()
     // 8. The columns the scale reads.
     q.setValue(QStringLiteral("tareWeight"), checked.tare.tareWeight);
     q.setValue(QStringLiteral("unitPrice"), checked.price.unitPrice);
+    return true;
+}
+
+std::optional<bool> TfrmProdutos::codeTaken()
+{
+    ProductQuery &q = *qryProdutos;
+    QString error;
+    if (!qryAux.open(QStringLiteral("Select PluNo From PLU Where PluCode = ? And Codigo <> 0"),
+                     {q.value(QStringLiteral("pluCode"))}, &error)) {
+        showApplicationError(error);
+        return std::nullopt;
+    }
+    const qint64 self = q.value(QStringLiteral("pluNo")).toLongLong();
+    bool taken = false;
+    for (int i = 0; i < qryAux.count() && !taken; ++i)
+        taken = qryAux.value(i, 0).toLongLong() != self;
+    qryAux.close();
+    return taken;
+}
+
+bool TfrmProdutos::qryProdutosDuringSave()
+{
+    if (m_codeToRecheck.isNull())
+        return true;
+    m_codeToRecheck.clear();
+    const std::optional<bool> taken = codeTaken();
+    if (!taken)
+        return false;
+    if (*taken) {
+        showError(rules::kDuplicateCode);
+        edtCodigo->setFocus();
+        return false;
+    }
     return true;
 }
 

@@ -15,6 +15,8 @@
 
 #include <QMainWindow>
 
+#include <optional>
+
 class QAction;
 class QComboBox;
 class QGroupBox;
@@ -127,6 +129,10 @@ public:
     bool LimpaRegistro();
     // The save procedure: true lets the save go ahead.
     bool qryProdutosBeforePost();
+    bool qryProdutosDuringSave();
+    // Whether another product has the row's pluCode; nullopt when the
+    // look-up failed (its error shown).
+    std::optional<bool> codeTaken();
     void qryProdutosAfterPost();
     void qryProdutosAfterScroll();
     // Shows edtPrefixob and lblPrefixo2 when CodeSize is not 6 and the
@@ -209,6 +215,7 @@ private:
     TDM *m_dm;
     TfrmStatus *m_status;
     bool m_started = false;
+    QString m_codeToRecheck; // the code the save in progress looks up again
     bool m_startQueued = false;
     bool m_showingRow = false;
     db::DatabaseUpgrade::Result m_upgradeResult;

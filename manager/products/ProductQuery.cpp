@@ -5,6 +5,7 @@
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QHash>
 #include <QSqlRecord>
 
 namespace torvane::manager {
@@ -24,6 +25,45 @@ bool sameValue(const QVariant &a, const QVariant &b)
     if (okA && okB && a.typeId() != QMetaType::QString && b.typeId() != QMetaType::QString)
         return da == db;
     return a.toString() == b.toString();
+}
+
+// The names operators know the product columns by.
+QString columnLabel(const QString &column)
+{
+    static const QHash<QString, QString> labels{
+        {QStringLiteral("codigo"), QStringLiteral("Código")},
+        {QStringLiteral("plucode"), QStringLiteral("Código na balança")},
+        {QStringLiteral("pludesc"), QStringLiteral("Descrição")},
+        {QStringLiteral("preco"), QStringLiteral("Preço")},
+        {QStringLiteral("unitprice"), QStringLiteral("Preço na balança")},
+        {QStringLiteral("tara"), QStringLiteral("Tara")},
+        {QStringLiteral("tareweight"), QStringLiteral("Tara na balança")},
+        {QStringLiteral("validdays"), QStringLiteral("Validade")},
+        {QStringLiteral("sellflag"), QStringLiteral("Tipo de venda")},
+        {QStringLiteral("prefix"), QStringLiteral("Prefixo 1")},
+        {QStringLiteral("prefixb"), QStringLiteral("Prefixo 2")},
+        {QStringLiteral("setor"), QStringLiteral("Setor")},
+        {QStringLiteral("barcodemode"), QStringLiteral("Código de barras")},
+    };
+    return labels.value(column.toLower(), column);
+}
+
+QString shownValue(const QString &column, const QVariant &v)
+{
+    if (v.isNull() || v.toString().isEmpty())
+        return QStringLiteral("vazio");
+    if (v.typeId() == QMetaType::Double || column.compare(QLatin1String("preco"), Qt::CaseInsensitive) == 0)
+        return QString::number(v.toDouble(), 'f', column.compare(QLatin1String("tara"), Qt::CaseInsensitive) == 0 ? 3 : 2)
+            .replace(u'.', u',');
+    return v.toString();
+}
+
+// Columns worked out from others (the scale's price, tare and code): named
+// only when what they come from did not change.
+bool derivedColumn(const QString &column)
+{
+    const QString c = column.toLower();
+    return c == QLatin1String("unitprice") || c == QLatin1String("tareweight") || c == QLatin1String("plucode");
 }
 
 } // namespace
@@ -251,6 +291,7 @@ ProductQuery::PostResult ProductQuery::post()
     if (m_state != State::Edit)
         return PostResult::Posted;
     m_lastError.clear();
+    m_failure = Failure::None;
     if (beforePost && !beforePost())
         return PostResult::Refused;
 
@@ -279,45 +320,114 @@ ProductQuery::PostResult ProductQuery::post()
         db::Savepoint sp(m_db, QStringLiteral("product_save"));
         if (!sp.begin(&m_lastError))
             return PostResult::Failed;
-        auto undo = [&sp] {
+        auto fail = [&](const QSqlError &error) {
+            m_lastError = db::errorText(error);
+            m_failure = db::classifyError(error) == db::EngineError::Duplicate ? Failure::Duplicate : Failure::Engine;
             sp.rollback();
             return PostResult::Failed;
         };
-        QSqlQuery q(m_db);
-        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                                .arg(m_table, sets.join(QStringLiteral(", ")), m_keyColumn);
-        if (!q.prepare(db::mapAccessSql(m_db, sql))) {
-            m_lastError = db::errorText(q.lastError());
-            return undo();
+        const QVariant key = m_backup.value(keyIndex);
+        // The row as stored now, locked on a server until the save ends: a
+        // row another PC changed since it was shown here is not written over.
+        QSqlQuery stored(m_db);
+        if (!stored.prepare(db::lockingRead(
+                m_db, db::mapAccessSql(m_db, QStringLiteral("Select * From %1 Where %2 = ?").arg(m_table, m_keyColumn)))))
+            return fail(stored.lastError());
+        stored.bindValue(0, db::bindable(key));
+        if (!stored.exec())
+            return fail(stored.lastError());
+        QVector<QVector<QVariant>> found;
+        while (stored.next())
+            found << readRow(stored, row);
+        stored.finish();
+        if (found.size() != 1) {
+            m_lastError = found.isEmpty()
+                ? QStringLiteral("O produto %1 não existe mais no banco de dados").arg(key.toString())
+                : QStringLiteral("O número %1 está em %2 produtos da tabela; nenhum foi gravado")
+                      .arg(key.toString())
+                      .arg(found.size());
+            sp.rollback();
+            return PostResult::Failed;
         }
+        const QStringList changedElsewhere = differences(m_backup, found.first());
+        if (!changedElsewhere.isEmpty()) {
+            sp.rollback();
+            const int desc = fieldIndex(QStringLiteral("pluDesc"));
+            const QString name = desc >= 0 && !found.first().value(desc).toString().isEmpty()
+                ? QStringLiteral(" (%1)").arg(found.first().value(desc).toString())
+                : QString();
+            m_lastError = QStringLiteral("O produto %1%2 foi alterado em outro computador depois de aparecer nesta "
+                                         "tela: %3. A sua alteração não foi gravada, para não desfazer a outra; a tela "
+                                         "mostra agora o que está gravado. Confira e altere de novo se for preciso.")
+                              .arg(key.toString(), name, changedElsewhere.join(QStringLiteral("; ")));
+            m_failure = Failure::ChangedElsewhere;
+            row = found.first();
+            m_backup.clear();
+            setState(State::Browse);
+            emit rowChanged(m_current);
+            return PostResult::Failed;
+        }
+        if (duringSave && !duringSave()) {
+            sp.rollback();
+            return PostResult::Refused;
+        }
+        QSqlQuery q(m_db);
+        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? RETURNING *")
+                                .arg(m_table, sets.join(QStringLiteral(", ")), m_keyColumn);
+        if (!q.prepare(db::mapAccessSql(m_db, sql)))
+            return fail(q.lastError());
         for (int i = 0; i < bindings.size(); ++i)
             q.bindValue(i, db::bindable(bindings[i]));
-        q.bindValue(int(bindings.size()), m_backup.value(keyIndex));
-        if (!db::execWrite(m_db, q)) {
-            m_lastError = db::errorText(q.lastError());
-            return undo();
-        }
-        const int affected = q.numRowsAffected();
+        q.bindValue(int(bindings.size()), db::bindable(key));
+        // The savepoint undoes a failed statement on either engine.
+        if (!q.exec())
+            return fail(q.lastError());
+        // The row keeps what the engine stored (a number typed as text is
+        // shown, and later compared, as the number it became).
+        QVector<QVector<QVariant>> written;
+        while (q.next())
+            written << readRow(q, row);
         q.finish();
-        if (affected == 0) {
-            m_lastError = QStringLiteral("O produto %1 não existe mais no banco de dados")
-                              .arg(m_backup.value(keyIndex).toString());
-            return undo();
+        if (written.size() != 1) {
+            m_lastError = QStringLiteral("O produto %1 não foi gravado (%2 linhas alteradas)")
+                              .arg(key.toString())
+                              .arg(written.size());
+            sp.rollback();
+            return PostResult::Failed;
         }
-        if (affected > 1) {
-            m_lastError = QStringLiteral("O número %1 está em %2 produtos da tabela; nenhum foi gravado")
-                              .arg(m_backup.value(keyIndex).toString())
-                              .arg(affected);
-            return undo();
+        if (!sp.release(&m_lastError)) {
+            sp.rollback();
+            return PostResult::Failed;
         }
-        if (!sp.release(&m_lastError))
-            return undo();
+        row = written.first();
     }
     m_backup.clear();
     setState(State::Browse);
     emit rowChanged(m_current);
     emit afterPost();
     return PostResult::Posted;
+}
+
+QVector<QVariant> ProductQuery::readRow(const QSqlQuery &q, const QVector<QVariant> &fallback) const
+{
+    const QSqlRecord rec = q.record();
+    QVector<QVariant> values = fallback;
+    for (int i = 0; i < m_fields.size(); ++i)
+        if (const int at = rec.indexOf(m_fields[i]); at >= 0)
+            values[i] = q.value(at);
+    return values;
+}
+
+QStringList ProductQuery::differences(const QVector<QVariant> &shown, const QVector<QVariant> &stored) const
+{
+    QStringList changes, derived;
+    for (int i = 0; i < m_fields.size(); ++i)
+        if (!sameValue(shown.value(i), stored.value(i)))
+            (derivedColumn(m_fields[i]) ? derived : changes)
+                << QStringLiteral("%1: %2 → %3")
+                       .arg(columnLabel(m_fields[i]), shownValue(m_fields[i], shown.value(i)),
+                            shownValue(m_fields[i], stored.value(i)));
+    return changes.isEmpty() ? derived : changes;
 }
 
 void ProductQuery::cancel()

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -81,9 +82,20 @@ public:
     PostResult post();
     void cancel();
     QString lastError() const { return m_lastError; }
+    // Why the last save failed.  ChangedElsewhere: another PC saved the row
+    // after it was shown; the row now holds what is stored and is no longer
+    // in edit.  Duplicate: the engine refused a value the table holds once
+    // (a code another PC saved first); the row stays in edit.
+    enum class Failure { None, Engine, Duplicate, ChangedElsewhere };
+    Failure failure() const { return m_failure; }
 
     // Runs before every save; return false to refuse it silently.
     std::function<bool()> beforePost;
+    // Runs inside the save's transaction, after the row was read again and
+    // before it is written: a look-up here sees what other PCs committed
+    // meanwhile.  Return false to refuse (it shows its own message); the
+    // row stays in edit.
+    std::function<bool()> duringSave;
 
 signals:
     void opened();
@@ -97,6 +109,10 @@ private:
     bool moveInternal(int row);
     bool leaveEdit();
     void setState(State s);
+    // The query's current row, by column name, over a copy of fallback.
+    QVector<QVariant> readRow(const QSqlQuery &q, const QVector<QVariant> &fallback) const;
+    // "Label: shown → stored" for each column that differs.
+    QStringList differences(const QVector<QVariant> &shown, const QVector<QVariant> &stored) const;
 
     QSqlDatabase m_db;
     QString m_table = QStringLiteral("PLU");
@@ -112,6 +128,7 @@ private:
     bool m_bof = true;
     State m_state = State::Inactive;
     QString m_lastError;
+    Failure m_failure = Failure::None;
 };
 
 // A scratch statement (qryAux): runs one probe, check or update at a time,

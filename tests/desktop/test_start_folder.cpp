@@ -32,6 +32,9 @@ TEST(StartFolder, TerminalFolderWithABaseWinsUnlessStartedFromTheMenu)
     QDir().mkpath(cwd);
 
     EXPECT_EQ(startFolder(parse({}), cwd, data), shop) << "no base here: the shop's folder";
+    QFile(QDir(cwd).filePath(QStringLiteral("vendabase.pgconn"))).open(QIODevice::WriteOnly);
+    EXPECT_EQ(startFolder(parse({}), cwd, data), cwd) << "a base on a server";
+    QFile::remove(QDir(cwd).filePath(QStringLiteral("vendabase.pgconn")));
     QFile(DataFolder::databasePath(cwd)).open(QIODevice::WriteOnly);
     EXPECT_EQ(startFolder(parse({}), cwd, data), cwd);
     EXPECT_EQ(startFolder(parse({"--data-folder"}), cwd, data), shop);

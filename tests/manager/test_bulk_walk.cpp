@@ -30,7 +30,7 @@ protected:
         ASSERT_TRUE(schema::createDatabaseFile(path, options, &error)) << error.toStdString();
         conn = db::Connection::open(path, &error);
         ASSERT_TRUE(conn) << error.toStdString();
-        exec("Update PLU Set Codigo = pluNo * 10, Prefixb = 7");
+        exec("Update PLU Set Codigo = pluNo * 10, Prefixb = 7, pluCode = 'w' || pluNo");
         products.setDatabase(conn->database());
         products.setTable(QStringLiteral("PLU"), QStringLiteral("pluNo"));
         products.setSql(QStringLiteral("Select * From Plu Order By PluNo"));

@@ -45,12 +45,14 @@ protected:
         db->exec(QStringLiteral("Update Config Set CodeSize = %1, flgPrefixo2 = %2").arg(codeSize).arg(prefix2 ? 1 : 0));
         db->exec("Update PLU Set Codigo = 0, Prefixb = 7");
         for (int i = 0; i < codes.size(); ++i)
-            db->exec(QStringLiteral("Update PLU Set Codigo = %1, pluDesc = 'P%2' Where pluNo = %2").arg(codes[i]).arg(i + 1));
+            db->exec(QStringLiteral("Update PLU Set Codigo = %1, pluDesc = 'P%2', pluCode = 'c%2' Where pluNo = %2").arg(codes[i]).arg(i + 1));
         f = std::make_unique<FormFixture>(db->path());
         ASSERT_TRUE(f->start());
         // Give every row the pluCode of the current settings, the way the
         // program would have saved them.
-        db->exec("Update PLU Set pluCode = ''");
+        db->exec("Update PLU Set pluCode = 'x' || pluNo");
+        f->form->qryProdutos->close();
+        ASSERT_TRUE(f->form->qryProdutos->open());
         resave();
         f->dialogs.clear();
     }
@@ -243,6 +245,22 @@ TEST_F(CodeSizeFormTest, GrowingKeepsEveryCode)
     configure(pick(6));
     EXPECT_EQ(codigos().mid(0, 2), (QVariantList{1234, 5}));
     EXPECT_EQ(codes().mid(0, 2), (QStringList{"001234", "000005"}));
+}
+
+// Rewritten one row at a time, 1230 takes the scale code 001230 while 123
+// (second prefix 0) still holds it; only the codes at the end must differ.
+TEST_F(CodeSizeFormTest, ACodeTakenOverHalfWayThroughIsNoCollision)
+{
+    start(4, true, {1230, 123});
+    db->exec("Update PLU Set Prefixb = 0");
+    f->form->qryProdutos->close();
+    ASSERT_TRUE(f->form->qryProdutos->open());
+    resave();
+    ASSERT_EQ(codes().mid(0, 2), (QStringList{"012300", "001230"}));
+    f->dialogs.answerConfirm(true);
+    configure(pick(6));
+    EXPECT_EQ(f->dialogs.messages(), QStringList()) << f->dialogs.messages().join('|').toStdString();
+    EXPECT_EQ(codes().mid(0, 2), (QStringList{"001230", "000123"}));
 }
 
 TEST_F(CodeSizeFormTest, CancellingAtAnyPointChangesNothing)

@@ -162,7 +162,7 @@ TEST_F(ReportTest, FiveHundredProductsSortedByDescriptionColumnAfterColumn)
     for (int i = 0; i < 490; ++i)
         numbers[i] = i;
     std::shuffle(numbers.begin(), numbers.end(), *QRandomGenerator::global());
-    QString sql = "UPDATE PLU SET Codigo = pluNo, pluDesc = CASE pluNo";
+    QString sql = "UPDATE PLU SET Codigo = pluNo, pluCode = 'r' || pluNo, pluDesc = CASE pluNo";
     for (int slot = 11; slot <= 500; ++slot)
         sql += QString(" WHEN %1 THEN 'PRODUTO %2'").arg(slot).arg(numbers[slot - 11], 3, 10, QChar('0'));
     sql += " END WHERE pluNo > 10";

@@ -179,8 +179,8 @@ TEST_F(SearchTest, BeginningOfThePluNumberStepsThroughEveryMatchThenStops)
 TEST_F(SearchTest, ApostropheIsSearchedForAndWildcardsStillWork)
 {
     start(4, {"UPDATE PLU SET Codigo = 1, pluDesc = 'PAO D''AGUA' WHERE pluNo = 2",
-              "UPDATE PLU SET Codigo = 2, pluDesc = 'BANANA' WHERE pluNo = 3",
-              "UPDATE PLU SET Codigo = 3, pluDesc = 'BANANADA' WHERE pluNo = 4"});
+              "UPDATE PLU SET Codigo = 2, pluCode = 's3', pluDesc = 'BANANA' WHERE pluNo = 3",
+              "UPDATE PLU SET Codigo = 3, pluCode = 's4', pluDesc = 'BANANADA' WHERE pluNo = 4"});
     search(QString::fromUtf8("Descrição"), "D'AGUA", 0);
     EXPECT_TRUE(messages().isEmpty()) << messages().join('|').toStdString();
     EXPECT_EQ(currentPluNo(), 2);
@@ -269,7 +269,7 @@ TEST_F(SearchTest, NoRowsAndNoMatch)
 
 TEST_F(SearchTest, WholeStatementWithWhereGetsAndAndTheExtraCondition)
 {
-    start(30, {"UPDATE PLU SET Codigo = pluNo WHERE pluNo > 20"});
+    start(30, {"UPDATE PLU SET Codigo = pluNo, pluCode = 's' || pluNo WHERE pluNo > 20"});
     dlg().qrySearch.setDatabase(f->dm->ADOC()->database());
     dlg().SetSearch(f->form->DBGrid1, f->form->qryProdutos, "select * from plu where Codigo > 0", "00;",
                     "pluNo < 29");

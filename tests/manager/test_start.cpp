@@ -180,6 +180,7 @@ TEST(Start, AProductTableWithoutAColumnOrWithARepeatedNumberIsRefused)
     TempDatabase db(dbOptions(3, true));
     if (onServer()) { // the server's base cannot be opened without its PLU table
         db.exec("Alter Table PLU Drop Constraint plu_pkey");
+        db.exec("Alter Table PLU Drop Constraint plu_codigo_unico");
         db.exec("Insert Into PLU Select * From PLU Where pluNo = 2");
     } else {
         db.exec("Create Table PLU2 As Select * From PLU");
