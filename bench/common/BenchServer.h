@@ -128,12 +128,12 @@ inline double serverRoundTripUs()
     return best;
 }
 
-// The line that says which server was measured and its round trip.
+// The line that tells the server's round trip (not the connection string,
+// which may hold a password).
 inline void printServerLine()
 {
     if (!serverConnection().isEmpty())
-        std::printf("server: %s; one statement's round trip %.0f us\n", qPrintable(serverConnection()),
-                    serverRoundTripUs());
+        std::printf("server: one statement's round trip %.0f us\n", serverRoundTripUs());
 }
 
 // "server / file" as text, or empty when the server was not measured.

