@@ -542,6 +542,18 @@ QString lockingRead(const QSqlDatabase &db, const QString &select)
     return engineOf(db) == Engine::Server ? select + QStringLiteral(" FOR UPDATE") : select;
 }
 
+QString updateReadingStored(const QSqlDatabase &db, const QString &table, const QString &setList,
+                            const QString &keyColumn)
+{
+    if (engineOf(db) != Engine::Server)
+        return {};
+    // The locking read follows another PC's committed change, so "stored"
+    // is what that PC left, and the write goes over that same row version.
+    return QStringLiteral("WITH stored AS (SELECT * FROM %1 WHERE %3 = ? FOR UPDATE)"
+                          " UPDATE %1 SET %2 FROM stored WHERE %1.%3 = stored.%3 RETURNING stored.*, %1.*")
+        .arg(table, setList, keyColumn);
+}
+
 bool ensureUniqueCodes(const QSqlDatabase &db, QString *error)
 {
     if (engineOf(db) != Engine::Server)

@@ -130,6 +130,13 @@ bool syncAutoNumber(const QSqlDatabase &db, const QString &table, const QString 
 // read and the write (the file has one writer at a time already).
 QString lockingRead(const QSqlDatabase &db, const QString &select);
 
+// On the server, one statement that locks a table's row by its key, writes
+// setList ("a = ?, b = ?") to it and returns the row as it was stored before
+// the write, then as written (the key binds first, then the values); empty
+// on the file, which reads the row, then writes it.
+QString updateReadingStored(const QSqlDatabase &db, const QString &table, const QString &setList,
+                            const QString &keyColumn);
+
 // Two products may not share a code: on the server an exclusion constraint
 // on PLU refuses a second product (Codigo other than 0) with a pluCode
 // another already has, so two PCs saving one code at the same moment cannot

@@ -70,8 +70,11 @@ bool derivedColumn(const QString &column)
 
 ProductQuery::ProductQuery(QObject *parent) : QObject(parent) {}
 
+ProductQuery::~ProductQuery() = default;
+
 void ProductQuery::setTable(const QString &table, const QString &keyColumn)
 {
+    m_statements.clear();
     m_table = table;
     m_keyColumn = keyColumn;
 }
@@ -121,8 +124,33 @@ bool ProductQuery::open(QString *error)
     return true;
 }
 
+QSqlQuery *ProductQuery::statement(const QString &sql)
+{
+    auto it = m_statements.find(sql);
+    if (it != m_statements.end() && it->second->lastError().isValid())
+        it = m_statements.erase(it); // a failed statement is prepared again
+    if (it != m_statements.end())
+        return it->second.get();
+    // Saves of many column sets (an import, an operator at work) must not
+    // keep statements without bound.
+    if (m_statements.size() >= 32)
+        m_statements.clear();
+    auto q = std::make_unique<QSqlQuery>(m_db);
+    q->prepare(sql);
+    return m_statements.emplace(sql, std::move(q)).first->second.get();
+}
+
+void ProductQuery::setDatabase(const QSqlDatabase &db)
+{
+    m_statements.clear();
+    m_db = db;
+}
+
 void ProductQuery::close()
 {
+    // A connection is closed after the lists on it; statements kept open
+    // would hold it.
+    m_statements.clear();
     if (m_state == State::Inactive)
         return;
     m_rows.clear();
@@ -329,17 +357,46 @@ ProductQuery::PostResult ProductQuery::post()
         const QVariant key = m_backup.value(keyIndex);
         // The row as stored now, locked on a server until the save ends: a
         // row another PC changed since it was shown here is not written over.
-        QSqlQuery stored(m_db);
-        if (!stored.prepare(db::lockingRead(
-                m_db, db::mapAccessSql(m_db, QStringLiteral("Select * From %1 Where %2 = ?").arg(m_table, m_keyColumn)))))
-            return fail(stored.lastError());
-        stored.bindValue(0, db::bindable(key));
-        if (!stored.exec())
-            return fail(stored.lastError());
-        QVector<QVector<QVariant>> found;
-        while (stored.next())
-            found << readRow(stored, row);
-        stored.finish();
+        // A server reads and writes it in one statement (one round trip less
+        // for every row of a bulk change or an import); a write found to be
+        // over another PC's change is undone with the savepoint.
+        const QString together =
+            db::updateReadingStored(m_db, m_table, sets.join(QStringLiteral(", ")), m_keyColumn);
+        QVector<QVector<QVariant>> found, written;
+        if (!together.isEmpty()) {
+            if (duringSave && !duringSave()) {
+                sp.rollback();
+                return PostResult::Refused;
+            }
+            QSqlQuery &q = *statement(db::mapAccessSql(m_db, together));
+            if (q.lastError().isValid())
+                return fail(q.lastError());
+            q.bindValue(0, db::bindable(key));
+            for (int i = 0; i < bindings.size(); ++i)
+                q.bindValue(i + 1, db::bindable(bindings[i]));
+            if (!q.exec())
+                return fail(q.lastError());
+            // The stored row's columns, then the written row's.
+            const QSqlRecord rec = q.record();
+            const int half = rec.count() / 2;
+            while (q.next()) {
+                found << readRow(q, rec, row, 0, half);
+                written << readRow(q, rec, row, half, 2 * half);
+            }
+            q.finish();
+        } else {
+            QSqlQuery &stored = *statement(db::lockingRead(
+                m_db, db::mapAccessSql(m_db, QStringLiteral("Select * From %1 Where %2 = ?").arg(m_table, m_keyColumn))));
+            if (stored.lastError().isValid())
+                return fail(stored.lastError());
+            stored.bindValue(0, db::bindable(key));
+            if (!stored.exec())
+                return fail(stored.lastError());
+            const QSqlRecord rec = stored.record();
+            while (stored.next())
+                found << readRow(stored, rec, row, 0, rec.count());
+            stored.finish();
+        }
         if (found.size() != 1) {
             m_lastError = found.isEmpty()
                 ? QStringLiteral("O produto %1 não existe mais no banco de dados").arg(key.toString())
@@ -367,27 +424,29 @@ ProductQuery::PostResult ProductQuery::post()
             emit rowChanged(m_current);
             return PostResult::Failed;
         }
-        if (duringSave && !duringSave()) {
-            sp.rollback();
-            return PostResult::Refused;
+        if (together.isEmpty()) {
+            if (duringSave && !duringSave()) {
+                sp.rollback();
+                return PostResult::Refused;
+            }
+            QSqlQuery &q = *statement(db::mapAccessSql(
+                m_db, QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? RETURNING *")
+                          .arg(m_table, sets.join(QStringLiteral(", ")), m_keyColumn)));
+            if (q.lastError().isValid())
+                return fail(q.lastError());
+            for (int i = 0; i < bindings.size(); ++i)
+                q.bindValue(i, db::bindable(bindings[i]));
+            q.bindValue(int(bindings.size()), db::bindable(key));
+            // The savepoint undoes a failed statement on either engine.
+            if (!q.exec())
+                return fail(q.lastError());
+            // The row keeps what the engine stored (a number typed as text is
+            // shown, and later compared, as the number it became).
+            const QSqlRecord rec = q.record();
+            while (q.next())
+                written << readRow(q, rec, row, 0, rec.count());
+            q.finish();
         }
-        QSqlQuery q(m_db);
-        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? RETURNING *")
-                                .arg(m_table, sets.join(QStringLiteral(", ")), m_keyColumn);
-        if (!q.prepare(db::mapAccessSql(m_db, sql)))
-            return fail(q.lastError());
-        for (int i = 0; i < bindings.size(); ++i)
-            q.bindValue(i, db::bindable(bindings[i]));
-        q.bindValue(int(bindings.size()), db::bindable(key));
-        // The savepoint undoes a failed statement on either engine.
-        if (!q.exec())
-            return fail(q.lastError());
-        // The row keeps what the engine stored (a number typed as text is
-        // shown, and later compared, as the number it became).
-        QVector<QVector<QVariant>> written;
-        while (q.next())
-            written << readRow(q, row);
-        q.finish();
         if (written.size() != 1) {
             m_lastError = QStringLiteral("O produto %1 não foi gravado (%2 linhas alteradas)")
                               .arg(key.toString())
@@ -408,13 +467,15 @@ ProductQuery::PostResult ProductQuery::post()
     return PostResult::Posted;
 }
 
-QVector<QVariant> ProductQuery::readRow(const QSqlQuery &q, const QVector<QVariant> &fallback) const
+QVector<QVariant> ProductQuery::readRow(const QSqlQuery &q, const QSqlRecord &rec, const QVector<QVariant> &fallback,
+                                        int from, int to) const
 {
-    const QSqlRecord rec = q.record();
     QVector<QVariant> values = fallback;
-    for (int i = 0; i < m_fields.size(); ++i)
-        if (const int at = rec.indexOf(m_fields[i]); at >= 0)
+    for (int at = from; at < to; ++at) {
+        const int i = fieldIndex(rec.fieldName(at));
+        if (i >= 0)
             values[i] = q.value(at);
+    }
     return values;
 }
 

@@ -10,12 +10,15 @@
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
 
 #include <functional>
+#include <map>
+#include <memory>
 
 namespace torvane::manager {
 
@@ -26,10 +29,11 @@ public:
     enum class PostResult { Posted, Refused, Failed };
 
     explicit ProductQuery(QObject *parent = nullptr);
+    ~ProductQuery() override;
 
     // The table rows are written back to, and its key column.
     void setTable(const QString &table, const QString &keyColumn);
-    void setDatabase(const QSqlDatabase &db) { m_db = db; }
+    void setDatabase(const QSqlDatabase &db);
     QSqlDatabase database() const { return m_db; }
 
     void setSql(const QString &sql) { m_sql = sql; }
@@ -109,12 +113,21 @@ private:
     bool moveInternal(int row);
     bool leaveEdit();
     void setState(State s);
-    // The query's current row, by column name, over a copy of fallback.
-    QVector<QVariant> readRow(const QSqlQuery &q, const QVector<QVariant> &fallback) const;
+    // The query's current row, its columns from..to-1 by name, over a copy
+    // of fallback.
+    QVector<QVariant> readRow(const QSqlQuery &q, const QSqlRecord &rec, const QVector<QVariant> &fallback, int from,
+                              int to) const;
     // "Label: shown → stored" for each column that differs.
     QStringList differences(const QVector<QVariant> &shown, const QVector<QVariant> &stored) const;
 
+    // A statement of the save, prepared once and kept while the list is
+    // open on its connection (a server would otherwise parse it, and the
+    // driver prepare and drop it, for every row).  Its lastError() is set
+    // when preparing failed.
+    QSqlQuery *statement(const QString &sql);
+
     QSqlDatabase m_db;
+    std::map<QString, std::unique_ptr<QSqlQuery>> m_statements;
     QString m_table = QStringLiteral("PLU");
     QString m_keyColumn = QStringLiteral("pluNo");
     QString m_sql;
