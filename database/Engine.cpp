@@ -7,8 +7,11 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlError>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QVariant>
+
+#include <libpq-fe.h>
 
 namespace torvane::db {
 
@@ -439,9 +442,39 @@ QString tableOrder(const QSqlDatabase &db, const QString &table)
     return QStringLiteral(" ORDER BY ") + rowKey(db, table);
 }
 
+namespace {
+
+enum class ServerTransaction { Unknown, Open, None };
+
+// Asked of the driver's libpq connection: no round trip, and no refused
+// statement in the server's log for every save.
+ServerTransaction serverTransaction(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    // Registered under the struct's own name or the typedef's.
+    if (!handle.isValid()
+        || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
+        return ServerTransaction::Unknown;
+    PGconn *conn = *static_cast<PGconn *const *>(handle.constData());
+    if (!conn)
+        return ServerTransaction::Unknown;
+    switch (PQtransactionStatus(conn)) {
+    case PQTRANS_IDLE:
+        return ServerTransaction::None;
+    case PQTRANS_INTRANS:
+    case PQTRANS_INERROR:
+    case PQTRANS_ACTIVE:
+        return ServerTransaction::Open;
+    default:
+        return ServerTransaction::Unknown;
+    }
+}
+
+} // namespace
+
 bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
 {
-    if (engineOf(db) != Engine::Server)
+    if (engineOf(db) != Engine::Server || serverTransaction(db) == ServerTransaction::None)
         return query.exec();
     // Outside a transaction the savepoint is refused and nothing is needed.
     QSqlQuery mark(db);
@@ -455,6 +488,8 @@ bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
 
 bool beginTransaction(QSqlDatabase db)
 {
+    if (engineOf(db) == Engine::Server && serverTransaction(db) != ServerTransaction::Unknown)
+        return serverTransaction(db) == ServerTransaction::None && db.transaction();
     if (engineOf(db) == Engine::Server) {
         // A savepoint is accepted only inside a transaction.
         QSqlQuery probe(db);
@@ -468,6 +503,17 @@ bool beginTransaction(QSqlDatabase db)
 
 bool Savepoint::begin(QString *error)
 {
+    // Outside a transaction on the server, a transaction of its own does
+    // what the savepoint would (the file opens one for the savepoint).
+    if (engineOf(m_db) == Engine::Server && serverTransaction(m_db) == ServerTransaction::None) {
+        if (m_db.transaction()) {
+            m_ownTransaction = true;
+            return true;
+        }
+        if (error)
+            *error = errorText(m_db.lastError());
+        return false;
+    }
     QSqlQuery q(m_db);
     if (q.exec(QStringLiteral("SAVEPOINT ") + m_name))
         return true;
@@ -488,7 +534,8 @@ bool Savepoint::begin(QString *error)
 bool Savepoint::release(QString *error)
 {
     QSqlQuery q(m_db);
-    if (!q.exec(QStringLiteral("RELEASE ") + m_name)) {
+    const bool marked = !(m_ownTransaction && engineOf(m_db) == Engine::Server);
+    if (marked && !q.exec(QStringLiteral("RELEASE ") + m_name)) {
         if (error)
             *error = errorText(q.lastError());
         return false;
@@ -507,8 +554,10 @@ bool Savepoint::release(QString *error)
 void Savepoint::rollback()
 {
     QSqlQuery q(m_db);
-    q.exec(QStringLiteral("ROLLBACK TO ") + m_name);
-    q.exec(QStringLiteral("RELEASE ") + m_name);
+    if (!(m_ownTransaction && engineOf(m_db) == Engine::Server)) {
+        q.exec(QStringLiteral("ROLLBACK TO ") + m_name);
+        q.exec(QStringLiteral("RELEASE ") + m_name);
+    }
     if (m_ownTransaction)
         m_db.rollback();
     m_ownTransaction = false;

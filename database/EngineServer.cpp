@@ -43,8 +43,10 @@ bool connectServer(const QString &name, const QString &serverFile, QString *erro
         return false;
     }
     QSqlQuery q(db);
-    // Another PC's lock is waited for as long as on the file, then reported.
-    q.exec(QStringLiteral("SET lock_timeout = %1").arg(kBusyTimeoutMs));
+    // Another PC's lock is waited for as long as on the file, then reported;
+    // the server's notices (an index that exists already) are no news to
+    // the operator.
+    q.exec(QStringLiteral("SET lock_timeout = %1; SET client_min_messages = warning").arg(kBusyTimeoutMs));
     return true;
 }
 

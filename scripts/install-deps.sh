@@ -14,6 +14,6 @@ $SUDO apt-get install -y --no-install-recommends \
   googletest libgtest-dev \
   clang-14 libclang-rt-14-dev \
   fonts-liberation fonts-wqy-microhei poppler-utils \
-  postgresql \
+  postgresql libpq-dev \
   xvfb xauth \
   dpkg-dev file lintian
