@@ -124,6 +124,21 @@ bool copyFileToServer(const QString &sourceFile, const QString &targetPath, QStr
                                        "Torvane antes de copiá-lo.")
                             .arg(sourceFile));
     }
+    // The server takes no two products with one code: say which ones
+    // before anything is created there.
+    {
+        QSqlQuery q(from);
+        if (!q.exec(QStringLiteral("SELECT pluCode, group_concat(pluNo, ', ') FROM PLU WHERE Codigo <> 0"
+                                   " GROUP BY pluCode HAVING count(*) > 1 ORDER BY pluCode")))
+            return fail(db::errorText(q.lastError()));
+        QStringList repeated;
+        while (q.next())
+            repeated << QStringLiteral("código %1 nos PLU %2").arg(q.value(0).toString(), q.value(1).toString());
+        if (!repeated.isEmpty())
+            return fail(QStringLiteral("O banco de dados %1 tem produtos com o mesmo código (%2), e o servidor não "
+                                       "aceita dois produtos com um código; corrija-os no Torvane e copie de novo.")
+                            .arg(sourceFile, repeated.join(QStringLiteral("; "))));
+    }
     CreateOptions options;
     options.slotCount = 0;
     if (!createDatabaseFile(targetPath, options, &err))

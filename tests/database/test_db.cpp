@@ -340,6 +340,18 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
 
     EXPECT_FALSE(schema::copyFileToServer(file, target, &summary, &err));
     EXPECT_TRUE(err.contains(QStringLiteral("já existe"))) << err.toStdString();
+
+    // Two products with one code in the file: named, and nothing created.
+    {
+        auto conn = db::Connection::open(file, nullptr);
+        QSqlQuery q(conn->database());
+        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE PLU SET Codigo = 101, pluCode = (SELECT pluCode FROM PLU WHERE"
+                                          " pluNo = 1) WHERE pluNo = 2")));
+    }
+    QTemporaryDir otherDir;
+    test::useServerBase(otherDir.path());
+    EXPECT_FALSE(schema::copyFileToServer(file, otherDir.filePath(QStringLiteral("vendabase.accdb")), &summary, &err));
+    EXPECT_TRUE(err.contains(QStringLiteral("nos PLU 1, 2"))) << err.toStdString();
 }
 
 // After the move the scale still holds the sales read before it: the next
