@@ -488,8 +488,9 @@ bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
 
 bool beginTransaction(QSqlDatabase db)
 {
-    if (engineOf(db) == Engine::Server && serverTransaction(db) != ServerTransaction::Unknown)
-        return serverTransaction(db) == ServerTransaction::None && db.transaction();
+    const ServerTransaction state = engineOf(db) == Engine::Server ? serverTransaction(db) : ServerTransaction::Unknown;
+    if (state != ServerTransaction::Unknown)
+        return state == ServerTransaction::None && db.transaction();
     if (engineOf(db) == Engine::Server) {
         // A savepoint is accepted only inside a transaction.
         QSqlQuery probe(db);
@@ -505,62 +506,58 @@ bool Savepoint::begin(QString *error)
 {
     // Outside a transaction on the server, a transaction of its own does
     // what the savepoint would (the file opens one for the savepoint).
-    if (engineOf(m_db) == Engine::Server && serverTransaction(m_db) == ServerTransaction::None) {
-        if (m_db.transaction()) {
-            m_ownTransaction = true;
+    const bool server = engineOf(m_db) == Engine::Server;
+    if (!server || serverTransaction(m_db) != ServerTransaction::None) {
+        QSqlQuery q(m_db);
+        if (q.exec(QStringLiteral("SAVEPOINT ") + m_name))
             return true;
+        // 25P01: no transaction is open on the server after all.
+        if (!server || q.lastError().nativeErrorCode() != QLatin1String("25P01")) {
+            if (error)
+                *error = errorText(q.lastError());
+            return false;
         }
+    }
+    if (!m_db.transaction()) {
         if (error)
             *error = errorText(m_db.lastError());
         return false;
     }
-    QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("SAVEPOINT ") + m_name))
-        return true;
-    // 25P01: no transaction is open on the server.
-    if (engineOf(m_db) == Engine::Server && q.lastError().nativeErrorCode() == QLatin1String("25P01")
-        && m_db.transaction()) {
-        m_ownTransaction = true;
-        if (q.exec(QStringLiteral("SAVEPOINT ") + m_name))
-            return true;
-        m_db.rollback();
-        m_ownTransaction = false;
-    }
-    if (error)
-        *error = errorText(q.lastError());
-    return false;
+    m_ownTransaction = true;
+    return true;
 }
 
+// A transaction of its own (only ever on the server) has no savepoint mark:
+// its commit or rollback does the whole work.
 bool Savepoint::release(QString *error)
 {
-    QSqlQuery q(m_db);
-    const bool marked = !(m_ownTransaction && engineOf(m_db) == Engine::Server);
-    if (marked && !q.exec(QStringLiteral("RELEASE ") + m_name)) {
+    if (!m_ownTransaction) {
+        QSqlQuery q(m_db);
+        if (q.exec(QStringLiteral("RELEASE ") + m_name))
+            return true;
         if (error)
             *error = errorText(q.lastError());
         return false;
     }
-    if (m_ownTransaction && !m_db.commit()) {
-        if (error)
-            *error = errorText(m_db.lastError());
-        m_db.rollback();
-        m_ownTransaction = false;
-        return false;
-    }
     m_ownTransaction = false;
-    return true;
+    if (m_db.commit())
+        return true;
+    if (error)
+        *error = errorText(m_db.lastError());
+    m_db.rollback();
+    return false;
 }
 
 void Savepoint::rollback()
 {
-    QSqlQuery q(m_db);
-    if (!(m_ownTransaction && engineOf(m_db) == Engine::Server)) {
-        q.exec(QStringLiteral("ROLLBACK TO ") + m_name);
-        q.exec(QStringLiteral("RELEASE ") + m_name);
-    }
-    if (m_ownTransaction)
+    if (m_ownTransaction) {
         m_db.rollback();
-    m_ownTransaction = false;
+        m_ownTransaction = false;
+        return;
+    }
+    QSqlQuery q(m_db);
+    q.exec(QStringLiteral("ROLLBACK TO ") + m_name);
+    q.exec(QStringLiteral("RELEASE ") + m_name);
 }
 
 EngineError classifyServerError(const QSqlError &error)
@@ -584,11 +581,6 @@ EngineError classifyServerError(const QSqlError &error)
     if (state == QLatin1String("XX001") || state == QLatin1String("XX002"))
         return EngineError::Damaged;
     return EngineError::Other;
-}
-
-QString lockingRead(const QSqlDatabase &db, const QString &select)
-{
-    return engineOf(db) == Engine::Server ? select + QStringLiteral(" FOR UPDATE") : select;
 }
 
 QString updateReadingStored(const QSqlDatabase &db, const QString &table, const QString &setList,

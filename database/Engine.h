@@ -125,11 +125,6 @@ QString autoNumberKey(const QSqlDatabase &db);
 // follow the highest key (the file does this by itself).
 bool syncAutoNumber(const QSqlDatabase &db, const QString &table, const QString &column, QString *error);
 
-// A Select that reads rows about to be written: on the server they are
-// locked until the transaction ends, so no other PC changes them between the
-// read and the write (the file has one writer at a time already).
-QString lockingRead(const QSqlDatabase &db, const QString &select);
-
 // On the server, one statement that locks a table's row by its key, writes
 // setList ("a = ?, b = ?") to it and returns the row as it was stored before
 // the write, then as written (the key binds first, then the values); empty

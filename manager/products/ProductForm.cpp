@@ -620,8 +620,7 @@ ProductQuery::PostResult TfrmProdutos::SalvaRegistro(bool fromFields)
     const ProductQuery::PostResult result = qryProdutos->post();
     if (result == ProductQuery::PostResult::Failed && qryProdutos->failure() == ProductQuery::Failure::Duplicate) {
         // Another PC saved this code first, after the look-up here passed.
-        showError(rules::kDuplicateCode);
-        edtCodigo->setFocus();
+        refuseSave({rules::kDuplicateCode, rules::Field::Codigo});
         return result;
     }
     if (result == ProductQuery::PostResult::Failed &&
@@ -666,21 +665,24 @@ void TfrmProdutos::cbSetorChange(int index)
 
 // ---- The save procedure ------------------------------------------------------------------
 
+bool TfrmProdutos::refuseSave(const rules::Refusal &r)
+{
+    showError(r.message);
+    switch (r.field) {
+    case rules::Field::Codigo: edtCodigo->setFocus(); break;
+    case rules::Field::Preco: edtPU->setFocus(); break;
+    case rules::Field::Tara: edtTara->setFocus(); break;
+    case rules::Field::Validade: edtValidade->setFocus(); break;
+    }
+    return false;
+}
+
 bool TfrmProdutos::qryProdutosBeforePost()
 {
     m_codeToRecheck = QString(); // asked again only for a save validated here
     ProductQuery &q = *qryProdutos;
     const QVariant codigo = q.value(QStringLiteral("Codigo"));
-    auto refuse = [this](const rules::Refusal &r) {
-        showError(r.message);
-        switch (r.field) {
-        case rules::Field::Codigo: edtCodigo->setFocus(); break;
-        case rules::Field::Preco: edtPU->setFocus(); break;
-        case rules::Field::Tara: edtTara->setFocus(); break;
-        case rules::Field::Validade: edtValidade->setFocus(); break;
-        }
-        return false;
-    };
+    auto refuse = [this](const rules::Refusal &r) { return refuseSave(r); };
     // 1. A product needs its code.
     if (!flgSemValidacao && codigo.isNull())
         return refuse({rules::kMissingCode, rules::Field::Codigo});
@@ -760,12 +762,7 @@ bool TfrmProdutos::qryProdutosDuringSave()
     const std::optional<bool> taken = codeTaken();
     if (!taken)
         return false;
-    if (*taken) {
-        showError(rules::kDuplicateCode);
-        edtCodigo->setFocus();
-        return false;
-    }
-    return true;
+    return !*taken || refuseSave({rules::kDuplicateCode, rules::Field::Codigo});
 }
 
 // ---- Clearing ----------------------------------------------------------------------------

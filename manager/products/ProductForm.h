@@ -10,6 +10,7 @@
 
 #include "ProductGridModel.h"
 #include "ProductQuery.h"
+#include "ProductRules.h"
 #include "RadioGroup.h"
 #include "Upgrade.h"
 
@@ -130,6 +131,9 @@ public:
     // The save procedure: true lets the save go ahead.
     bool qryProdutosBeforePost();
     bool qryProdutosDuringSave();
+    // Shows a refused save's message and puts the cursor on its field;
+    // always false.
+    bool refuseSave(const rules::Refusal &refusal);
     // Whether another product has the row's pluCode; nullopt when the
     // look-up failed (its error shown).
     std::optional<bool> codeTaken();

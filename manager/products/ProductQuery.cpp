@@ -360,43 +360,16 @@ ProductQuery::PostResult ProductQuery::post()
         // A server reads and writes it in one statement (one round trip less
         // for every row of a bulk change or an import); a write found to be
         // over another PC's change is undone with the savepoint.
-        const QString together =
-            db::updateReadingStored(m_db, m_table, sets.join(QStringLiteral(", ")), m_keyColumn);
+        const QString setList = sets.join(QStringLiteral(", "));
+        const QString together = db::updateReadingStored(m_db, m_table, setList, m_keyColumn);
         QVector<QVector<QVariant>> found, written;
-        if (!together.isEmpty()) {
-            if (duringSave && !duringSave()) {
-                sp.rollback();
-                return PostResult::Refused;
-            }
-            QSqlQuery &q = *statement(db::mapAccessSql(m_db, together));
-            if (q.lastError().isValid())
-                return fail(q.lastError());
-            q.bindValue(0, db::bindable(key));
-            for (int i = 0; i < bindings.size(); ++i)
-                q.bindValue(i + 1, db::bindable(bindings[i]));
-            if (!q.exec())
-                return fail(q.lastError());
-            // The stored row's columns, then the written row's.
-            const QSqlRecord rec = q.record();
-            const int half = rec.count() / 2;
-            while (q.next()) {
-                found << readRow(q, rec, row, 0, half);
-                written << readRow(q, rec, row, half, 2 * half);
-            }
-            q.finish();
-        } else {
-            QSqlQuery &stored = *statement(db::lockingRead(
-                m_db, db::mapAccessSql(m_db, QStringLiteral("Select * From %1 Where %2 = ?").arg(m_table, m_keyColumn))));
-            if (stored.lastError().isValid())
-                return fail(stored.lastError());
-            stored.bindValue(0, db::bindable(key));
-            if (!stored.exec())
-                return fail(stored.lastError());
-            const QSqlRecord rec = stored.record();
-            while (stored.next())
-                found << readRow(stored, rec, row, 0, rec.count());
-            stored.finish();
-        }
+        QSqlError error;
+        const bool read = together.isEmpty()
+            ? runStatement(QStringLiteral("Select * From %1 Where %2 = ?").arg(m_table, m_keyColumn), {key}, row,
+                           {&found}, &error)
+            : runStatement(together, QVariantList{key} + bindings, row, {&found, &written}, &error);
+        if (!read)
+            return fail(error);
         if (found.size() != 1) {
             m_lastError = found.isEmpty()
                 ? QStringLiteral("O produto %1 não existe mais no banco de dados").arg(key.toString())
@@ -424,29 +397,16 @@ ProductQuery::PostResult ProductQuery::post()
             emit rowChanged(m_current);
             return PostResult::Failed;
         }
-        if (together.isEmpty()) {
-            if (duringSave && !duringSave()) {
-                sp.rollback();
-                return PostResult::Refused;
-            }
-            QSqlQuery &q = *statement(db::mapAccessSql(
-                m_db, QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? RETURNING *")
-                          .arg(m_table, sets.join(QStringLiteral(", ")), m_keyColumn)));
-            if (q.lastError().isValid())
-                return fail(q.lastError());
-            for (int i = 0; i < bindings.size(); ++i)
-                q.bindValue(i, db::bindable(bindings[i]));
-            q.bindValue(int(bindings.size()), db::bindable(key));
-            // The savepoint undoes a failed statement on either engine.
-            if (!q.exec())
-                return fail(q.lastError());
-            // The row keeps what the engine stored (a number typed as text is
-            // shown, and later compared, as the number it became).
-            const QSqlRecord rec = q.record();
-            while (q.next())
-                written << readRow(q, rec, row, 0, rec.count());
-            q.finish();
+        if (duringSave && !duringSave()) {
+            sp.rollback();
+            return PostResult::Refused;
         }
+        // The row keeps what the engine stored (a number typed as text is
+        // shown, and later compared, as the number it became).
+        if (together.isEmpty()
+            && !runStatement(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? RETURNING *").arg(m_table, setList, m_keyColumn),
+                             bindings + QVariantList{key}, row, {&written}, &error))
+            return fail(error);
         if (written.size() != 1) {
             m_lastError = QStringLiteral("O produto %1 não foi gravado (%2 linhas alteradas)")
                               .arg(key.toString())
@@ -465,6 +425,33 @@ ProductQuery::PostResult ProductQuery::post()
     emit rowChanged(m_current);
     emit afterPost();
     return PostResult::Posted;
+}
+
+bool ProductQuery::runStatement(const QString &sql, const QVariantList &values, const QVector<QVariant> &fallback,
+                                std::initializer_list<QVector<QVector<QVariant>> *> into, QSqlError *error)
+{
+    QSqlQuery &q = *statement(db::mapAccessSql(m_db, sql));
+    if (q.lastError().isValid()) {
+        *error = q.lastError();
+        return false;
+    }
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, db::bindable(values[i]));
+    if (!q.exec()) {
+        *error = q.lastError();
+        return false;
+    }
+    const QSqlRecord rec = q.record();
+    const int part = rec.count() / int(into.size());
+    while (q.next()) {
+        int from = 0;
+        for (QVector<QVector<QVariant>> *rows : into) {
+            *rows << readRow(q, rec, fallback, from, from + part);
+            from += part;
+        }
+    }
+    q.finish();
+    return true;
 }
 
 QVector<QVariant> ProductQuery::readRow(const QSqlQuery &q, const QSqlRecord &rec, const QVector<QVariant> &fallback,

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
@@ -17,6 +18,7 @@
 #include <QVector>
 
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 
@@ -113,6 +115,11 @@ private:
     bool moveInternal(int row);
     bool leaveEdit();
     void setState(State s);
+    // Runs a statement of the save (through mapAccessSql, kept prepared)
+    // with values bound in order; each result row is split evenly into one
+    // row for each of into (the stored row, then the written one).
+    bool runStatement(const QString &sql, const QVariantList &values, const QVector<QVariant> &fallback,
+                      std::initializer_list<QVector<QVector<QVariant>> *> into, QSqlError *error);
     // The query's current row, its columns from..to-1 by name, over a copy
     // of fallback.
     QVector<QVariant> readRow(const QSqlQuery &q, const QSqlRecord &rec, const QVector<QVariant> &fallback, int from,
