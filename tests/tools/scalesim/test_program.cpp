@@ -199,8 +199,9 @@ TEST_F(ScaleSimProgram, DownloadComesBackOnUploadAndIsSavedAtExit)
     EXPECT_EQ(theScalePort.DevicePath(), link);
     theScalePort.PurgeBuffers();
     for (const ScalePlu &p : products) {
-        SendPluFrame(theScalePort, p);
-        ASSERT_TRUE(AwaitOkReply(theScalePort)) << "product " << p.number;
+        WireClock::time_point sent;
+        SendPluFrame(theScalePort, p, &sent);
+        ASSERT_TRUE(AwaitOkReply(theScalePort, sent)) << "product " << p.number;
     }
     EXPECT_EQ(theScalePort.ClosePort(), 0);
 
@@ -260,10 +261,11 @@ TEST_F(ScaleSimProgram, InjectedFaultsFailTheRightOperation)
         ASSERT_TRUE(sim.start({QStringLiteral("--no-answer-from"), QStringLiteral("2"), QStringLiteral("--quiet")}));
         CSerialMFC port;
         ASSERT_EQ(openLikeAJob(port, sim.device()), 0);
-        SendPluFrame(port, product(1, "000001", QStringLiteral("A"), 1));
-        EXPECT_TRUE(AwaitOkReply(port));
-        SendPluFrame(port, product(2, "000002", QStringLiteral("B"), 1));
-        EXPECT_FALSE(AwaitOkReply(port));
+        WireClock::time_point sent;
+        SendPluFrame(port, product(1, "000001", QStringLiteral("A"), 1), &sent);
+        EXPECT_TRUE(AwaitOkReply(port, sent));
+        SendPluFrame(port, product(2, "000002", QStringLiteral("B"), 1), &sent);
+        EXPECT_FALSE(AwaitOkReply(port, sent));
         port.ClosePort();
         EXPECT_EQ(sim.terminate(), 0);
     }
@@ -299,8 +301,9 @@ TEST_F(ScaleSimProgram, InjectedFaultsFailTheRightOperation)
         ASSERT_TRUE(sim.start({QStringLiteral("--reply-delay"), QStringLiteral("150"), QStringLiteral("--quiet")}));
         CSerialMFC port;
         ASSERT_EQ(openLikeAJob(port, sim.device()), 0);
-        SendPluFrame(port, product(1, "000001", QStringLiteral("A"), 1));
-        EXPECT_TRUE(AwaitOkReply(port));
+        WireClock::time_point sent;
+        SendPluFrame(port, product(1, "000001", QStringLiteral("A"), 1), &sent);
+        EXPECT_TRUE(AwaitOkReply(port, sent));
         port.ClosePort();
     }
     {
