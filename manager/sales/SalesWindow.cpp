@@ -27,7 +27,7 @@ namespace torvane::manager {
 namespace {
 
 const QString kReadFailed = QStringLiteral("Não foi possível ler as vendas da balança na porta %1.\n%2\n"
-                                           "Verifique o cabo e a porta escolhida no Rirodidovu.");
+                                           "Confira também a porta escolhida no Rirodidovu.");
 const QString kNothingToPrint = QStringLiteral("Não há vendas a serem impressas.");
 const QString kNothingToExport = QStringLiteral("Não há vendas a serem exportadas.");
 

@@ -21,15 +21,16 @@ namespace torvane::manager {
 namespace {
 
 const QString kReadFailed = QStringLiteral("Não foi possível ler os produtos da balança na porta %1.\n%2\n"
-                                           "Verifique o cabo e a porta escolhida no Rirodidovu.");
+                                           "Confira também a porta escolhida no Rirodidovu.");
 const QString kSendFailed = QStringLiteral("Não foi possível enviar as diferenças à balança na porta %1.\n%2");
 const QString kSendStoppedAt = QStringLiteral("A balança não confirmou o produto PLU %1; os %2 anteriores foram "
                                               "confirmados.\n%3");
 const QString kNothingToSend = QStringLiteral("Não há diferenças a enviar.");
-const QString kNotCompared = QStringLiteral("A balança não foi lida por inteiro: nada foi conferido. "
-                                            "Leia a balança de novo.");
+const QString kNotCompared = QStringLiteral("A leitura falhou: nada foi conferido.");
+const QString kReadStopped = QStringLiteral("Leitura interrompida");
 const QString kSendNotCompared = QStringLiteral("O envio parou no PLU %1: leia a balança de novo para conferir.");
 const QString kSendStopped = QStringLiteral("O envio foi interrompido: leia a balança de novo para conferir.");
+const QString kPluNotAcknowledged = QStringLiteral("PLU %1 não confirmado");
 
 } // namespace
 
@@ -161,6 +162,9 @@ void TfrmConferirBalanca::jobEnded()
         m_compared = false;
         showResult();
         lblResumo->setText(outcome.pluNo >= 0 ? kSendNotCompared.arg(outcome.pluNo) : kSendStopped);
+        // The job's status counts the products of this send, not their PLU.
+        if (outcome.pluNo >= 0)
+            lblStatus->setText(kPluNotAcknowledged.arg(outcome.pluNo));
         setBusy(false);
         if (silent && outcome.end == End::NoAnswer && outcome.pluNo >= 0)
             showError(kSendFailed.arg(m_port, kSendStoppedAt.arg(outcome.pluNo).arg(outcome.count).arg(outcome.cause)));
@@ -175,6 +179,7 @@ void TfrmConferirBalanca::jobEnded()
         m_compared = false;
         showResult();
         lblResumo->setText(kNotCompared);
+        lblStatus->setText(kReadStopped);
         setBusy(false);
         if (silent && outcome.end != End::Stopped)
             showError(kReadFailed.arg(m_port, outcome.cause));
