@@ -131,28 +131,21 @@ QString readOnlyRefusal(JobKind kind)
 
 QString PortErrorText(int32_t code)
 {
-    QString what;
-    switch (code) {
-    case SerialErrorTimeout:
-        what = QStringLiteral("o tempo de espera se esgotou");
-        break;
-    case SerialErrorInvalidHandle:
-        what = QStringLiteral("a porta não está aberta");
-        break;
-    case EIO:
-        what = QStringLiteral("o dispositivo deixou de responder (o cabo ou o adaptador foi desconectado?)");
-        break;
-    case ENODEV:
-    case ENOENT:
-        what = QStringLiteral("o dispositivo não existe (o adaptador foi desconectado?)");
-        break;
-    case EINVAL:
-        what = QStringLiteral("a porta não aceita essa configuração");
-        break;
-    default:
-        what = QString::fromLocal8Bit(std::strerror(code));
-        break;
-    }
+    static const struct {
+        int32_t code;
+        const char *what;
+    } kKnown[] = {
+        {SerialErrorTimeout, "o tempo de espera se esgotou"},
+        {SerialErrorInvalidHandle, "a porta não está aberta"},
+        {EIO, "o dispositivo deixou de responder (o cabo ou o adaptador foi desconectado?)"},
+        {ENODEV, "o dispositivo não existe (o adaptador foi desconectado?)"},
+        {ENOENT, "o dispositivo não existe (o adaptador foi desconectado?)"},
+        {EINVAL, "a porta não aceita essa configuração"},
+    };
+    QString what = QString::fromLocal8Bit(std::strerror(code));
+    for (const auto &k : kKnown)
+        if (k.code == code)
+            what = QString::fromUtf8(k.what);
     return QStringLiteral("%1 (erro %2)").arg(what).arg(code);
 }
 

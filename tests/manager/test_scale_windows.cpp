@@ -74,6 +74,17 @@ protected:
         scale->start();
     }
     void startDifferingScale(scalesim::Options o = {});
+    TfrmConferirBalanca *openCheck()
+    {
+        fx->form->ConferirBalanca1->trigger();
+        return fx->form->frmConferirBalanca;
+    }
+    // Presses a button of "Conferir balança" and waits for the check to end.
+    static bool press(QPushButton *button, QSignalSpy &done)
+    {
+        button->click();
+        return done.wait(20000);
+    }
     void TearDown() override
     {
         EXPECT_TRUE(fx->dialogs.messages().isEmpty()) << fx->dialogs.messages().join(u'|').toStdString();
@@ -202,11 +213,9 @@ void ScaleWindows::startDifferingScale(scalesim::Options o)
 TEST_F(ScaleWindows, CheckShowsThreeDifferingSlotsThatSendingMends)
 {
     startDifferingScale();
-    fx->form->ConferirBalanca1->trigger();
-    TfrmConferirBalanca *w = fx->form->frmConferirBalanca;
+    TfrmConferirBalanca *w = openCheck();
     QSignalSpy done(w, &TfrmConferirBalanca::checkFinished);
-    w->btnLerBalanca->click();
-    ASSERT_TRUE(done.wait(20000));
+    ASSERT_TRUE(press(w->btnLerBalanca, done));
     ASSERT_EQ(w->result().differing.size(), 3u);
     EXPECT_EQ(w->result().differing[0].differences, transmitter::DiffMissingOnScale);
     EXPECT_EQ(w->result().differing[1].differences, transmitter::DiffPrice);
@@ -230,18 +239,15 @@ TEST_F(ScaleWindows, CheckShowsThreeDifferingSlotsThatSendingMends)
 TEST_F(ScaleWindows, CheckThatFailsSaysSoAndNamesThePlu)
 {
     startDifferingScale();
-    fx->form->ConferirBalanca1->trigger();
-    TfrmConferirBalanca *w = fx->form->frmConferirBalanca;
+    TfrmConferirBalanca *w = openCheck();
     QSignalSpy done(w, &TfrmConferirBalanca::checkFinished);
-    w->btnLerBalanca->click();
-    ASSERT_TRUE(done.wait(20000));
+    ASSERT_TRUE(press(w->btnLerBalanca, done));
     ASSERT_EQ(w->gridSlots->rowCount(), 3);
 
     scalesim::Options silent;
     silent.noHeader = true;
     startScale(silent);
-    w->btnLerBalanca->click();
-    ASSERT_TRUE(done.wait(20000));
+    ASSERT_TRUE(press(w->btnLerBalanca, done));
     ASSERT_EQ(fx->dialogs.messages().size(), 1);
     EXPECT_TRUE(fx->dialogs.messages()[0].contains(QStringLiteral("A balança não respondeu")))
         << fx->dialogs.messages()[0].toStdString();
@@ -254,10 +260,8 @@ TEST_F(ScaleWindows, CheckThatFailsSaysSoAndNamesThePlu)
     scalesim::Options stops;
     stops.noAnswerFrom = 3;
     startDifferingScale(stops);
-    w->btnLerBalanca->click();
-    ASSERT_TRUE(done.wait(20000));
-    w->btnEnviar->click();
-    ASSERT_TRUE(done.wait(20000));
+    ASSERT_TRUE(press(w->btnLerBalanca, done));
+    ASSERT_TRUE(press(w->btnEnviar, done));
     ASSERT_EQ(fx->dialogs.messages().size(), 1);
     EXPECT_TRUE(fx->dialogs.messages()[0].contains(QStringLiteral("não confirmou o produto PLU 6")))
         << fx->dialogs.messages()[0].toStdString();
