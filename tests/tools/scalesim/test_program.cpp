@@ -136,7 +136,8 @@ TEST_F(ScaleSimProgram, HelpDocumentsEveryOption)
     EXPECT_EQ(p.exitCode(), 0);
     const QString help = QString::fromLocal8Bit(p.readAllStandardOutput());
     for (const char *option : {"--device", "--link", "--load", "--save", "--save-each", "--sales", "--pace", "--baud",
-                               "--reply-delay", "--no-answer-from", "--bad-reply-from", "--double-reply", "--no-header",
+                               "--reply-delay", "--no-answer-from", "--bad-reply-from", "--double-reply", "--double-reply-gap",
+                               "--no-header",
                                "--wrong-header", "--noise", "--short-slot", "--short-record", "--occupied-only",
                                "--no-end-marker", "--exit-after-idle", "--log", "--quiet"})
         EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
