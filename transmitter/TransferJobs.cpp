@@ -141,6 +141,18 @@ QString PortErrorText(int32_t code)
         {ENODEV, "o dispositivo não existe (o adaptador foi desconectado?)"},
         {ENOENT, "o dispositivo não existe (o adaptador foi desconectado?)"},
         {EINVAL, "a porta não aceita essa configuração"},
+        {EBUSY, "a porta está em uso por outra transferência ou outro programa"},
+        {ECONNREFUSED, "a conexão foi recusada (nada atende nessa porta TCP do endereço)"},
+        {EHOSTUNREACH, "o endereço não pode ser alcançado na rede"},
+        {ENETUNREACH, "o endereço não pode ser alcançado na rede"},
+        {ETIMEDOUT, "o endereço não respondeu a tempo"},
+        {ECONNRESET, "a conexão foi interrompida pelo outro lado"},
+        {SerialErrorConnectionClosed, "o outro lado fechou a conexão"},
+        {SerialErrorHostNotFound, "o nome não foi encontrado na rede"},
+        {SerialErrorSettingsRefused, "o servidor serial não confirmou 57600 baud, 8 bits, sem paridade, 1 bit de "
+                                     "parada, sem controle de fluxo"},
+        {SerialErrorNoComPortOption, "o outro lado não fala RFC 2217 (para um servidor em modo TCP puro, use "
+                                     "tcp://)"},
     };
     QString what = QString::fromLocal8Bit(std::strerror(code));
     for (const auto &k : kKnown)
