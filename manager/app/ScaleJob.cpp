@@ -23,6 +23,8 @@ QString ChosenScalePort()
         QString port;
         return transmitter::FindUsbSerialPort(&port) ? port : QString();
     }
+    if (choice.kind == transmitter::PortRestore::Kind::Network)
+        return choice.address;
     const int n = choice.number >= 1 && choice.number <= 9 ? choice.number : 1;
     return QStringLiteral("COM%1").arg(n);
 }
