@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the fuzz targets, the
-# demo and the Debian package (scripts/build-deb.sh, checked with lintian) need.
+# demo, the network scale tests (ser2net, a real serial device server) and the Debian package (scripts/build-deb.sh, checked with lintian) need.
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 SUDO=""
@@ -15,5 +15,6 @@ $SUDO apt-get install -y --no-install-recommends \
   clang-14 libclang-rt-14-dev \
   fonts-liberation fonts-wqy-microhei poppler-utils \
   postgresql libpq-dev \
+  ser2net \
   xvfb xauth \
   dpkg-dev file lintian

@@ -245,6 +245,10 @@ TEST_P(Ser2netModes, EveryTransferThroughTheCommandAndTheWindow)
     presenter.answers << server.address();
     dlg.commandAction(torvane::transmitter::ID_NETWORK)->trigger();
     EXPECT_EQ(dlg.portName(), server.address());
+    QFile ini(QStringLiteral("para.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    EXPECT_EQ(ini.readAll(), "COM1\n" + server.address().toUtf8());
+    EXPECT_EQ(CtorvaneDlg(&presenter).portName(), server.address()); // the next start restores it
     dlg.transmitButton()->click();
     ASSERT_TRUE(waitFor([&] { return !dlg.isJobRunning(); }));
     EXPECT_EQ(dlg.statusText(), QStringLiteral("Transmissão efetuada com sucesso!"));
