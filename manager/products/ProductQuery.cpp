@@ -127,10 +127,11 @@ bool ProductQuery::open(QString *error)
 QSqlQuery *ProductQuery::statement(const QString &sql)
 {
     auto it = m_statements.find(sql);
-    if (it != m_statements.end() && it->second->lastError().isValid())
-        it = m_statements.erase(it); // a failed statement is prepared again
-    if (it != m_statements.end())
-        return it->second.get();
+    if (it != m_statements.end()) {
+        if (!it->second->lastError().isValid())
+            return it->second.get();
+        m_statements.erase(it); // a failed statement is prepared again
+    }
     // Saves of many column sets (an import, an operator at work) must not
     // keep statements without bound.
     if (m_statements.size() >= 32)
