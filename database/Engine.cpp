@@ -12,6 +12,7 @@
 #include <QVariant>
 
 #include <libpq-fe.h>
+#include <sqlite3.h>
 
 namespace torvane::db {
 
@@ -486,6 +487,17 @@ bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
     return ok;
 }
 
+bool transactionOpen(const QSqlDatabase &db)
+{
+    if (engineOf(db) == Engine::Server)
+        return serverTransaction(db) == ServerTransaction::Open;
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3 *h = *static_cast<sqlite3 *const *>(handle.constData());
+    return h && !sqlite3_get_autocommit(h);
+}
+
 bool beginTransaction(QSqlDatabase db)
 {
     const ServerTransaction state = engineOf(db) == Engine::Server ? serverTransaction(db) : ServerTransaction::Unknown;
@@ -498,8 +510,16 @@ bool beginTransaction(QSqlDatabase db)
             probe.exec(QStringLiteral("RELEASE torvane_probe"));
             return false;
         }
+        return db.transaction();
     }
-    return db.transaction();
+    if (transactionOpen(db))
+        return false;
+    // The file's write lock from the start (waiting for the other program
+    // as any write does): what the transaction reads, the settings and the
+    // rows, stays what it writes over, and a write committed by the other
+    // program in between cannot make its first write fail.
+    QSqlQuery q(db);
+    return q.exec(QStringLiteral("BEGIN IMMEDIATE"));
 }
 
 bool Savepoint::begin(QString *error)
@@ -597,9 +617,21 @@ QString updateReadingStored(const QSqlDatabase &db, const QString &table, const 
 
 bool ensureUniqueCodes(const QSqlDatabase &db, QString *error)
 {
-    if (engineOf(db) != Engine::Server)
-        return true;
     QSqlQuery q(db);
+    if (engineOf(db) != Engine::Server) {
+        if (hasIndex(db, QLatin1String(kUniqueCodeConstraint)))
+            return true;
+        // Free slots all carry code 0 and share a pluCode: they take no part.
+        if (q.exec(QStringLiteral("CREATE UNIQUE INDEX %1 ON PLU (pluCode) WHERE Codigo <> 0")
+                       .arg(QLatin1String(kUniqueCodeConstraint))))
+            return true;
+        // A file nothing can be written to cannot come to repeat a code.
+        if (classifyError(q.lastError()) == EngineError::ReadOnly)
+            return true;
+        if (error)
+            *error = errorText(q.lastError());
+        return false;
+    }
     if (!q.exec(QStringLiteral("SELECT 1 FROM pg_constraint WHERE conname = '%1' AND conrelid = 'plu'::regclass")
                     .arg(QLatin1String(kUniqueCodeConstraint)))) {
         if (error)
@@ -616,6 +648,24 @@ bool ensureUniqueCodes(const QSqlDatabase &db, QString *error)
     if (error)
         *error = errorText(q.lastError());
     return false;
+}
+
+QStringList repeatedCodes(const QSqlDatabase &db)
+{
+    QStringList out;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT pluCode, Codigo, pluNo, pluDesc FROM PLU WHERE Codigo <> 0 AND pluCode IN"
+                               " (SELECT pluCode FROM PLU WHERE Codigo <> 0 GROUP BY pluCode HAVING count(*) > 1)"
+                               " ORDER BY pluCode, pluNo")))
+        return out;
+    while (q.next()) {
+        const QString desc = q.value(3).toString().trimmed();
+        out << QStringLiteral("código nas barras %1: código %2 (%3, PLU %4)")
+                   .arg(q.value(0).toString(), q.value(1).toString(),
+                        desc.isEmpty() ? QStringLiteral("sem descrição") : desc, q.value(2).toString());
+    }
+    return out;
 }
 
 void deferUniqueChecks(const QSqlDatabase &db)

@@ -60,7 +60,7 @@ QString DatabaseUpgrade::invalidCodeSizeMessage(int stored)
 QString DatabaseUpgrade::rowsLeftMessage(int rows, const QString &why)
 {
     return QStringLiteral("%1 produto(s) ficaram sem código porque o preenchimento dos códigos parou (%2). "
-                          "Os demais foram gravados; o preenchimento continua na próxima vez que o programa "
+                          "Os códigos já preenchidos ficam; o preenchimento continua na próxima vez que o programa "
                           "for aberto.")
         .arg(rows)
         .arg(why);
@@ -185,21 +185,23 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         else if (rows > 0)
             m_host.showInformation(rowsLeftMessage(rows, m_backFillRefusal));
     }
-    // On a server, after the codes are filled: the engine itself refuses a
-    // second product with a code (two PCs saving at once).  Codes that are
-    // repeated already keep it from being added; the products stay usable,
-    // the operator is told, and the next start tries again.
+    // After the codes are filled: the engine itself refuses a second
+    // product with a code (two PCs saving at once, any path that writes).
+    // Codes that are repeated already keep it from being added; the
+    // products stay usable, the operator is told which, and the next start
+    // tries again.
     QString uniqueError;
     if (r.outcome != Outcome::Failed && !ensureUniqueCodes(m_db, &uniqueError))
-        m_host.showInformation(uniqueCodesMessage(uniqueError));
+        m_host.showInformation(uniqueCodesMessage(repeatedCodes(m_db), uniqueError));
     return r;
 }
 
-QString DatabaseUpgrade::uniqueCodesMessage(const QString &error)
+QString DatabaseUpgrade::uniqueCodesMessage(const QStringList &repeated, const QString &error)
 {
-    return QStringLiteral("O servidor não pôde passar a recusar códigos repetidos entre computadores; corrija os "
-                          "produtos com o mesmo código e abra o programa de novo (%1)")
-        .arg(error);
+    return QStringLiteral("Há produtos com o mesmo código, e enquanto for assim o banco de dados não pode recusar "
+                          "códigos repetidos por conta própria. Os produtos podem ser usados; altere o código de um "
+                          "produto de cada grupo abaixo e abra o programa de novo.\n\n%1\n\n(%2)")
+        .arg(repeated.join(u'\n'), error);
 }
 
 DatabaseUpgrade::Result DatabaseUpgrade::backFill()
@@ -225,6 +227,12 @@ DatabaseUpgrade::Result DatabaseUpgrade::backFill()
     // with the square of the slots.
     if (!execute(kPluCodeIndex, &failed.error))
         return failed;
+    if (!m_host.backFillAllowed()) {
+        m_backFillRefusal = QStringLiteral("dois produtos ficariam com o mesmo código");
+        Result r;
+        r.errorShown = true;
+        return r;
+    }
     m_host.progressMessage(kBackFillMessage);
     m_host.progressShow(QStringLiteral("Aguarde..."), rows);
     m_host.firstProduct();

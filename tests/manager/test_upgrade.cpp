@@ -172,10 +172,13 @@ TEST(Upgrade, ARefusedBackFillSaysWhatIsLeftAndResumesAtTheNextStart)
         FormFixture f(db.path());
         EXPECT_TRUE(f.start()); // the list is loaded so the row can be mended
         ASSERT_EQ(f.dialogs.messages().size(), 2);
-        EXPECT_EQ(f.dialogs.messages()[0], "Código já existente");
-        EXPECT_TRUE(f.dialogs.messages()[1].startsWith("4 produto(s) ficaram sem código")) << f.dialogs.messages()[1].toStdString();
-        EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 1").toInt(), 1010);
-        EXPECT_TRUE(db.scalar("Select Codigo From PLU Where pluNo = 2").isNull());
+        // Refused before any code is filled, naming both products.
+        const QString refusal = f.dialogs.messages()[0];
+        EXPECT_TRUE(refusal.startsWith("Os códigos dos produtos não foram preenchidos")) << refusal.toStdString();
+        EXPECT_TRUE(refusal.contains("Código nas barras 001020")) << refusal.toStdString();
+        EXPECT_TRUE(refusal.contains("Código 1020")) << refusal.toStdString();
+        EXPECT_TRUE(f.dialogs.messages()[1].startsWith("5 produto(s) ficaram sem código")) << f.dialogs.messages()[1].toStdString();
+        EXPECT_EQ(db.scalar("Select count(*) From PLU Where Codigo Is Null").toInt(), 5);
         EXPECT_FALSE(f.status->isVisible());
         EXPECT_FALSE(f.form->qryProdutos->isEditing());
     }
