@@ -8,12 +8,17 @@
 #include "ManagerTestSupport.h"
 #include "ProductForm.h"
 #include "ServerBase.h"
+#include "Unitselect.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -150,6 +155,23 @@ TEST(TwoPcs, Manager)
             db::beginTransaction(f.dm->ADOC()->database());
         } else if (word == QLatin1String("commit")) {
             f.dm->ADOC()->database().commit();
+        } else if (word == QLatin1String("configure")) {
+            // "configure SIZE [yes|no]": Arquivo, Configurar, the size
+            // picked, the second prefix answered, the change confirmed.
+            const int size = rest.section(u' ', 0, 0).toInt();
+            f.dialogs.clear();
+            if (size != 6)
+                f.dialogs.answerConfirm(rest.section(u' ', 1, 1) == QLatin1String("yes"));
+            f.dialogs.answerConfirm(true);
+            QTimer::singleShot(0, [size] {
+                if (auto *dlg = qobject_cast<manager::TfrmSelect *>(QApplication::activeModalWidget())) {
+                    dlg->selectOption(size - 4);
+                    dlg->btnOk->click();
+                }
+            });
+            form.Configurar2->trigger();
+            for (const QString &m : f.dialogs.messages())
+                say(QStringLiteral("message ") + QString(m).replace(u'\n', u' '));
         } else if (word == QLatin1String("save")) {
             f.dialogs.clear();
             f.click(form.btnGravar);
@@ -232,4 +254,30 @@ TEST(TwoPcs, ACodeSavedElsewhereJustAfterTheLookUpIsStillRefused)
     f.click(form.btnGravar);
     EXPECT_EQ(f.dialogs.messages(), QStringList{QStringLiteral("Código já existente")});
     EXPECT_EQ(db.scalar(QStringLiteral("Select count(*) From PLU Where Codigo = 777")).toInt(), 1);
+}
+
+// Another PC changes the code size: the rewrite there covers the product
+// this PC saved after the other had loaded its list, and this PC's next
+// save builds its code in the new size, though it read the old one at start.
+TEST(TwoPcs, ACodeSizeChangedOnAnotherPcReachesEveryProductAndEverySave)
+{
+    TempDatabase db(dbOptions(6));
+    Pc a(db.dirPath()), b(db.dirPath());
+    ASSERT_TRUE(a.ready && b.ready);
+    a.send(QStringLiteral("edit 4"));
+    a.send(QStringLiteral("code 77"));
+    a.send(QStringLiteral("desc LEITE"));
+    EXPECT_TRUE(a.send(QStringLiteral("save")).contains(QStringLiteral("editing 0")));
+    ASSERT_EQ(db.scalar(QStringLiteral("Select pluCode From PLU Where pluNo = 4")).toString(), "000770");
+
+    const QStringList configured = b.send(QStringLiteral("configure 6"));
+    EXPECT_TRUE(configured.isEmpty()) << configured.join(u'|').toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("Select CodeSize From Config")).toInt(), 6);
+    EXPECT_EQ(db.scalar(QStringLiteral("Select pluCode From PLU Where pluNo = 4")).toString(), "000077");
+
+    a.send(QStringLiteral("edit 3"));
+    a.send(QStringLiteral("code 4321"));
+    a.send(QStringLiteral("desc PAO"));
+    EXPECT_TRUE(a.send(QStringLiteral("save")).contains(QStringLiteral("editing 0")));
+    EXPECT_EQ(db.scalar(QStringLiteral("Select pluCode From PLU Where pluNo = 3")).toString(), "004321");
 }
