@@ -412,7 +412,7 @@ bool TfrmProdutos::FormShow()
     {
         // The upgrade reads the settings row inside its transaction; the
         // codes it fills are saved with those.
-        SettingsHeld held(*this, false);
+        SettingsHeld held(*this, nullptr, SettingsHeld::Read::Already);
         m_upgradeResult = upgrade.run();
     }
     m_upgradeStatements = upgrade.statements();
@@ -770,15 +770,8 @@ bool TfrmProdutos::readSettings(QString *error)
     return true;
 }
 
-TfrmProdutos::SettingsHeld::SettingsHeld(TfrmProdutos &form, QString *error)
-    : m_form(form)
-{
-    m_ok = form.readSettings(error);
-    ++form.m_settingsHeld;
-}
-
-TfrmProdutos::SettingsHeld::SettingsHeld(TfrmProdutos &form, bool)
-    : m_form(form), m_ok(true)
+TfrmProdutos::SettingsHeld::SettingsHeld(TfrmProdutos &form, QString *error, Read read)
+    : m_form(form), m_ok(read == Read::Already || form.readSettings(error))
 {
     ++form.m_settingsHeld;
 }

@@ -152,9 +152,9 @@ public:
     // once at its start, inside it, and not again for every row.
     class SettingsHeld {
     public:
-        SettingsHeld(TfrmProdutos &form, QString *error);
-        // Holds the settings someone else has just read (the upgrade).
-        SettingsHeld(TfrmProdutos &form, bool);
+        // Already: the caller has just read them itself (the upgrade).
+        enum class Read { Now, Already };
+        SettingsHeld(TfrmProdutos &form, QString *error, Read read = Read::Now);
         ~SettingsHeld();
         bool ok() const { return m_ok; }
 

@@ -157,13 +157,16 @@ TEST_F(ProductFormTest, ASaveRetriedAfterAFailureWritesWhatWasTyped)
         f->click(form().btnGravar);
         EXPECT_TRUE(f->dialogs.messages().isEmpty()) << f->dialogs.messages().join('|').toStdString();
         EXPECT_FALSE(editing());
-        if (t.code)
+        if (t.code) {
             EXPECT_EQ(db->scalar("Select Codigo From PLU Where pluNo = 8").toString(), t.code);
-        if (t.desc)
+        }
+        if (t.desc) {
             EXPECT_EQ(db->scalar("Select pluDesc From PLU Where pluNo = 8").toString(), t.desc);
-        if (t.price)
+        }
+        if (t.price) {
             EXPECT_EQ(db->scalar("Select unitPrice From PLU Where pluNo = 8").toInt(),
                       qRound(QString::fromLatin1(t.price).toDouble() * 100));
+        }
     }
     EXPECT_EQ(db->scalar("Select pluCode From PLU Where pluNo = 8").toString(), "011090");
 }
