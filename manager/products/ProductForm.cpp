@@ -761,8 +761,11 @@ bool TfrmProdutos::readSettings(QString *error)
     if (m_settingsHeld > 0 || config.isEditing())
         return true;
     const CodeSettings before = codeSettings();
-    if (!config.open(qryProdutos->database(), error))
+    // Read aside: a failed read keeps the row read last.
+    db::ConfigRow fresh;
+    if (!fresh.open(qryProdutos->database(), error))
         return false;
+    config = fresh;
     // Another PC changed them: the fields follow from now on.
     const CodeSettings now = codeSettings();
     if (now.codeSize != before.codeSize || now.prefix2 != before.prefix2)
