@@ -498,11 +498,18 @@ bool transactionOpen(const QSqlDatabase &db)
     return h && !sqlite3_get_autocommit(h);
 }
 
-bool beginTransaction(QSqlDatabase db)
+bool beginTransaction(QSqlDatabase db, QString *error)
 {
     const ServerTransaction state = engineOf(db) == Engine::Server ? serverTransaction(db) : ServerTransaction::Unknown;
+    auto begin = [&] {
+        if (db.transaction())
+            return true;
+        if (error)
+            *error = errorText(db.lastError());
+        return false;
+    };
     if (state != ServerTransaction::Unknown)
-        return state == ServerTransaction::None && db.transaction();
+        return state == ServerTransaction::None && begin();
     if (engineOf(db) == Engine::Server) {
         // A savepoint is accepted only inside a transaction.
         QSqlQuery probe(db);
@@ -510,7 +517,7 @@ bool beginTransaction(QSqlDatabase db)
             probe.exec(QStringLiteral("RELEASE torvane_probe"));
             return false;
         }
-        return db.transaction();
+        return begin();
     }
     if (transactionOpen(db))
         return false;
@@ -519,7 +526,15 @@ bool beginTransaction(QSqlDatabase db)
     // rows, stays what it writes over, and a write committed by the other
     // program in between cannot make its first write fail.
     QSqlQuery q(db);
-    return q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    if (q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return true;
+    if (error)
+        *error = errorText(q.lastError());
+    // A refused lock (a read-only file) can leave the transaction begun
+    // without it; nothing may go on in it unseen.
+    if (transactionOpen(db))
+        q.exec(QStringLiteral("ROLLBACK"));
+    return false;
 }
 
 bool Savepoint::begin(QString *error)

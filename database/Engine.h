@@ -96,8 +96,9 @@ bool execWrite(const QSqlDatabase &db, QSqlQuery &query);
 // answers; the server would only warn and a later commit would end the
 // outer one).  On the file it takes the write lock at once (BEGIN
 // IMMEDIATE), waiting for the other program as long as a write would; false
-// when that wait ends.
-bool beginTransaction(QSqlDatabase db);
+// with *error (operator text) when that wait ends or the file cannot be
+// written.
+bool beginTransaction(QSqlDatabase db, QString *error = nullptr);
 
 // Whether a transaction is open on the connection (asked of the engine's
 // own handle, no statement run).

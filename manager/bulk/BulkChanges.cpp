@@ -15,12 +15,10 @@ namespace torvane::manager {
 ProductsTransaction::ProductsTransaction(QSqlDatabase db)
     : m_db(std::move(db))
     , m_nested(m_db.isOpen() && db::transactionOpen(m_db))
-    , m_active(m_db.isOpen() && !m_nested && db::beginTransaction(m_db))
+    , m_active(m_db.isOpen() && !m_nested && db::beginTransaction(m_db, &m_error))
 {
-    if (!m_active && !m_nested)
-        m_error = m_db.isOpen() ? db::errorText(m_db.lastError()) : QStringLiteral("O banco de dados não está aberto");
-    if (m_error.isEmpty() && !m_nested && !m_active)
-        m_error = db::engineErrorSentence(db::EngineError::Locked);
+    if (!m_active && !m_nested && m_error.isEmpty())
+        m_error = QStringLiteral("O banco de dados não está aberto");
     // A change of every row may give a row the code another row gives up
     // later in the same walk; the server checks the codes when it is
     // committed (the file, every statement: the walk is ordered for it).

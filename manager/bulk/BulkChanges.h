@@ -36,9 +36,9 @@ public:
 
 private:
     QSqlDatabase m_db;
+    QString m_error; // before m_active, which its begin fills
     bool m_nested;
     bool m_active;
-    QString m_error;
 };
 
 // The order a walk saves the rows in (CodePlan::order), and the rows first
