@@ -13,6 +13,8 @@
 
 #include <libpq-fe.h>
 
+#include <cstring>
+
 namespace torvane::db {
 
 bool isSqlIdentChar(QChar c)
@@ -270,10 +272,10 @@ QString serverFileFor(const QString &databasePath)
 
 bool readServerFile(const QString &path, QString *connectionString, QString *error)
 {
+    const QString name = QFileInfo(path).fileName();
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("O arquivo de conexão %1 não pode ser lido: %2.")
-                     .arg(QFileInfo(path).fileName(), f.errorString());
+        *error = QStringLiteral("O arquivo de conexão %1 não pode ser lido: %2.").arg(name, f.errorString());
         return false;
     }
     QStringList lines;
@@ -284,16 +286,63 @@ bool readServerFile(const QString &path, QString *connectionString, QString *err
     }
     const QString conninfo = lines.join(u' ');
     if (conninfo.isEmpty()) {
-        *error = QStringLiteral("O arquivo de conexão %1 está vazio.").arg(QFileInfo(path).fileName());
+        *error = QStringLiteral("O arquivo de conexão %1 está vazio.").arg(name);
         return false;
     }
-    static const QRegularExpression password(QStringLiteral("(^|\\s)password\\s*="),
-                                             QRegularExpression::CaseInsensitiveOption);
-    if (conninfo.contains(password) || conninfo.contains(QLatin1String("postgres://"))
-        || conninfo.contains(QLatin1String("postgresql://"))) {
-        *error = QStringLiteral("O arquivo de conexão %1 não pode conter senha nem URL; use o arquivo .pgpass "
-                                "do usuário e uma linha no formato \"host=... dbname=... user=...\".")
-                     .arg(QFileInfo(path).fileName());
+    const QString format = QStringLiteral("use uma linha no formato \"host=... dbname=... user=...\", com os itens "
+                                          "separados por espaços, e a senha no arquivo .pgpass do usuário");
+    if (conninfo.startsWith(QLatin1String("postgres://")) || conninfo.startsWith(QLatin1String("postgresql://"))) {
+        *error = QStringLiteral("O arquivo de conexão %1 não pode conter uma URL; %2.").arg(name, format);
+        return false;
+    }
+    // Read exactly as libpq will read it when connecting: what it takes for
+    // a secret is refused, whatever the spelling around it.
+    char *parseError = nullptr;
+    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), &parseError);
+    if (!options) {
+        const QString why = parseError ? QString::fromUtf8(parseError).trimmed() : QStringLiteral("sem memória");
+        PQfreemem(parseError);
+        *error = QStringLiteral("O arquivo de conexão %1 não pôde ser lido (%2); %3.").arg(name, why, format);
+        return false;
+    }
+    QStringList keywords, secrets, given;
+    for (const PQconninfoOption *o = options; o->keyword; ++o) {
+        const QString keyword = QString::fromUtf8(o->keyword);
+        keywords << keyword;
+        const bool secret = o->dispchar && std::strchr(o->dispchar, '*');
+        if (secret)
+            secrets << keyword;
+        if (o->val)
+            given << keyword + u'=' + QString::fromUtf8(o->val);
+    }
+    PQconninfoFree(options);
+    // libpq separates the items by blanks only: "host=srv;password=x" is a
+    // host named "srv;password=x", and the password would still lie in the
+    // file for everyone who sees the folder.
+    static const QRegularExpression item(QStringLiteral("(?:^|[\\s;,&?])([A-Za-z_]+)\\s*="));
+    QStringList secretsFound;
+    bool joined = false;
+    for (const QString &pair : std::as_const(given)) {
+        const qsizetype eq = pair.indexOf(u'=');
+        if (secrets.contains(pair.left(eq)))
+            secretsFound << pair.left(eq);
+        for (auto m = item.globalMatch(pair.mid(eq + 1)); m.hasNext();) {
+            const QString key = m.next().captured(1).toLower();
+            if (secrets.contains(key))
+                secretsFound << key;
+            else if (keywords.contains(key))
+                joined = true;
+        }
+    }
+    if (!secretsFound.isEmpty()) {
+        secretsFound.removeDuplicates();
+        *error = QStringLiteral("O arquivo de conexão %1 não pode conter senha (%2), pois quem vê a pasta a leria; "
+                                "tire-a do arquivo e guarde-a no arquivo .pgpass do usuário (ou em PGPASSWORD).")
+                     .arg(name, secretsFound.join(QStringLiteral(", ")));
+        return false;
+    }
+    if (joined) {
+        *error = QStringLiteral("O arquivo de conexão %1 junta itens com \";\" ou \",\"; %2.").arg(name, format);
         return false;
     }
     *connectionString = conninfo;

@@ -115,6 +115,28 @@ TEST(Open, ALockAndADamagedFileEachSayTheirOwnCause)
     EXPECT_TRUE(err.contains(QStringLiteral("danificado"))) << err.toStdString();
 }
 
+// The connection file is read as libpq reads it: a secret in any spelling
+// libpq takes, or hidden behind a ";" it does not take, is refused before
+// anything connects, and so is a line libpq cannot read.
+TEST(Open, AConnectionFileWithASecretOrBadSyntaxIsRefused)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vendabase.accdb"));
+    const std::pair<const char *, const char *> cases[] = {
+        {"host=loja-srv;password=senha1 dbname=torvane", "não pode conter senha (password)"},
+        {"host=loja-srv dbname=torvane sslpassword=senha1", "não pode conter senha (sslpassword)"},
+        {"host = loja-srv  password = 'senha 1'", "não pode conter senha (password)"},
+        {"host=loja-srv;dbname=torvane", "junta itens"},
+        {"host='loja-srv dbname=torvane", "não pôde ser lido"},
+    };
+    for (const auto &[line, expected] : cases) {
+        writeFile(dir.filePath(QStringLiteral("vendabase.pgconn")), line);
+        QString err;
+        EXPECT_EQ(db::Connection::open(path, &err), nullptr) << line;
+        EXPECT_TRUE(err.contains(QString::fromUtf8(expected))) << line << ": " << err.toStdString();
+    }
+}
+
 TEST(Open, CreatorRefusesToOverwrite)
 {
     QTemporaryDir dir;
