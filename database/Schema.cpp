@@ -9,7 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 #include <QVariant>
 
 namespace torvane::schema {
@@ -214,11 +214,19 @@ bool createDatabaseFile(const QString &path, const CreateOptions &options, QStri
     // Build the file under a temporary name beside the target, then move it
     // into place: a failure never leaves a half-made database under the real
     // name, and an existing file is never replaced.
+    // The file gets the permissions the user's umask gives every new file
+    // (a temporary file would be readable by its owner alone, shutting out
+    // a second cashier account or the transfer timer's user).
     QString tmpPath;
     {
-        QTemporaryFile tmp(info.absolutePath() + QStringLiteral("/.vendabase-XXXXXX.tmp"));
-        tmp.setAutoRemove(false);
-        if (!tmp.open())
+        QFile tmp;
+        for (int attempt = 0; attempt < 100 && !tmp.isOpen(); ++attempt) {
+            tmp.setFileName(info.absolutePath()
+                            + QStringLiteral("/.vendabase-%1.tmp").arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                                        QLatin1Char('0')));
+            tmp.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        }
+        if (!tmp.isOpen())
             return fail(QStringLiteral("Não foi possível criar %1: %2.").arg(path, tmp.errorString()));
         tmpPath = tmp.fileName();
     }

@@ -17,6 +17,8 @@
 #include <QVariant>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace torvane;
 
 namespace {
@@ -309,6 +311,24 @@ TEST(Create, SlotsAndLayouts)
     EXPECT_TRUE(o.exec(QStringLiteral("Select pluNo, preFix, pluCode, pluDesc, validDays, tareWeight, unitPrice,"
                                       " sellFlag From PLU_UPLOADED")));
     EXPECT_TRUE(o.exec(QStringLiteral("Select ID, pluNo, pluDesc, dateTime, weight, totalPrice From RECORD")));
+}
+
+// A shop's group (a second cashier account, the transfer timer's user)
+// reaches a new file as the user's umask allows, like any file it makes.
+TEST(Create, ANewFileHasThePermissionsTheUmaskGives)
+{
+    if (test::onServer())
+        GTEST_SKIP() << "file permissions do not reach a server";
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vendabase.accdb"));
+    const mode_t before = ::umask(002);
+    QString err;
+    const bool created = schema::createDatabaseFile(path, {.slotCount = 2}, &err);
+    ::umask(before);
+    ASSERT_TRUE(created) << err.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
 }
 
 TEST(NetworkShare, NetworkFileSystemsAreToldFromLocalOnes)
