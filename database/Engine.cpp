@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlDriver>
@@ -12,8 +13,12 @@
 #include <QVariant>
 
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <vector>
 
 namespace torvane::db {
 
@@ -42,6 +47,8 @@ qsizetype sqlQuotedEnd(const QString &sql, qsizetype quoteAt)
 }
 
 namespace {
+
+void keepServerConnection(const QSqlDatabase &db);
 
 bool isWord(QStringView word, const char16_t *name)
 {
@@ -351,7 +358,10 @@ bool readServerFile(const QString &path, QString *connectionString, QString *err
 
 QString mapAccessSql(const QSqlDatabase &db, const QString &sql)
 {
-    return engineOf(db) == Engine::Server ? mapServerSql(sql) : mapAccessSql(sql);
+    if (engineOf(db) != Engine::Server)
+        return mapAccessSql(sql);
+    keepServerConnection(db);
+    return mapServerSql(sql);
 }
 
 bool objectType(const QSqlDatabase &db, const QString &name, QString *type, QString *error)
@@ -493,18 +503,23 @@ QString tableOrder(const QSqlDatabase &db, const QString &table)
 
 namespace {
 
+PGconn *pgConnection(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    // Registered under the struct's own name or the typedef's.
+    if (!handle.isValid()
+        || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn *const *>(handle.constData());
+}
+
 enum class ServerTransaction { Unknown, Open, None };
 
 // Asked of the driver's libpq connection: no round trip, and no refused
 // statement in the server's log for every save.
 ServerTransaction serverTransaction(const QSqlDatabase &db)
 {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    // Registered under the struct's own name or the typedef's.
-    if (!handle.isValid()
-        || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
-        return ServerTransaction::Unknown;
-    PGconn *conn = *static_cast<PGconn *const *>(handle.constData());
+    PGconn *conn = pgConnection(db);
     if (!conn)
         return ServerTransaction::Unknown;
     switch (PQtransactionStatus(conn)) {
@@ -519,7 +534,127 @@ ServerTransaction serverTransaction(const QSqlDatabase &db)
     }
 }
 
+// What the programs keep about one server connection, on its driver (which
+// lives as long as the connection's name, across a reconnect).
+class ServerSession : public QObject
+{
+public:
+    explicit ServerSession(QSqlDriver *driver) : QObject(driver) {}
+    QStringList setup;
+    // As last seen: at each operation's start, and set by the transactions
+    // begun here.
+    bool transactionOpen = false;
+    // An operation has failed on a loss found inside a transaction (or
+    // where one may have been open): the next one connects again.
+    bool reconnectDue = false;
+    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> droppers;
+};
+
+ServerSession *serverSession(const QSqlDatabase &db)
+{
+    QSqlDriver *driver = db.driver();
+    if (!driver)
+        return nullptr;
+    for (QObject *child : driver->children())
+        if (auto *session = dynamic_cast<ServerSession *>(child))
+            return session;
+    return nullptr;
+}
+
+// Between two statements the server has nothing to say; what it sends
+// there ends the session (a restart, an administrator), and the end of its
+// stream follows.  Reading it tells libpq the connection is gone.
+bool serverEndedSession(PGconn *conn)
+{
+    for (int i = 0; i < 2 && PQstatus(conn) == CONNECTION_OK; ++i) {
+        pollfd ready{PQsocket(conn), POLLIN, 0};
+        if (::poll(&ready, 1, 0) <= 0)
+            break;
+        PQconsumeInput(conn);
+    }
+    return PQstatus(conn) != CONNECTION_OK;
+}
+
+// Where every operation meets the engine (a statement mapped, a transaction
+// or a savepoint begun): a server connection the server has ended is made
+// again, once the server answers.  Never in the middle of a transaction:
+// the work before the loss is gone with the old session, and a new one
+// would take the rest row by row.  The operation that finds the loss inside
+// a transaction, or cannot tell, fails (its statements say the connection
+// fell); the next one connects again.
+void keepServerConnection(const QSqlDatabase &db)
+{
+    if (engineOf(db) != Engine::Server)
+        return;
+    ServerSession *session = serverSession(db);
+    if (!session)
+        return;
+    PGconn *conn = pgConnection(db);
+    if (conn && PQstatus(conn) == CONNECTION_OK) {
+        const PGTransactionStatusType state = PQtransactionStatus(conn);
+        if (state == PQTRANS_ACTIVE)
+            return;
+        session->transactionOpen = state != PQTRANS_IDLE;
+        if (!serverEndedSession(conn))
+            return;
+    }
+    if (session->transactionOpen && !session->reconnectDue) {
+        session->reconnectDue = true;
+        return;
+    }
+    // Until the server answers, the old connection stays: each statement
+    // on it fails at once, saying the connection fell.
+    PGconn *probe = PQconnectdb(db.connectOptions().toUtf8().constData());
+    const bool answers = PQstatus(probe) == CONNECTION_OK;
+    PQfinish(probe);
+    if (!answers)
+        return;
+    // Statements prepared on the old session go first: dropping one later
+    // would fail, and end the new session's transaction with it.
+    for (auto &[owner, drop] : session->droppers)
+        if (owner)
+            drop();
+    QSqlDatabase again = db;
+    again.close();
+    if (!again.open())
+        return;
+    QSqlQuery q(again);
+    for (const QString &sql : std::as_const(session->setup))
+        q.exec(sql);
+    session->transactionOpen = session->reconnectDue = false;
+}
+
+// A transaction begun or ended here.
+void noteTransaction(const QSqlDatabase &db, bool open)
+{
+    if (ServerSession *session = engineOf(db) == Engine::Server ? serverSession(db) : nullptr)
+        session->transactionOpen = open;
+}
+
 } // namespace
+
+void startServerSession(const QSqlDatabase &db, const QStringList &setup)
+{
+    ServerSession *session = serverSession(db);
+    if (!session)
+        session = new ServerSession(db.driver());
+    session->setup = setup;
+    QSqlQuery q(db);
+    for (const QString &sql : setup)
+        q.exec(sql);
+}
+
+void dropOnReconnect(const QSqlDatabase &db, QObject *owner, std::function<void()> drop)
+{
+    ServerSession *session = serverSession(db);
+    if (!session)
+        return;
+    auto &droppers = session->droppers;
+    droppers.erase(std::remove_if(droppers.begin(), droppers.end(),
+                                  [owner](const auto &d) { return !d.first || d.first == owner; }),
+                   droppers.end());
+    droppers.emplace_back(owner, std::move(drop));
+}
 
 bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
 {
@@ -537,9 +672,14 @@ bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
 
 bool beginTransaction(QSqlDatabase db)
 {
+    keepServerConnection(db);
     const ServerTransaction state = engineOf(db) == Engine::Server ? serverTransaction(db) : ServerTransaction::Unknown;
-    if (state != ServerTransaction::Unknown)
-        return state == ServerTransaction::None && db.transaction();
+    if (state != ServerTransaction::Unknown) {
+        const bool begun = state == ServerTransaction::None && db.transaction();
+        if (begun)
+            noteTransaction(db, true);
+        return begun;
+    }
     if (engineOf(db) == Engine::Server) {
         // A savepoint is accepted only inside a transaction.
         QSqlQuery probe(db);
@@ -556,6 +696,7 @@ bool Savepoint::begin(QString *error)
     // Outside a transaction on the server, a transaction of its own does
     // what the savepoint would (the file opens one for the savepoint).
     const bool server = engineOf(m_db) == Engine::Server;
+    keepServerConnection(m_db);
     if (!server || serverTransaction(m_db) != ServerTransaction::None) {
         QSqlQuery q(m_db);
         if (q.exec(QStringLiteral("SAVEPOINT ") + m_name))
@@ -573,6 +714,7 @@ bool Savepoint::begin(QString *error)
         return false;
     }
     m_ownTransaction = true;
+    noteTransaction(m_db, true);
     return true;
 }
 
@@ -589,6 +731,7 @@ bool Savepoint::release(QString *error)
         return false;
     }
     m_ownTransaction = false;
+    noteTransaction(m_db, false);
     if (m_db.commit())
         return true;
     if (error)
@@ -602,6 +745,7 @@ void Savepoint::rollback()
     if (m_ownTransaction) {
         m_db.rollback();
         m_ownTransaction = false;
+        noteTransaction(m_db, false);
         return;
     }
     QSqlQuery q(m_db);
@@ -611,11 +755,28 @@ void Savepoint::rollback()
 
 EngineError classifyServerError(const QSqlError &error)
 {
+    // libpq's own words when the connection is gone (no SQLSTATE: the
+    // server said nothing, or could not be reached).
+    static const char *const lost[] = {
+        "server closed the connection unexpectedly", "no connection to the server",
+        "terminating connection", "could not receive data from server", "could not send data to server",
+        "connection to server", "could not connect to server", "SSL SYSCALL error",
+    };
+    const QString all = error.databaseText() + u' ' + error.driverText();
+    for (const char *words : lost)
+        if (all.contains(QLatin1String(words), Qt::CaseInsensitive))
+            return EngineError::ConnectionLost;
     // The server's texts start with their severity; the file's never do.
     const QString text = error.databaseText();
     if (!text.startsWith(QLatin1String("ERROR:")) && !text.startsWith(QLatin1String("FATAL:")))
         return EngineError::None;
     const QString state = error.nativeErrorCode();
+    // Connection exceptions, and the server shutting down or starting up.
+    if (state.startsWith(QLatin1String("08")) || state == QLatin1String("57P01") || state == QLatin1String("57P02")
+        || state == QLatin1String("57P03"))
+        return EngineError::ConnectionLost;
+    if (state == QLatin1String("42501"))
+        return EngineError::NoPermission;
     if (state == QLatin1String("42P01") || state == QLatin1String("42703"))
         return EngineError::MissingTable;
     if (state == QLatin1String("55P03") || state == QLatin1String("40P01"))

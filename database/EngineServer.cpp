@@ -24,7 +24,7 @@ QString serverFailure(const QString &serverFile, const QString &text)
 }
 
 // Connects under a fresh name.  The caller removes the name.
-bool connectServer(const QString &name, const QString &serverFile, QString *error)
+bool connectServer(const QString &name, const QString &serverFile, QString *error, bool readOnly = false)
 {
     QString conninfo;
     if (!readServerFile(serverFile, &conninfo, error))
@@ -42,11 +42,13 @@ bool connectServer(const QString &name, const QString &serverFile, QString *erro
         *error = serverFailure(serverFile, errorText(db.lastError()));
         return false;
     }
-    QSqlQuery q(db);
     // Another PC's lock is waited for as long as on the file, then reported;
     // the server's notices (an index that exists already) are no news to
     // the operator.
-    q.exec(QStringLiteral("SET lock_timeout = %1; SET client_min_messages = warning").arg(kBusyTimeoutMs));
+    QStringList setup{QStringLiteral("SET lock_timeout = %1; SET client_min_messages = warning").arg(kBusyTimeoutMs)};
+    if (readOnly)
+        setup << QStringLiteral("SET default_transaction_read_only = on");
+    startServerSession(db, setup);
     return true;
 }
 
@@ -66,12 +68,9 @@ std::unique_ptr<Connection> Connection::openServer(const QString &serverFile, co
     const QString name = QStringLiteral("torvane-server-%1").arg(g_serverCounter.fetchAndAddRelaxed(1) + 1);
     std::unique_ptr<Connection> conn(new Connection(name, QFileInfo(path).absoluteFilePath(), readOnly));
     QString text;
-    if (!connectServer(name, serverFile, &text))
+    if (!connectServer(name, serverFile, &text, readOnly))
         return fail(text);
     QSqlDatabase db = conn->database();
-    QSqlQuery q(db);
-    if (readOnly)
-        q.exec(QStringLiteral("SET default_transaction_read_only = on"));
     // The product base must be there: an empty server database is reported
     // now, not in the middle of work.
     QString type;

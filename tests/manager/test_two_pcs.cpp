@@ -233,3 +233,77 @@ TEST(TwoPcs, ACodeSavedElsewhereJustAfterTheLookUpIsStillRefused)
     EXPECT_EQ(f.dialogs.messages(), QStringList{QStringLiteral("Código já existente")});
     EXPECT_EQ(db.scalar(QStringLiteral("Select count(*) From PLU Where Codigo = 777")).toInt(), 1);
 }
+
+// The server restarted while the manager stood open, which ends its
+// connection: the next save connects again and is stored.  While the
+// server refuses the connection the save says so, and the row stays in
+// edit until a later save stores it.
+TEST(Server, ASaveAfterTheServerEndedTheConnectionConnectsAgain)
+{
+    if (!onServer())
+        GTEST_SKIP() << "needs the server";
+    TempDatabase db(dbOptions(6));
+    const QString pc = usePcRole(db.dirPath());
+    FormFixture f(db.path());
+    ASSERT_TRUE(f.start());
+    manager::TfrmProdutos &form = *f.form;
+    auto edit = [&](int slot, const QString &code) {
+        f.selectSlot(slot);
+        f.click(form.btnEditar);
+        f.type(form.edtCodigo, code);
+        f.type(form.edtDesc, QStringLiteral("QUEIJO"));
+        f.type(form.edtPU, QStringLiteral("30,00"));
+    };
+
+    endConnections(pc);
+    edit(1, QStringLiteral("301"));
+    f.click(form.btnGravar);
+    EXPECT_TRUE(f.dialogs.messages().isEmpty()) << f.dialogs.messages().join(u'|').toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("Select Codigo From PLU Where pluNo = 1")).toInt(), 301);
+
+    serverExec({QStringLiteral("ALTER ROLE %1 NOLOGIN").arg(pc)});
+    endConnections(pc);
+    edit(2, QStringLiteral("302"));
+    f.click(form.btnGravar);
+    ASSERT_EQ(f.dialogs.messages().size(), 1);
+    EXPECT_TRUE(f.dialogs.messages()[0].contains(QStringLiteral("servidor"))) << f.dialogs.messages()[0].toStdString();
+    EXPECT_TRUE(form.qryProdutos->isEditing());
+
+    serverExec({QStringLiteral("ALTER ROLE %1 LOGIN").arg(pc)});
+    f.dialogs.clear();
+    f.click(form.btnGravar);
+    EXPECT_TRUE(f.dialogs.messages().isEmpty()) << f.dialogs.messages().join(u'|').toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("Select Codigo From PLU Where pluNo = 2")).toInt(), 302);
+}
+
+// A PC logs in with a role of its own that may use the rows and nothing
+// more (the set-up torvane-createdb --roles prints): it saves products and
+// cannot drop a table; on a base that needs the upgrade it is told that
+// the owner must open it once.
+TEST(Server, APcRoleSavesProductsAndLeavesTheUpgradeToTheOwner)
+{
+    if (!onServer())
+        GTEST_SKIP() << "needs the server";
+    TempDatabase db(dbOptions(6));
+    QString schema;
+    usePcRole(db.dirPath(), &schema);
+    {
+        FormFixture f(db.path());
+        ASSERT_TRUE(f.start());
+        f.selectSlot(1);
+        f.click(f.form->btnEditar);
+        f.type(f.form->edtCodigo, QStringLiteral("301"));
+        f.type(f.form->edtDesc, QStringLiteral("QUEIJO"));
+        f.click(f.form->btnGravar);
+        EXPECT_TRUE(f.dialogs.messages().isEmpty()) << f.dialogs.messages().join(u'|').toStdString();
+        EXPECT_EQ(db.scalar(QStringLiteral("Select Codigo From PLU Where pluNo = 1")).toInt(), 301);
+        QSqlQuery q(f.dm->ADOC()->database());
+        EXPECT_FALSE(q.exec(QStringLiteral("DROP TABLE PLU")));
+    }
+    // A new version adds a table, and the owner has not opened the base yet.
+    serverExec({QStringLiteral("DROP TABLE %1.ScaleAck").arg(schema)});
+    FormFixture f(db.path());
+    EXPECT_FALSE(f.start());
+    ASSERT_EQ(f.dialogs.messages().size(), 1);
+    EXPECT_TRUE(f.dialogs.messages()[0].contains(QStringLiteral("o dono do banco"))) << f.dialogs.messages()[0].toStdString();
+}

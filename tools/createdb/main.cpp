@@ -2,12 +2,15 @@
 //
 //   torvane-createdb [--slots N] [--demo] [--as-delivered] [FILE]
 //   torvane-createdb --copy-from OLD.accdb [FILE]
+//   torvane-createdb --roles
 //
 // FILE defaults to vendabase.accdb in the current directory.  An existing
 // file is never overwritten.  When FILE's folder holds vendabase.pgconn the
 // base is made on that PostgreSQL server instead; --copy-from then moves an
-// existing file's products, uploads, sales and settings onto it.
+// existing file's products, uploads, sales and settings onto it.  --roles
+// prints the server's least-privilege set-up (ServerRoles.h).
 #include "Schema.h"
+#include "ServerRoles.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -35,9 +38,17 @@ int main(int argc, char **argv)
                                QStringLiteral("Copy an existing database file onto the server named by the"
                                               " vendabase.pgconn beside FILE."),
                                QStringLiteral("OLD"));
-    parser.addOptions({slotsOpt, demoOpt, oldOpt, copyOpt});
+    QCommandLineOption rolesOpt(QStringLiteral("roles"),
+                                QStringLiteral("Print the PostgreSQL set-up of an owner role that creates and upgrades"
+                                               " the base and PC roles that only read and write its rows."));
+    parser.addOptions({slotsOpt, demoOpt, oldOpt, copyOpt, rolesOpt});
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Database file (default vendabase.accdb)."));
     parser.process(app);
+
+    if (parser.isSet(rolesOpt)) {
+        QTextStream(stdout) << torvane::schema::serverRolesScript();
+        return 0;
+    }
 
     QTextStream err(stderr);
     bool ok = false;
