@@ -2,7 +2,7 @@
 
 #include "Db.h"
 #include "Engine.h"
-#include "ScaleRecordSchema.h"
+#include "SchemaSteps.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -135,13 +135,7 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
                   QStringLiteral("INSERT INTO Config (CodeSize, flgPrefixo2) VALUES (%1, 0)").arg(kDefaultCodeSize),
                   error))
             return rollback();
-        if (!db::createScaleRecordTables(db, error))
-            return rollback();
     }
-
-    // The save procedure looks every new code up among all the others.
-    if (!exec(q, db, QStringLiteral("CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)"), error))
-        return rollback();
 
     QSqlQuery ins(db);
     const QString insertSql = current
@@ -186,7 +180,9 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
     ins.finish();
     if (!db::syncAutoNumber(db, QStringLiteral("PLU"), QStringLiteral("pluNo"), error))
         return rollback();
-    if (current && !db::ensureUniqueCodes(db, error))
+    // Everything later versions added, as the upgrade adds it to older
+    // files; a base as delivered gets it from the upgrade.
+    if (current && !db::createSchemaAdditions(db, error))
         return rollback();
     q.finish();
     if (!db.commit()) {

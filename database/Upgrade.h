@@ -15,6 +15,7 @@
 namespace torvane::db {
 
 class ConfigRow;
+struct SchemaStep;
 
 class UpgradeHost {
 public:
@@ -81,7 +82,7 @@ public:
     static QString uniqueCodesMessage(const QString &error);
     static QString rowsLeftMessage(int rows, const QString &why);
     // Index that keeps the duplicate-code look-up of each save fast; made
-    // before the back-fill and in new files.
+    // before the back-fill and in new bases (SchemaSteps.h).
     static const QString kPluCodeIndex;
 
 private:
@@ -90,6 +91,8 @@ private:
     // missing column: it is kept in m_probeError and stops the upgrade.
     bool probe(const QString &sql);
     bool execute(const QString &sql, QString *error);
+    // Adds what one of the later additions finds missing.
+    bool addStep(const SchemaStep &step, QString *error);
     Result backFill();
 
     QSqlDatabase m_db;
