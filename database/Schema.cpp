@@ -89,13 +89,12 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
     }
     const bool current = options.layout == Layout::Current;
     QSqlQuery q(db);
-    if (!db.transaction()) {
-        if (error)
-            *error = db::errorText(db.lastError());
-        return false;
-    }
-    auto rollback = [&db] {
-        db.rollback();
+    // Inside the caller's transaction when one is open (the move of a file
+    // onto a server creates and copies in one), else in one of its own.
+    const bool own = db::beginTransaction(db);
+    auto rollback = [&db, own] {
+        if (own)
+            db.rollback();
         return false;
     };
 
@@ -185,7 +184,7 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
     if (current && !db::createSchemaAdditions(db, error))
         return rollback();
     q.finish();
-    if (!db.commit()) {
+    if (own && !db.commit()) {
         if (error)
             *error = db::errorText(db.lastError());
         return rollback();

@@ -47,10 +47,11 @@ void useServerBase(const QString &folder)
     f.write((conninfo + QStringLiteral(" options='-c search_path=%1'\n").arg(schema)).toUtf8());
 }
 
-void serverExec(const QStringList &statements)
+QVariant serverExec(const QStringList &statements)
 {
     static QAtomicInteger<int> counter;
     const QString name = QStringLiteral("test-server-exec-%1").arg(++counter);
+    QVariant value;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
         db.setConnectOptions(qEnvironmentVariable("TORVANE_TEST_PG"));
@@ -61,10 +62,13 @@ void serverExec(const QStringList &statements)
             for (const QString &sql : statements)
                 if (!q.exec(sql))
                     ADD_FAILURE() << sql.toStdString() << ": " << q.lastError().text().toStdString();
+            if (q.next())
+                value = q.value(0);
         }
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
+    return value;
 }
 
 QString usePcRole(const QString &folder, QString *schema)

@@ -6,6 +6,7 @@
 // vendabase.accdb reaches the server instead.
 
 #include <QString>
+#include <QVariant>
 
 namespace torvane::test {
 
@@ -17,8 +18,9 @@ bool onServer();
 void useServerBase(const QString &folder);
 
 // Runs statements as the server's administrator (the test server's own
-// user), one after another; a failure is a test failure.
-void serverExec(const QStringList &statements);
+// user), one after another; a failure is a test failure.  Returns the first
+// value the last one gave.
+QVariant serverExec(const QStringList &statements);
 
 // Makes the folder's base (already created in it) reached by a PC's own
 // login role with least privilege: a new role, member of a new group that

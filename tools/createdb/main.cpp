@@ -9,6 +9,7 @@
 // base is made on that PostgreSQL server instead; --copy-from then moves an
 // existing file's products, uploads, sales and settings onto it.  --roles
 // prints the server's least-privilege set-up (ServerRoles.h).
+#include "Engine.h"
 #include "Schema.h"
 #include "ServerRoles.h"
 
@@ -63,6 +64,14 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString path = args.isEmpty() ? QStringLiteral("vendabase.accdb") : args.first();
+    // Where the base goes: the file, or the server its folder's connection
+    // file names (said as such, with the connection, which holds no password).
+    QString target = path;
+    if (const QString serverFile = torvane::db::serverFileFor(path); !serverFile.isEmpty()) {
+        QString conninfo, error;
+        torvane::db::readServerFile(serverFile, &conninfo, &error);
+        target = QStringLiteral("the server of %1 (%2)").arg(serverFile, conninfo);
+    }
 
     if (parser.isSet(copyOpt)) {
         QString summary, error;
@@ -70,7 +79,7 @@ int main(int argc, char **argv)
             err << "torvane-createdb: " << error << '\n';
             return 1;
         }
-        QTextStream(stdout) << "copied " << parser.value(copyOpt) << " to the server: " << summary << '\n';
+        QTextStream(stdout) << "copied " << parser.value(copyOpt) << " to " << target << ": " << summary << '\n';
         return 0;
     }
 
@@ -84,6 +93,7 @@ int main(int argc, char **argv)
         err << "torvane-createdb: " << error << '\n';
         return 1;
     }
-    QTextStream(stdout) << "created " << path << " with " << slotCount << " product slots\n";
+    QTextStream(stdout) << "created " << (target == path ? path : QStringLiteral("the product base on ") + target)
+                        << " with " << slotCount << " product slots\n";
     return 0;
 }
