@@ -541,12 +541,6 @@ class ServerSession : public QObject
 public:
     explicit ServerSession(QSqlDriver *driver) : QObject(driver) {}
     QStringList setup;
-    // As last seen: at each operation's start, and set by the transactions
-    // begun here.
-    bool transactionOpen = false;
-    // An operation has failed on a loss found inside a transaction (or
-    // where one may have been open): the next one connects again.
-    bool reconnectDue = false;
     std::vector<std::pair<QPointer<QObject>, std::function<void()>>> droppers;
 };
 
@@ -576,12 +570,13 @@ bool serverEndedSession(PGconn *conn)
 }
 
 // Where every operation meets the engine (a statement mapped, a transaction
-// or a savepoint begun): a server connection the server has ended is made
-// again, once the server answers.  Never in the middle of a transaction:
-// the work before the loss is gone with the old session, and a new one
-// would take the rest row by row.  The operation that finds the loss inside
-// a transaction, or cannot tell, fails (its statements say the connection
-// fell); the next one connects again.
+// or a savepoint begun): a server connection the server has ended (a
+// restart) is made again, once the server answers.  Never in the middle of
+// a transaction: its work went with the old session, and a new one would
+// take the rest of it row by row.  A loss found here, between two
+// statements of a transaction, fails the statement that follows (and with
+// it the operation); a loss a statement ran into has failed its operation
+// already.  Either way the next operation connects again.
 void keepServerConnection(const QSqlDatabase &db)
 {
     if (engineOf(db) != Engine::Server)
@@ -592,15 +587,8 @@ void keepServerConnection(const QSqlDatabase &db)
     PGconn *conn = pgConnection(db);
     if (conn && PQstatus(conn) == CONNECTION_OK) {
         const PGTransactionStatusType state = PQtransactionStatus(conn);
-        if (state == PQTRANS_ACTIVE)
+        if (state == PQTRANS_ACTIVE || !serverEndedSession(conn) || state != PQTRANS_IDLE)
             return;
-        session->transactionOpen = state != PQTRANS_IDLE;
-        if (!serverEndedSession(conn))
-            return;
-    }
-    if (session->transactionOpen && !session->reconnectDue) {
-        session->reconnectDue = true;
-        return;
     }
     // Until the server answers, the old connection stays: each statement
     // on it fails at once, saying the connection fell.
@@ -621,14 +609,6 @@ void keepServerConnection(const QSqlDatabase &db)
     QSqlQuery q(again);
     for (const QString &sql : std::as_const(session->setup))
         q.exec(sql);
-    session->transactionOpen = session->reconnectDue = false;
-}
-
-// A transaction begun or ended here.
-void noteTransaction(const QSqlDatabase &db, bool open)
-{
-    if (ServerSession *session = engineOf(db) == Engine::Server ? serverSession(db) : nullptr)
-        session->transactionOpen = open;
 }
 
 } // namespace
@@ -674,12 +654,8 @@ bool beginTransaction(QSqlDatabase db)
 {
     keepServerConnection(db);
     const ServerTransaction state = engineOf(db) == Engine::Server ? serverTransaction(db) : ServerTransaction::Unknown;
-    if (state != ServerTransaction::Unknown) {
-        const bool begun = state == ServerTransaction::None && db.transaction();
-        if (begun)
-            noteTransaction(db, true);
-        return begun;
-    }
+    if (state != ServerTransaction::Unknown)
+        return state == ServerTransaction::None && db.transaction();
     if (engineOf(db) == Engine::Server) {
         // A savepoint is accepted only inside a transaction.
         QSqlQuery probe(db);
@@ -714,7 +690,6 @@ bool Savepoint::begin(QString *error)
         return false;
     }
     m_ownTransaction = true;
-    noteTransaction(m_db, true);
     return true;
 }
 
@@ -731,7 +706,6 @@ bool Savepoint::release(QString *error)
         return false;
     }
     m_ownTransaction = false;
-    noteTransaction(m_db, false);
     if (m_db.commit())
         return true;
     if (error)
@@ -745,7 +719,6 @@ void Savepoint::rollback()
     if (m_ownTransaction) {
         m_db.rollback();
         m_ownTransaction = false;
-        noteTransaction(m_db, false);
         return;
     }
     QSqlQuery q(m_db);

@@ -7,11 +7,13 @@
 #include "DataModule.h"
 #include "ManagerTestSupport.h"
 #include "ProductForm.h"
+#include "StatusWindow.h"
 #include "ServerBase.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QSqlQuery>
 #include <QThread>
 #include <QToolButton>
@@ -274,6 +276,38 @@ TEST(Server, ASaveAfterTheServerEndedTheConnectionConnectsAgain)
     f.click(form.btnGravar);
     EXPECT_TRUE(f.dialogs.messages().isEmpty()) << f.dialogs.messages().join(u'|').toStdString();
     EXPECT_EQ(db.scalar(QStringLiteral("Select Codigo From PLU Where pluNo = 2")).toInt(), 302);
+}
+
+// The server ends the connection half-way through "Prefixo 1", between
+// two rows: the change is not half made (the rows after it do not go in on
+// a new connection, one by one), the list shows what is stored, and the
+// next save connects again.
+TEST(Server, AConnectionEndedHalfWayThroughABulkChangeLeavesItUndone)
+{
+    if (!onServer())
+        GTEST_SKIP() << "needs the server";
+    TempDatabase db(dbOptions(8, true));
+    const QString pc = usePcRole(db.dirPath());
+    FormFixture f(db.path());
+    ASSERT_TRUE(f.start());
+    QObject::connect(f.status->ProgressBar, &QProgressBar::valueChanged, [&](int row) {
+        if (row == 4)
+            endConnections(pc);
+    });
+    f.dialogs.answerInput(QStringLiteral("7"));
+    f.form->Prefixo11->trigger();
+    ASSERT_EQ(f.dialogs.messages().size(), 1);
+    EXPECT_TRUE(f.dialogs.messages()[0].contains(QStringLiteral("conexão com o servidor"))) << f.dialogs.messages()[0].toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("Select count(*) From PLU Where preFix = 7")).toInt(), 0);
+    EXPECT_EQ(f.form->qryProdutos->value(QStringLiteral("preFix")).toInt(), 2);
+
+    f.dialogs.clear();
+    f.selectSlot(8);
+    f.click(f.form->btnEditar);
+    f.type(f.form->edtCodigo, QStringLiteral("301"));
+    f.click(f.form->btnGravar);
+    EXPECT_TRUE(f.dialogs.messages().isEmpty()) << f.dialogs.messages().join(u'|').toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("Select Codigo From PLU Where pluNo = 8")).toInt(), 301);
 }
 
 // A PC logs in with a role of its own that may use the rows and nothing
