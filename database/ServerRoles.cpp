@@ -25,7 +25,9 @@ QString serverRolesScript(const ServerRoles &r)
     s += QStringLiteral("-- Torvane on a PostgreSQL server: an owner that creates and upgrades the base,\n"
                         "-- and PCs that read and write its rows only.\n"
                         "--\n"
-                        "-- 1. As the server's administrator (sudo -u postgres psql):\n");
+                        "-- Run as the server's administrator: sudo -u postgres psql -f this-file.sql\n"
+                        "--\n"
+                        "-- 1. The roles and the database:\n");
     s += QStringLiteral("CREATE ROLE %1 LOGIN;\n").arg(r.owner);
     s += QStringLiteral("CREATE ROLE %1 NOLOGIN;\n").arg(r.group);
     for (const QString &pc : r.pcs)
@@ -37,7 +39,7 @@ QString serverRolesScript(const ServerRoles &r)
              .arg(r.database, r.owner);
     s += QStringLiteral("REVOKE CONNECT ON DATABASE %1 FROM PUBLIC;\n").arg(r.database);
     s += QStringLiteral("GRANT CONNECT ON DATABASE %1 TO %2;\n").arg(r.database, r.group);
-    s += QStringLiteral("--\n-- 2. In that database (sudo -u postgres psql -d %1):\n").arg(r.database);
+    s += QStringLiteral("--\n-- 2. In that database:\n\\connect %1\n").arg(r.database);
     for (const QString &grant : serverGrants(r))
         s += grant + QStringLiteral(";\n");
     s += QStringLiteral("--\n"
