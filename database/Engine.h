@@ -28,6 +28,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace torvane::db {
 
 // Statement scanning shared by both engines' mappings: a character of a
@@ -120,6 +122,21 @@ private:
     QString m_name;
     bool m_ownTransaction = false;
 };
+
+// A server connection's session: statements every session runs first
+// (waiting for locks, ...), run now and again whenever the connection is
+// made again after the server ended it (a restart).  Connection::open does
+// this; the connection is then kept: every operation that meets the engine
+// (mapAccessSql, beginTransaction, Savepoint::begin) connects again once,
+// outside a transaction, when the server has ended the session.
+void startServerSession(const QSqlDatabase &db, const QStringList &setup);
+
+// A caller that keeps statements prepared on a server connection says how
+// to drop them: when the connection is made again they are dropped before
+// the new session starts (they cannot run on it, and dropping one later
+// would fail inside its transaction).  Kept while owner lives; no-op on
+// the file.
+void dropOnReconnect(const QSqlDatabase &db, QObject *owner, std::function<void()> drop);
 
 // What a server error means, by its SQLSTATE; EngineError::None when the
 // error does not come from the server.

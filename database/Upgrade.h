@@ -15,6 +15,7 @@
 namespace torvane::db {
 
 class ConfigRow;
+struct SchemaStep;
 
 class UpgradeHost {
 public:
@@ -87,7 +88,7 @@ public:
     // Said when the back-fill stops with rows still without a code.
     static QString rowsLeftMessage(int rows, const QString &why);
     // Index that keeps the duplicate-code look-up of each save fast; made
-    // before the back-fill and in new files.
+    // before the back-fill and in new bases (SchemaSteps.h).
     static const QString kPluCodeIndex;
 
 private:
@@ -96,6 +97,8 @@ private:
     // missing column: it is kept in m_probeError and stops the upgrade.
     bool probe(const QString &sql);
     bool execute(const QString &sql, QString *error);
+    // Adds what one of the later additions finds missing.
+    bool addStep(const SchemaStep &step, QString *error);
     Result backFill();
 
     QSqlDatabase m_db;

@@ -145,6 +145,7 @@ void ProductQuery::setDatabase(const QSqlDatabase &db)
 {
     m_statements.clear();
     m_db = db;
+    db::dropOnReconnect(m_db, this, [this] { m_statements.clear(); });
 }
 
 void ProductQuery::close()
