@@ -15,6 +15,8 @@
 #include "ServerBase.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -283,13 +285,23 @@ TEST_F(Transfer, ProgramStoppedByCtrlCReportsWhatEachScaleReceived)
         auto &sim = sims.emplace_back(std::make_unique<QProcess>());
         // Paced: 500 products take about 6.5 s.
         sim->start(bin + QStringLiteral("/torvane-scalesim"),
-                   {"--link", com, "--pace", "57600", "--quiet", "--save", QString::fromLatin1(com) + ".csv"});
+                   {"--link", com, "--pace", "57600", "--log", QString::fromLatin1(com) + ".log", "--save",
+                    QString::fromLatin1(com) + ".csv"});
         ASSERT_TRUE(sim->waitForReadyRead(5000));
     }
     QProcess p;
     p.start(bin + QStringLiteral("/torvane-transfer"), {"send", "--port", "COM1", "--port", "COM2", "--port", "COM3"});
     ASSERT_TRUE(p.waitForStarted());
-    QThread::msleep(1500);
+    // Ctrl-C once both scales have taken some products: a fixed pause may end
+    // before a loaded machine has even started the program.
+    const auto answered = [](const char *log) {
+        QFile f(QString::fromLatin1(log));
+        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count("-> OK")) : 0;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while ((answered("COM1.log") < 20 || answered("COM2.log") < 20) && waited.elapsed() < 30000)
+        QThread::msleep(20);
     ::kill(pid_t(p.processId()), SIGINT);
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_EQ(p.exitCode(), ExitInterrupted) << p.readAllStandardError().toStdString();
