@@ -14,7 +14,7 @@ namespace torvane::schema {
 
 namespace {
 
-const char *const kTables[] = {"PLU", "PLU_UPLOADED", "RECORD", "Config"};
+const char *const kTables[] = {"PLU", "PLU_UPLOADED", "RECORD", "SalesRun", "Config"};
 
 bool count(const QSqlDatabase &db, const QString &table, qint64 *n, QString *error)
 {
@@ -117,7 +117,8 @@ bool copyFileToServer(const QString &sourceFile, const QString &targetPath, QStr
     const QSqlDatabase from = source->database();
     // Only a base the manager has brought up to date: the copy keeps every
     // column as it is and the server base must not need the upgrade.
-    for (const char *probe : {"SELECT Codigo, BarcodeMode, Prefixb, flgDel FROM PLU", "SELECT flgPrefixo2 FROM Config"}) {
+    for (const char *probe : {"SELECT Codigo, BarcodeMode, Prefixb, flgDel FROM PLU", "SELECT flgPrefixo2 FROM Config",
+                              "SELECT saleRun, saleTotal FROM RECORD", "SELECT Records FROM SalesRun"}) {
         QSqlQuery q(from);
         if (!q.exec(QLatin1String(probe)))
             return fail(QStringLiteral("O banco de dados %1 precisa ser atualizado: abra-o uma vez no programa "

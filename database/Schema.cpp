@@ -2,6 +2,7 @@
 
 #include "Db.h"
 #include "Engine.h"
+#include "SalesSchema.h"
 #include "ScaleRecordSchema.h"
 
 #include <QFile>
@@ -135,7 +136,7 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
                   QStringLiteral("INSERT INTO Config (CodeSize, flgPrefixo2) VALUES (%1, 0)").arg(kDefaultCodeSize),
                   error))
             return rollback();
-        if (!db::createScaleRecordTables(db, error))
+        if (!db::createScaleRecordTables(db, error) || !db::UpgradeSalesRecord(db, error))
             return rollback();
     }
 

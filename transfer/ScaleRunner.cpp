@@ -1,17 +1,14 @@
 #include "ScaleRunner.h"
 
-#include "AckRecord.h"
 #include "DataSource.h"
 #include "Db.h"
 #include "ScaleProtocol.h"
-#include "SalesKey.h"
 #include "Schema.h"
 #include "TransferJobs.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <mutex>
 #include <thread>
 
 namespace torvane::transfer {
@@ -19,12 +16,6 @@ namespace torvane::transfer {
 namespace tx = torvane::transmitter;
 
 namespace {
-
-QByteArray frameOf(const ScalePlu &plu)
-{
-    const auto frame = scalelink::BuildPluFrame(plu);
-    return QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()));
-}
 
 // Whether a job's text was made from pattern ("... %1 ..."); the number put
 // in goes to *n.
@@ -64,13 +55,27 @@ public:
         return m_ended || (m_settings.stop && m_settings.stop->load());
     }
     void setCancelRequested(bool on) override { m_ended = on; }
+    // A name given on the command line; otherwise the port names the scale.
+    QString scaleName() const override { return m_scale.name == m_scale.port ? QString() : m_scale.name; }
     bool wantsProduct(const ScalePlu &plu) override { return !select || select(plu); }
+    bool sendsOnlyChanges() const override { return onlyChanges; }
+    void scaleRecordFound(bool kept, bool trusted) override
+    {
+        recordKept = kept;
+        recordTrusted = trusted;
+    }
     void productResult(const ScalePlu &plu, bool acknowledged) override
     {
         if (acknowledged)
-            acked[plu.number] = frameOf(plu);
+            ++acked;
         else
             failedPluNo = plu.number;
+    }
+    void salesStored(int fresh, int known, bool keyed) override
+    {
+        newSales = fresh;
+        knownSales = known;
+        salesKeyed = keyed;
     }
 
     // How the job ended, from what it reported; *count gets the number in
@@ -109,8 +114,14 @@ public:
     int maximum() const { return m_max; }
 
     std::function<bool(const ScalePlu &)> select;
-    std::map<int, QByteArray> acked;
+    bool onlyChanges = false;
+    bool recordKept = false;
+    bool recordTrusted = false;
+    int acked = 0;
     int failedPluNo = -1;
+    int newSales = 0;
+    int knownSales = 0;
+    bool salesKeyed = true;
 
 private:
     void report(int pos)
@@ -129,42 +140,28 @@ private:
 };
 
 // A download to one scale.  only: the slots to send (null: by the record).
+// The job keeps the scale's record.
 void download(const RunSettings &settings, ScaleResult &r, const std::set<int> *only)
 {
-    AckRecord record(settings.databasePath, r.scale.name);
-    if (!record.load() || !record.markStarted()) {
-        r.outcome = Outcome::DatabaseError;
-        r.detail = record.error();
-        return;
-    }
-    const bool wasTrusted = record.trusted();
-    r.recorded = record.available();
     RunnerHost host(r.scale, settings);
     if (only) {
         host.select = [only](const ScalePlu &plu) { return only->count(plu.number) > 0; };
         r.everything = false;
-    } else if (settings.command.changedOnly) {
-        host.select = [&record](const ScalePlu &plu) { return record.needsSending(plu.number, frameOf(plu)); };
-        r.everything = !wasTrusted;
     }
+    host.onlyChanges = !only && settings.command.changedOnly;
     tx::RunPluDownload(host);
     r.outcome = host.outcome(nullptr);
     r.detail = host.detail();
     r.total = host.maximum();
-    r.count = int(host.acked.size());
+    r.count = host.acked;
+    r.recorded = host.recordKept;
+    if (host.onlyChanges)
+        r.everything = !host.recordTrusted;
     r.failedPluNo = r.outcome == Outcome::NoAnswer ? host.failedPluNo : -1;
-    // Sending only some slots keeps a record that was trusted trusted; a
-    // whole table (or every change since a trusted record) makes it so.
-    const bool trustedNow = r.outcome == Outcome::Done && (only ? wasTrusted : true);
-    if (!record.finish(host.acked, trustedNow) && r.outcome == Outcome::Done) {
-        r.outcome = Outcome::DatabaseError;
-        r.detail = record.error();
-    }
 }
 
-void upload(const RunSettings &settings, ScaleResult &r, bool products)
+void runUpload(RunnerHost &host, ScaleResult &r, bool products)
 {
-    RunnerHost host(r.scale, settings);
     if (products)
         tx::RunPluUpload(host);
     else
@@ -176,36 +173,21 @@ void upload(const RunSettings &settings, ScaleResult &r, bool products)
     r.detail = host.detail();
 }
 
-// Reads the scale's sales into RECORD, then keys what the read appended and
-// drops the sales stored before, as the manager's window does: reading the
-// same scale twice stores each sale once.  The rows a read appends are told
-// apart only by coming after the highest ID found before it, so the sales
-// reads of this run go one after another.
+void upload(const RunSettings &settings, ScaleResult &r, bool products)
+{
+    RunnerHost host(r.scale, settings);
+    runUpload(host, r, products);
+}
+
+// Reads the scale's sales into RECORD; the job stores each sale once, however
+// often the scale is read and whoever reads it.
 void salesRead(const RunSettings &settings, ScaleResult &r)
 {
-    static std::mutex oneReadAtATime;
-    const std::lock_guard<std::mutex> lock(oneReadAtATime);
-    QString error;
-    auto conn = db::Connection::open(settings.databasePath, &error);
-    qint64 lastId = -1;
-    if (conn) {
-        r.recorded = db::HasSaleKey(conn->database());
-        lastId = db::LastRecordId(conn->database(), &error);
-    }
-    if (lastId < 0) {
-        r.outcome = Outcome::DatabaseError;
-        r.detail = error;
-        return;
-    }
-    upload(settings, r, false);
-    // A read that stopped half-way is keyed too: what it stored is a prefix
-    // of what the next read sends, and stays unkeyed otherwise.
-    if (!r.recorded || r.outcome == Outcome::PortFailed)
-        return;
-    if (!db::AdoptSalesRead(conn->database(), lastId, &r.newSales, &r.knownSales, &error)) {
-        r.outcome = Outcome::DatabaseError;
-        r.detail = error;
-    }
+    RunnerHost host(r.scale, settings);
+    runUpload(host, r, false);
+    r.recorded = host.salesKeyed;
+    r.newSales = host.newSales;
+    r.knownSales = host.knownSales;
 }
 
 // Reads the scale's products into a scratch file of its own (the base's

@@ -4,9 +4,9 @@
 // window's buttons run) and gathers what happened into a ScaleResult.
 //
 // The runner is the job's host.  It decides which products a download
-// sends (all; those that differ from the scale's record; or those a check
-// found different), keeps the frames the scale acknowledged and writes them
-// to the scale's record when the job ends.  It tells the job's end apart by
+// sends (all; those that differ from the scale's record, which the job
+// keeps; or those a check found different) and names the scale's records
+// (NAME when given, otherwise the port).  It tells the job's end apart by
 // what the job reports through its host: the open-failure box, any other box
 // (all of them are about the tables), and its last status text.
 

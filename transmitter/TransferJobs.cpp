@@ -1,11 +1,19 @@
 #include "TransferJobs.h"
 
+#include "DataSource.h"
 #include "Recordsets.h"
 #include "SerialDevices.h"
 
 #include "CodePage.h"
+#include "SalesRead.h"
 #include "ScalePort.h"
 #include "ScaleProtocol.h"
+#include "ScaleRecord.h"
+
+#include <QFileInfo>
+#include <QSysInfo>
+
+#include <map>
 
 
 namespace torvane::transmitter {
@@ -59,7 +67,34 @@ void showDatabaseError(JobHost &host, const QString &error, bool tablesNotOpened
     host.messageBox(message, MessageIcon::Warning);
 }
 
+QByteArray frameOf(const ScalePlu &plu)
+{
+    const auto frame = scalelink::BuildPluFrame(plu);
+    return QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()));
+}
+
+// The file the jobs' tables are in.
+QString databasePath(QString *error)
+{
+    return ResolveConnectString(QLatin1String(kUploadConnect), error);
+}
+
 } // namespace
+
+QString PortIdentity(const QString &portName)
+{
+    const QString device = scalelink::ResolveSerialPortName(portName);
+    QString path = device.isEmpty() ? portName : QFileInfo(device).canonicalFilePath();
+    if (path.isEmpty())
+        path = QFileInfo(device).absoluteFilePath(); // a device that is not there
+    return QSysInfo::machineHostName() + u':' + path;
+}
+
+QString ScaleRecordName(const JobHost &host)
+{
+    const QString name = host.scaleName();
+    return name.isEmpty() ? PortIdentity(host.portName()) : name;
+}
 
 int CountPluRows(QString *error)
 {
@@ -175,43 +210,69 @@ void RunPluDownload(JobHost &host)
     // picks the products that go out (all of them for the window's button).
     QString error;
     std::vector<ScalePlu> products;
-    if (!ReadPluTable(products, &error)) {
+    const QString path = databasePath(&error);
+    if (path.isEmpty() || !ReadPluTable(products, &error)) {
         showDatabaseError(host, error);
         finish(fmt(text::kDownloadFailed, 1));
         closePort(host);
         return;
     }
-    std::erase_if(products, [&](const ScalePlu &plu) { return !host.wantsProduct(plu); });
+    // What the scale holds is about to change: its record says so before
+    // the first frame, and says what it acknowledged at the end.
+    db::ScaleRecord record(path, ScaleRecordName(host), PortIdentity(host.portName()));
+    if (!record.load() || !record.markStarted()) {
+        showDatabaseError(host, record.error());
+        finish(fmt(text::kDownloadFailed, 1));
+        closePort(host);
+        return;
+    }
+    const bool wasTrusted = record.trusted();
+    host.scaleRecordFound(record.available(), wasTrusted);
+    const size_t tableSize = products.size();
+    const bool onlyChanges = host.sendsOnlyChanges();
+    std::erase_if(products, [&](const ScalePlu &plu) {
+        return !host.wantsProduct(plu) || (onlyChanges && !record.needsSending(plu.number, frameOf(plu)));
+    });
+    std::map<int, QByteArray> acknowledged;
+    // A whole table, or every change since a trusted record, leaves the
+    // record trusted; some slots only keep it as it was.
+    const bool everyChange = products.size() == tableSize || (onlyChanges && wasTrusted);
+    auto end = [&](const QString &status, bool completed) {
+        if (!record.finish(acknowledged, completed && (everyChange || wasTrusted)) && completed)
+            showDatabaseError(host, QString::fromUtf8(text::kRecordNotKept) + QStringLiteral("\n\n")
+                                        + record.error());
+        finish(status);
+        closePort(host);
+    };
+
     const int n = int(products.size());
     host.setProgressRange(n);
     if (n == 0) {
         // Nothing to send: the status keeps "Connecting......".
-        finish(QString());
-        closePort(host);
+        end(QString(), true);
         return;
     }
     for (int i = 1; i <= n; ++i) {
         if (host.cancelRequested()) {
             // The press reset the bar; it shows again what was sent.
             host.setProgressPos(i - 1);
-            finish(fmt(text::kDownloadCancelled, i - 1));
-            closePort(host);
+            end(fmt(text::kDownloadCancelled, i - 1), false);
             return;
         }
         const ScalePlu &plu = products[size_t(i - 1)];
         SendPluFrame(host.port(), plu);
-        const bool acknowledged = AwaitOkReply(host.port());
-        host.productResult(plu, acknowledged);
-        if (!acknowledged) {
-            finish(fmt(text::kDownloadFailed, i));
-            closePort(host);
+        const bool ok = AwaitOkReply(host.port());
+        if (ok)
+            acknowledged[plu.number] = frameOf(plu);
+        host.productResult(plu, ok);
+        if (!ok) {
+            end(fmt(text::kDownloadFailed, i), false);
             return;
         }
         host.setStatusText(fmt(text::kDownloadOk, i));
         host.setProgressPos(i);
     }
-    finish(QString::fromUtf8(text::kDownloadDone));
-    closePort(host);
+    end(QString::fromUtf8(text::kDownloadDone), true);
 }
 
 // ---- product upload ---------------------------------------------------------
@@ -332,19 +393,21 @@ void RunPluUpload(JobHost &host)
 void RunRecordUpload(JobHost &host)
 {
     const JobButton button = JobButton::UploadRecord;
-    CRECORD rec;
+    QString error;
+    const QString path = databasePath(&error);
+    // Every path that reads sales stores them through this one place.
+    db::SalesRead sales(path, ScaleRecordName(host), PortIdentity(host.portName()));
     CPLU_UPLOADED uploaded;
-    if (!rec.Open() || !uploaded.Open()) {
-        const QString err = rec.HasError() ? rec.GetLastError() : uploaded.GetLastError();
+    if (path.isEmpty() || !sales.open() || !uploaded.Open()) {
+        const QString err = path.isEmpty() ? error : !sales.error().isEmpty() ? sales.error() : uploaded.GetLastError();
         showDatabaseError(host, err, true);
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
-        rec.Close();
         uploaded.Close();
         return;
     }
     if (!openPort(host, button))
-        return; // the recordsets close as they go out of scope
+        return; // the tables close as they go out of scope
     host.setProgressRange(kLastScaleNumber);
 
     SendUploadRequest(host.port(), "UR");
@@ -353,7 +416,6 @@ void RunRecordUpload(JobHost &host)
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
         closePort(host);
-        rec.Close();
         uploaded.Close();
         return;
     }
@@ -366,6 +428,7 @@ void RunRecordUpload(JobHost &host)
         return status;
     };
     bool failed = false;
+    bool complete = false;
     for (;;) {
         if (host.cancelRequested()) {
             host.setProgressPos(count);
@@ -378,6 +441,7 @@ void RunRecordUpload(JobHost &host)
             break;
         }
         if (sale.number > kLastScaleNumber) {
+            complete = true;
             host.setStatusText(withUndated(fmt(text::kRecFinished, count)));
             host.setButtonCaption(button, restingCaption(button));
             host.setProgressPos(kLastScaleNumber);
@@ -394,39 +458,43 @@ void RunRecordUpload(JobHost &host)
             failed = true;
             break;
         }
-        rec.AddNew();
-        rec.m_pluNo = uploaded.m_pluNo;
-        rec.m_pluDesc = uploaded.m_pluDesc;
-        rec.m_dateTime = SaleDateTime(sale);
-        if (!rec.m_dateTime.isValid())
+        db::ReadSale row;
+        row.pluNo = uploaded.m_pluNo;
+        row.pluDesc = uploaded.m_pluDesc;
+        row.when = SaleDateTime(sale);
+        if (!row.when.isValid())
             ++undated;
         const bool byWeight = uploaded.m_sellFlag == 1;
-        rec.m_weight = byWeight ? int32_t(sale.value & 0xFFFFFF) : 0;
-        rec.m_totalPrice = byWeight ? 0 : int32_t(sale.value & 0xFFFFFF);
-        if (!rec.Update()) {
-            if (rec.HasError()) {
-                showDatabaseError(host, rec.GetLastError());
-                failed = true;
-                break;
-            }
-            host.messageBox(QString::fromUtf8(text::kCantUpdate), MessageIcon::Warning);
-        }
+        row.weight = byWeight ? int32_t(sale.value & 0xFFFFFF) : 0;
+        row.totalPrice = byWeight ? 0 : int32_t(sale.value & 0xFFFFFF);
+        row.unitPrice = uploaded.m_unitPrice;
+        sales.add(std::move(row));
         ++count;
         host.setProgressPos(count);
         host.setStatusText(fmt(text::kRecStored, count));
         if (sale.number == kLastScaleNumber) {
+            complete = true;
             host.setStatusText(withUndated(fmt(text::kRecFinished, count)));
             break;
         }
     }
-    if (failed) {
-        host.setStatusText(withUndated(fmt(text::kRecFailed, count)));
-        host.setButtonCaption(button, restingCaption(button));
-        host.setCancelRequested(true);
-    }
-    rec.Close();
     uploaded.Close();
     closePort(host);
+    // What was read is stored, whole or not at all; a complete read of no
+    // record still tells that the scale was cleared.
+    if (count > 0 || complete) {
+        if (sales.store(complete)) {
+            if (sales.notWritten() > 0)
+                host.messageBox(QString::fromUtf8(text::kCantUpdate), MessageIcon::Warning);
+            host.salesStored(sales.newSales(), sales.knownSales(), sales.keyed());
+        } else {
+            showDatabaseError(host, sales.error());
+            failed = true;
+            count = 0;
+        }
+    }
+    if (failed)
+        host.setStatusText(withUndated(fmt(text::kRecFailed, count)));
     host.setCancelRequested(true);
     host.setButtonCaption(button, restingCaption(button));
 }

@@ -36,6 +36,14 @@ int CountPluRows(QString *error);
 // False with *error set when the table cannot be read.
 bool ReadPluTable(std::vector<ScalePlu> &products, QString *error);
 
+// What names a port across the shop's PCs: this PC's host name and the
+// device the port name leads to, links followed ("caixa1:/dev/ttyUSB0").
+// The same scale is reached through one identity by its COMn name, its
+// device path or a by-id link.
+QString PortIdentity(const QString &portName);
+// The name a host's scale keeps its records under (JobHost::scaleName).
+QString ScaleRecordName(const JobHost &host);
+
 // One PLU row into a product image (the image is cleared first).
 void FillScalePlu(const CPLU &row, ScalePlu &plu);
 // One product image into the PLU_UPLOADED row being added.
@@ -67,6 +75,9 @@ inline constexpr const char *kCantAppend = "can't append!";
 inline constexpr const char *kCantUpdate = "can't update rec!";
 inline constexpr const char *kDatabaseError = "database is error !";
 inline constexpr const char *kPluNotFound = "Can't find the PLU information, PLU NO = %1 !";
+inline constexpr const char *kRecordNotKept =
+    "Os produtos foram enviados, mas o registro do que a balança recebeu não pôde ser gravado no banco de "
+    "dados; o próximo envio só das diferenças enviará todos os produtos.";
 } // namespace text
 
 } // namespace torvane::transmitter

@@ -34,6 +34,10 @@ QString ChosenScalePort();
 // is not there.
 QString PortForTransfer();
 
+// Said when a read of the scale's products failed without a box of its own
+// (status: the job's last status line).
+QString ProductsReadFailedMessage(const QString &port, const QString &status);
+
 class ScaleJobRunner : public QObject {
     Q_OBJECT
 public:
@@ -53,6 +57,10 @@ public:
     const QString &lastStatus() const { return m_lastStatus; }
     // Message boxes the job showed during its run.
     int messagesShown() const { return m_messagesShown; }
+    // A sales read: the records it stored as new sales and the ones read
+    // before (both -1 when it stored nothing).
+    int newSales() const { return m_newSales; }
+    int knownSales() const { return m_knownSales; }
 
 signals:
     void statusChanged(const QString &text);
@@ -75,6 +83,8 @@ private:
     bool m_shuttingDown = false;
     QString m_lastStatus;
     int m_messagesShown = 0;
+    int m_newSales = -1;
+    int m_knownSales = -1;
 };
 
 // The foot of a window that runs transfers: its summary in bold on the left,

@@ -271,35 +271,43 @@ void TfrmVendas::btnLerBalancaClick()
     m_port = PortForTransfer();
     if (m_port.isEmpty())
         return;
-    QString error;
-    QSqlDatabase db = database(&error);
-    const qint64 last = db.isValid() ? SalesLedger(db).lastId(&error) : -1;
-    if (last < 0) {
-        showApplicationError(error);
-        return;
-    }
-    m_lastIdBeforeRead = last;
+    // The sales job takes each product's sale type and price from the
+    // scale's own copy: read first, so a new install (or a product sent
+    // since the last read) finds them.
+    m_phase = Phase::Products;
     m_footer->starting();
     setBusy(true);
-    m_runner->start(m_port, [](transmitter::JobHost &host) { transmitter::RunRecordUpload(host); });
+    m_runner->start(m_port, [](transmitter::JobHost &host) { transmitter::RunPluUpload(host); });
 }
 
 void TfrmVendas::readEnded()
 {
+    const bool silent = m_runner->messagesShown() == 0;
+    if (m_phase == Phase::Products) {
+        if (m_runner->lastStatus().startsWith(QString::fromUtf8(transmitter::text::kPluFinished).section(u'%', 0, 0))) {
+            m_phase = Phase::Sales;
+            m_footer->starting();
+            m_runner->start(m_port, [](transmitter::JobHost &host) { transmitter::RunRecordUpload(host); });
+            return;
+        }
+        m_phase = Phase::Idle;
+        setBusy(false);
+        if (silent)
+            showError(ProductsReadFailedMessage(m_port, m_runner->lastStatus()));
+        emit readFinished();
+        return;
+    }
+    m_phase = Phase::Idle;
     setBusy(false);
-    // What the read appended stays, complete or not; only the sales read
-    // before are taken out again.
-    QString error;
-    int kept = 0, removed = 0;
-    QSqlDatabase db = database(&error);
-    if (!db.isValid() || !SalesLedger(db).adoptRead(m_lastIdBeforeRead, &kept, &removed, &error))
-        showApplicationError(error);
+    // What the read stored stays, complete or not.
     const QString finished = QString::fromUtf8(transmitter::text::kRecFinished).section(u'%', 0, 0);
     const bool complete = m_runner->lastStatus().startsWith(finished);
-    if (complete)
-        lblStatus->setText(QStringLiteral("%1 vendas novas, %2 já lidas antes").arg(kept).arg(removed));
+    if (complete && m_runner->newSales() >= 0)
+        lblStatus->setText(QStringLiteral("%1 vendas novas, %2 já lidas antes")
+                               .arg(m_runner->newSales())
+                               .arg(m_runner->knownSales()));
     Mostra();
-    if (!complete && m_runner->messagesShown() == 0)
+    if (!complete && silent)
         showError(kReadFailed.arg(m_port, m_runner->lastStatus()));
     emit readFinished();
 }

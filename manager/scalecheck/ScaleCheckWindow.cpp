@@ -20,8 +20,6 @@ namespace torvane::manager {
 
 namespace {
 
-const QString kReadFailed = QStringLiteral("Não foi possível ler os produtos da balança na porta %1.\n"
-                                           "Verifique o cabo e a porta escolhida no Rirodidovu.\n(%2)");
 const QString kSendFailed = QStringLiteral("Não foi possível enviar as diferenças à balança na porta %1.\n(%2)");
 const QString kNothingToSend = QStringLiteral("Não há diferenças a enviar.");
 
@@ -166,7 +164,7 @@ void TfrmConferirBalanca::jobEnded()
         m_compared = false;
         setBusy(false);
         if (silent)
-            showError(kReadFailed.arg(m_port, status));
+            showError(ProductsReadFailedMessage(m_port, status));
         emit checkFinished();
         return;
     }

@@ -2,6 +2,7 @@
 #include "Engine.h"
 #include "NetworkShare.h"
 #include "SalesKey.h"
+#include "SalesRead.h"
 #include "SalesSchema.h"
 #include "LikeMatch.h"
 #include "Schema.h"
@@ -354,43 +355,50 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
     EXPECT_TRUE(err.contains(QStringLiteral("nos PLU 1, 2"))) << err.toStdString();
 }
 
-// After the move the scale still holds the sales read before it: the next
-// read must find them stored, not add them a second time.
-TEST(CopyToServer, SalesReadBeforeTheMoveAreKnownAfterIt)
+// Sales stored before runs existed carry their old keys: the first read of
+// their scale takes them into its run instead of storing them again, also
+// after a move to the server (there the key of a date stored in another
+// form is written in the server's).
+TEST(SalesRead, SalesStoredBeforeRunsAreKnownToTheFirstRead)
 {
-    if (!test::onServer())
-        GTEST_SKIP() << "needs the server";
     QTemporaryDir fileDir, serverDir;
-    const QString file = fileDir.filePath(QStringLiteral("vendabase.accdb"));
-    ASSERT_TRUE(schema::createDatabaseFile(file, {}, nullptr));
-    // The text every program writes, and one in another form.
-    const QString sales = QStringLiteral("INSERT INTO RECORD (pluNo, pluDesc, dateTime, weight, totalPrice)"
-                                         " VALUES (3, 'AÇÚCAR', '2024-03-15 09:30:05', 1500, 450),"
-                                         " (3, 'AÇÚCAR', '2024-03-15T10:00:00', 1500, 450)");
-    // One read of the scale on the file, keyed as the manager keys it.
-    const auto readSale = [&](const QSqlDatabase &db, int *kept, int *removed) {
-        QString err;
-        ASSERT_TRUE(db::UpgradeSalesRecord(db, &err)) << err.toStdString();
-        const qint64 last = db::LastRecordId(db, &err);
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(sales)) << q.lastError().text().toStdString();
-        ASSERT_TRUE(db::AdoptSalesRead(db, last, kept, removed, &err)) << err.toStdString();
-    };
-    int kept = 0, removed = 0;
+    QString path = fileDir.filePath(QStringLiteral("vendabase.accdb"));
+    ASSERT_TRUE(schema::createDatabaseFile(path, {}, nullptr));
     {
-        auto conn = db::Connection::open(file, nullptr);
-        readSale(conn->database(), &kept, &removed);
-        ASSERT_EQ(kept, 2);
+        const QString second = test::onServer() ? QStringLiteral("2024-03-15T10:00:00") : QStringLiteral("2024-03-15 10:00:00");
+        auto conn = db::Connection::open(path, nullptr);
+        QSqlQuery q(conn->database());
+        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO RECORD (pluNo, pluDesc, dateTime, weight, totalPrice, saleKey)"
+                                          " VALUES (3, 'AÇÚCAR', '2024-03-15 09:30:05', 1500, 0,"
+                                          " '3|2024-03-15 09:30:05|1500|0|1'), (3, 'AÇÚCAR', '%1', 1500, 0,"
+                                          " '3|%1|1500|0|1')")
+                               .arg(second)));
     }
-    test::useServerBase(serverDir.path());
-    const QString target = serverDir.filePath(QStringLiteral("vendabase.accdb"));
-    QString err;
-    ASSERT_TRUE(schema::copyFileToServer(file, target, nullptr, &err)) << err.toStdString();
-    auto conn = db::Connection::open(target, &err);
-    ASSERT_TRUE(conn) << err.toStdString();
-    readSale(conn->database(), &kept, &removed);
-    EXPECT_EQ(kept, 0);
-    EXPECT_EQ(removed, 2);
+    if (test::onServer()) {
+        test::useServerBase(serverDir.path());
+        const QString target = serverDir.filePath(QStringLiteral("vendabase.accdb"));
+        QString err;
+        ASSERT_TRUE(schema::copyFileToServer(path, target, nullptr, &err)) << err.toStdString();
+        path = target;
+    }
+    auto sale = [](int hour) {
+        db::ReadSale s;
+        s.pluNo = 3;
+        s.pluDesc = QStringLiteral("AÇÚCAR");
+        s.when = QDateTime(QDate(2024, 3, 15), QTime(hour, hour == 9 ? 30 : 0, hour == 9 ? 5 : 0));
+        s.weight = 1500;
+        s.unitPrice = 1240;
+        return s;
+    };
+    for (int known : {2, 3}) {
+        db::SalesRead r(path, QStringLiteral("frios"), QStringLiteral("caixa:/dev/ttyUSB0"));
+        ASSERT_TRUE(r.open()) << r.error().toStdString();
+        for (int hour : {9, 10, 11})
+            r.add(sale(hour));
+        ASSERT_TRUE(r.store(true)) << r.error().toStdString();
+        EXPECT_EQ(r.knownSales(), known);
+        EXPECT_EQ(r.newSales(), 3 - known);
+    }
 }
 
 TEST(Sql, TextOrderIsTheOneAnOperatorReads)

@@ -92,6 +92,18 @@ protected:
         scale->sim.setSales(records);
         scale->start();
     }
+    // The scale holds every product of the base, as a download leaves it.
+    void storeBaseOnScale()
+    {
+        std::vector<ScalePlu> products;
+        QString error;
+        transmitter::RegisterTorvaneDataSource();
+        ASSERT_TRUE(transmitter::ReadPluTable(products, &error)) << error.toStdString();
+        scale->stop();
+        for (const ScalePlu &plu : products)
+            scale->sim.store(scalelink::EncodePluSlot(plu));
+        scale->start();
+    }
     TfrmVendas *openSales()
     {
         fx->form->Vendas1->trigger();
@@ -118,10 +130,10 @@ TEST_F(ScaleWindows, SalesOfTwoDaysWithTotalsReadOnceExportedAsCsv)
     fx->click(fx->form->btnCancelar);
     EXPECT_TRUE(fx->form->Vendas1->isEnabled());
 
-    // The sales job looks each product up in the scale's copy.
-    db.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, preFix, pluCode, pluDesc, validDays, tareWeight,"
-                           " unitPrice, sellFlag) VALUES (1, 2, '000110', 'BANANA', 0, 0, 599, 1),"
-                           " (2, 2, '000120', 'PAO DE QUEIJO', 0, 0, 250, 2)"));
+    // A new install: the scale holds the base's products, the base has
+    // never read them back (PLU_UPLOADED is empty).
+    ASSERT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 0);
+    storeBaseOnScale();
     std::vector<ScaleSale> sales = {sale(1, 24, 3, 14, 10, 0, 2000), sale(2, 24, 3, 14, 10, 5, 500),
                                     sale(1, 24, 3, 15, 9, 30, 1250), sale(2, 24, 13, 40, 9, 0, 250)};
     setSales(sales);
@@ -145,6 +157,13 @@ TEST_F(ScaleWindows, SalesOfTwoDaysWithTotalsReadOnceExportedAsCsv)
     EXPECT_EQ(p.totalCents, 2697);
     EXPECT_EQ(w->gridDias->item(2, 0)->text(), QStringLiteral("sem data"));
     EXPECT_TRUE(w->lblTotal->text().contains(QStringLiteral("R$ 26,97 em 4 vendas (1 sem data)")));
+
+    // A new price reaches the scale's copy: the sales already read keep
+    // what they were worth.
+    db.exec(QStringLiteral("UPDATE PLU_UPLOADED SET unitPrice = 699 WHERE pluNo = 1"));
+    ASSERT_TRUE(w->Mostra());
+    EXPECT_EQ(w->period().rows[0].totalCents, 749);
+    EXPECT_EQ(w->period().totalCents, 2697);
 
     // The scale sends the same records again: nothing is added.  A sale
     // equal to an earlier one in every value is still a new sale.

@@ -1,13 +1,14 @@
 // torvane-transfer against simulated scales on pseudo-terminals: several
 // scales at once, one failing or stopped half-way, only the changes after
 // that, the check against the base, and the program's own report.
-#include "AckRecord.h"
 #include "CommandLine.h"
 #include "DataSource.h"
 #include "SalesSchema.h"
 #include "ScaleProtocol.h"
+#include "ScaleRecord.h"
 #include "ScaleRunner.h"
 #include "SimulatorOnPty.h"
+#include "TransferJobs.h"
 #include "TransferOutput.h"
 #include "TransmitterTestSupport.h"
 #include "Db.h"
@@ -131,7 +132,8 @@ TEST_F(Transfer, StoppedTransferLeavesTheRecordUnsure)
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].outcome, Outcome::Interrupted);
     EXPECT_EQ(results[0].count, 50);
-    AckRecord record(QFileInfo(QStringLiteral("vendabase.accdb")).absoluteFilePath(), QStringLiteral("COM1"));
+    const QString port = torvane::transmitter::PortIdentity(QStringLiteral("COM1"));
+    torvane::db::ScaleRecord record(QFileInfo(QStringLiteral("vendabase.accdb")).absoluteFilePath(), port, port);
     ASSERT_TRUE(record.load());
     EXPECT_FALSE(record.trusted());
     // What was acknowledged is kept, nothing that was not.
