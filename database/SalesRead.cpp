@@ -53,6 +53,22 @@ qint64 SaleWorth(qint64 weight, qint64 totalPrice, qint64 unitPrice)
     return std::llround(double(weight) * double(unitPrice) / 1000.0);
 }
 
+bool BeginSalesStore(const QSqlDatabase &db, QSqlError *error)
+{
+    // The file's write lock, or the server's advisory lock of this base's
+    // schema; both wait the connection's lock time-out.
+    QSqlQuery q(db);
+    const bool server = engineOf(db) == Engine::Server;
+    if (!q.exec(QLatin1String(server ? "BEGIN" : "BEGIN IMMEDIATE"))
+        || (server && !q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext(current_schema() || '.SalesRun'))")))) {
+        *error = q.lastError();
+        if (server)
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    return true;
+}
+
 QString SalesRead::busyMessage()
 {
     return QStringLiteral("Outra leitura das vendas (ou outra gravação no banco de dados) está em andamento e não "
@@ -101,7 +117,6 @@ bool SalesRead::store(bool complete)
     if (!m_conn)
         return fail(QString());
     QSqlDatabase db = m_conn->database();
-    const bool server = engineOf(db) == Engine::Server;
     QSqlQuery q(db);
     auto rollback = [&](const QSqlError &e) {
         const QString text = classifyError(e) == EngineError::Locked ? busyMessage() + QStringLiteral("\n(")
@@ -112,13 +127,9 @@ bool SalesRead::store(bool complete)
         return fail(text);
     };
 
-    // The lock: the file's write lock, or the server's advisory lock of
-    // this base's schema; both wait the connection's lock time-out.
-    if (!q.exec(QLatin1String(server ? "BEGIN" : "BEGIN IMMEDIATE")))
-        return rollback(q.lastError());
-    if (server && !q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext(current_schema() || '.SalesRun'))")))
-        return rollback(q.lastError());
-    q.finish();
+    QSqlError locked;
+    if (!BeginSalesStore(db, &locked))
+        return rollback(locked);
 
     QSqlQuery insert(db);
     const QString columns = m_keyed ? QStringLiteral(", saleKey, saleScale, saleRun, saleSeq, salePrice, saleTotal")

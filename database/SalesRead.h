@@ -27,6 +27,8 @@
 // (kBusyTimeoutMs) stores nothing and says that another read is running.
 
 #include <QDateTime>
+#include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
 #include <memory>
@@ -49,6 +51,11 @@ struct ReadSale {
 // (rounded to the cent, half away from zero) for a weighed sale, the scale's
 // total otherwise.
 qint64 SaleWorth(qint64 weight, qint64 totalPrice, qint64 unitPrice);
+
+// Begins the transaction a read's sales are stored in, holding the lock
+// every sales read takes (waiting at most the connection's lock time-out).
+// False with *error set when it cannot.
+bool BeginSalesStore(const QSqlDatabase &db, QSqlError *error);
 
 class SalesRead {
 public:

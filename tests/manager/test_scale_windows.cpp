@@ -9,6 +9,7 @@
 #include "SalesWindow.h"
 #include "ScaleCheckWindow.h"
 #include "ScaleProtocol.h"
+#include "ScaleRunner.h"
 #include "SimulatorOnPty.h"
 #include "TransferJobs.h"
 
@@ -237,4 +238,38 @@ TEST_F(ScaleWindows, CheckShowsThreeDifferingSlotsThatSendingMends)
     EXPECT_EQ(w->gridSlots->rowCount(), 2);
     scale->stop();
     EXPECT_EQ(scale->sim.stats().framesAccepted, 3); // only the differing products went out
+}
+
+// "Enviar diferenças" changes what the scale holds: the next "send
+// --changed" goes by it, not by the record of an earlier send.
+TEST_F(ScaleWindows, DifferencesSentFromTheCheckAreSeenBySendChanged)
+{
+    transfer::RunSettings settings;
+    settings.databasePath = db.path();
+    settings.command.scales = {{QStringLiteral("COM1"), QStringLiteral("COM1")}};
+    auto send = [&](bool changedOnly) {
+        settings.command.changedOnly = changedOnly;
+        const auto results = transfer::RunScales(settings);
+        EXPECT_EQ(results[0].outcome, transfer::Outcome::Done) << results[0].detail.toStdString();
+        return results[0].count;
+    };
+    transmitter::RegisterTorvaneDataSource();
+    ASSERT_EQ(send(false), 8);
+
+    db.exec(QStringLiteral("UPDATE PLU SET unitPrice = 300 WHERE pluNo = 2"));
+    fx->form->ConferirBalanca1->trigger();
+    TfrmConferirBalanca *w = fx->form->frmConferirBalanca;
+    QSignalSpy done(w, &TfrmConferirBalanca::checkFinished);
+    w->btnLerBalanca->click();
+    ASSERT_TRUE(done.wait(20000));
+    w->btnEnviar->click();
+    ASSERT_TRUE(done.wait(20000));
+    ASSERT_TRUE(done.size() == 2 || done.wait(20000));
+    ASSERT_TRUE(w->result().differing.empty());
+
+    // The price comes back: the one product goes out again.
+    db.exec(QStringLiteral("UPDATE PLU SET unitPrice = 250 WHERE pluNo = 2"));
+    EXPECT_EQ(send(true), 1);
+    scale->stop();
+    EXPECT_EQ((*scale->sim.slot(2))[42], 250);
 }
