@@ -324,7 +324,7 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
     const QString target = serverDir.filePath(QStringLiteral("vendabase.accdb"));
     QString summary, err;
     ASSERT_TRUE(schema::copyFileToServer(file, target, &summary, &err)) << err.toStdString();
-    EXPECT_EQ(summary, QStringLiteral("PLU 40, PLU_UPLOADED 0, RECORD 1, Config 1"));
+    EXPECT_EQ(summary, QStringLiteral("PLU 40, PLU_UPLOADED 0, RECORD 1, SalesRun 0, Config 1"));
 
     auto conn = db::Connection::open(target, &err);
     ASSERT_TRUE(conn) << err.toStdString();
