@@ -13,7 +13,7 @@
 // Each sale also keeps the scale's price of its product when it was read
 // (salePrice, hundredths per kg or per unit) and what it was worth
 // (saleTotal, hundredths): a price sent later never changes a past sale.
-// The sale's scale name is in `scale`.
+// The name the sale was read under is in saleScale.
 //
 // Rows stored before runs existed keep their keys ("pluNo|dateTime|weight|
 // totalPrice|n") and stay valid: the first read of their scale finds them by

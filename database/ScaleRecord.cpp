@@ -71,7 +71,7 @@ bool ScaleRecord::load()
             return true; // not upgraded yet: everything goes, nothing is recorded
     }
     if (columnType(db, QStringLiteral("ScaleTransfer"), QStringLiteral("Port")).isEmpty())
-        return true; // upgraded before records kept their port: the same
+        return true; // upgraded before records kept their port: not kept until the next upgrade adds it
     m_available = true;
 
     QSqlQuery q(db);
