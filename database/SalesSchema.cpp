@@ -67,12 +67,16 @@ bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error)
     if (!hasColumn(columns, "saleTotal")) {
         // The sales stored before: priced once, as the window priced them
         // until now (the scale's copy first, then the base).
-        statements << QStringLiteral("UPDATE RECORD SET salePrice = COALESCE("
-                                     "(SELECT max(u.unitPrice) FROM PLU_UPLOADED u WHERE u.pluNo = RECORD.pluNo),"
-                                     " (SELECT max(p.unitPrice) FROM PLU p WHERE p.pluNo = RECORD.pluNo), 0)"
-                                     " WHERE saleTotal IS NULL")
-                   << QStringLiteral("UPDATE RECORD SET saleTotal = CASE WHEN weight <> 0 AND totalPrice = 0"
-                                     " THEN CAST(round(CAST(weight AS bigint) * salePrice / 1000.0) AS bigint)"
+        // One pass per table: a correlated look-up in PLU_UPLOADED (no key)
+        // for each of 100,000 sales takes seconds at the manager's start.
+        statements << QStringLiteral("UPDATE RECORD SET salePrice = (SELECT p.unitPrice FROM PLU p"
+                                     " WHERE p.pluNo = RECORD.pluNo) WHERE saleTotal IS NULL")
+                   << QStringLiteral("UPDATE RECORD SET salePrice = u.price FROM (SELECT pluNo, max(unitPrice) AS price"
+                                     " FROM PLU_UPLOADED GROUP BY pluNo) AS u"
+                                     " WHERE u.pluNo = RECORD.pluNo AND RECORD.saleTotal IS NULL")
+                   << QStringLiteral("UPDATE RECORD SET salePrice = COALESCE(salePrice, 0), saleTotal = CASE"
+                                     " WHEN weight <> 0 AND totalPrice = 0"
+                                     " THEN CAST(round(CAST(weight AS bigint) * COALESCE(salePrice, 0) / 1000.0) AS bigint)"
                                      " ELSE totalPrice END WHERE saleTotal IS NULL");
     }
     for (const auto &index : kIndexes)

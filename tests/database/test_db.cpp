@@ -401,6 +401,28 @@ TEST(SalesRead, SalesStoredBeforeRunsAreKnownToTheFirstRead)
     }
 }
 
+// Sales stored before each sale kept its price are priced once by the
+// upgrade, as the window priced them until then: the scale's copy first,
+// the base where the scale's copy is missing.
+TEST(SalesRead, UpgradeFixesWhatEarlierSalesWereWorth)
+{
+    QTemporaryDir dir;
+    const QString path = makeDb(dir, {.slotCount = 3, .layout = schema::Layout::AsDelivered});
+    auto conn = db::Connection::open(path, nullptr);
+    QSqlQuery q(conn->database());
+    ASSERT_TRUE(q.exec(QStringLiteral("UPDATE PLU SET unitPrice = pluNo * 100")));
+    ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, unitPrice, sellFlag) VALUES (1, 599, 1)")));
+    ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO RECORD (pluNo, weight, totalPrice) VALUES (1, 1250, 0), (2, 1500, 0),"
+                                      " (3, 0, 750), (9, 500, 0)")));
+    QString err;
+    ASSERT_TRUE(db::UpgradeSalesRecord(conn->database(), &err)) << err.toStdString();
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT salePrice, saleTotal FROM RECORD ORDER BY ID")));
+    QStringList worth;
+    while (q.next())
+        worth << q.value(0).toString() + u'/' + q.value(1).toString();
+    EXPECT_EQ(worth, (QStringList{"599/749", "200/300", "300/750", "0/0"}));
+}
+
 TEST(Sql, TextOrderIsTheOneAnOperatorReads)
 {
     QTemporaryDir dir;
