@@ -301,9 +301,11 @@ TEST_F(Transfer, DownloadsFromTheWindowOrUnderAnotherNameAreSeenBySendChanged)
     const QStringList changed = {"send", "--changed", "--port", "frios=COM1"};
     ASSERT_EQ(ExitCodeOf(run({"send", "--port", "frios=COM1"})), ExitOk);
     auto priceOnScale = [&](int pluNo) {
-        accepted();
+        scales[1]->stop();
         const auto &slot = scales[1]->sim.slot(pluNo);
-        return slot ? (*slot)[40] << 16 | (*slot)[41] << 8 | (*slot)[42] : -1;
+        const int price = slot ? (*slot)[40] << 16 | (*slot)[41] << 8 | (*slot)[42] : -1;
+        scales[1]->start();
+        return price;
     };
     ttest::Sql sql;
     // A promotion price goes out from the window, then the price comes back.
