@@ -97,10 +97,6 @@ bool SalesRead::open()
     m_conn = Connection::open(m_path, &error);
     if (!m_conn)
         return fail(error);
-    // Refused before the scale is asked: its records would be read for
-    // nothing.
-    if (m_conn->readOnly())
-        return fail(engineErrorSentence(EngineError::ReadOnly));
     // The columns every version has: a missing table or column is told
     // now, in the engine's words, not after the read.
     QSqlQuery probe(m_conn->database());

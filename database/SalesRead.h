@@ -66,7 +66,8 @@ public:
 
     // Opens the connection (on the calling thread) before the scale is
     // asked.  False with error() set when the base cannot be reached or
-    // cannot be written.
+    // lacks the sales table.  (A base that cannot be written is refused by
+    // the sales job before, in the words every path shows.)
     bool open();
     // False when the base has not been upgraded to tell sales apart yet:
     // every read then appends all its records.

@@ -6,9 +6,9 @@
 #include "Schema.h"
 #include "TransferJobs.h"
 
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <thread>
 
 namespace torvane::transfer {
@@ -16,23 +16,6 @@ namespace torvane::transfer {
 namespace tx = torvane::transmitter;
 
 namespace {
-
-// Whether a job's text was made from pattern ("... %1 ..."); the number put
-// in goes to *n.
-bool madeFrom(const char *pattern, const QString &text, int *n = nullptr)
-{
-    const QString p = QString::fromUtf8(pattern);
-    const qsizetype at = p.indexOf(QLatin1String("%1"));
-    QString rx = QRegularExpression::escape(at < 0 ? p : p.left(at));
-    if (at >= 0)
-        rx += QStringLiteral("(.+?)") + QRegularExpression::escape(p.mid(at + 2));
-    const auto m = QRegularExpression(QLatin1Char('^') + rx).match(text);
-    if (!m.hasMatch())
-        return false;
-    if (n && at >= 0)
-        *n = m.captured(1).toInt();
-    return true;
-}
 
 // The job's host for one scale and one job.
 class RunnerHost : public tx::JobHost {
@@ -64,46 +47,9 @@ public:
         recordKept = kept;
         recordTrusted = trusted;
     }
-    void productResult(const ScalePlu &plu, bool acknowledged) override
-    {
-        if (acknowledged)
-            ++acked;
-        else
-            failedPluNo = plu.number;
-    }
-    void salesStored(int fresh, int known, bool keyed) override
-    {
-        newSales = fresh;
-        knownSales = known;
-        salesKeyed = keyed;
-    }
+    void slotRead(const ScalePlu &plu) override { slotImages.push_back(plu); }
 
-    // How the job ended, from what it reported; *count gets the number in
-    // its last status.
-    Outcome outcome(int *count) const
-    {
-        for (const QString &box : m_boxes) {
-            if (madeFrom(tx::text::kOpenFailed, box))
-                return Outcome::PortFailed;
-        }
-        // Every other box the jobs show is about the tables: a database
-        // error (in the manager's words), a row not stored, or a sale whose
-        // product is not in PLU_UPLOADED.
-        if (!m_boxes.isEmpty())
-            return Outcome::DatabaseError;
-        using namespace tx::text;
-        for (const char *p : {kDownloadCancelled, kPluCancelled, kRecCancelled})
-            if (madeFrom(p, m_status, count))
-                return Outcome::Interrupted;
-        for (const char *p : {kDownloadFailed, kPluFailed, kRecFailed, kNoHeader})
-            if (madeFrom(p, m_status, count))
-                return Outcome::NoAnswer;
-        for (const char *p : {kPluFinished, kRecFinished})
-            if (madeFrom(p, m_status, count))
-                return Outcome::Done;
-        // A download that ended well, or had nothing to send.
-        return Outcome::Done;
-    }
+    // The boxes and the last status the job showed, for support.
     QString detail() const
     {
         QStringList all = m_boxes;
@@ -111,17 +57,11 @@ public:
             all << m_status;
         return all.join(QStringLiteral(" / "));
     }
-    int maximum() const { return m_max; }
-
     std::function<bool(const ScalePlu &)> select;
     bool onlyChanges = false;
     bool recordKept = false;
     bool recordTrusted = false;
-    int acked = 0;
-    int failedPluNo = -1;
-    int newSales = 0;
-    int knownSales = 0;
-    bool salesKeyed = true;
+    std::vector<ScalePlu> slotImages;
 
 private:
     void report(int pos)
@@ -139,6 +79,29 @@ private:
     std::atomic<bool> m_ended{false};
 };
 
+Outcome outcomeOf(const tx::JobOutcome &o)
+{
+    switch (o.end) {
+    case tx::JobOutcome::End::Done: return Outcome::Done;
+    case tx::JobOutcome::End::PortNotOpened: return Outcome::PortFailed;
+    case tx::JobOutcome::End::NoAnswer: return Outcome::NoAnswer;
+    case tx::JobOutcome::End::Stopped: return Outcome::Interrupted;
+    case tx::JobOutcome::End::DatabaseError: return Outcome::DatabaseError;
+    }
+    return Outcome::DatabaseError;
+}
+
+// The job's outcome into the scale's result.
+void take(ScaleResult &r, const tx::JobOutcome &o, const RunnerHost &host)
+{
+    r.outcome = outcomeOf(o);
+    r.count = o.count;
+    r.total = o.total;
+    r.failedPluNo = o.end == tx::JobOutcome::End::NoAnswer ? o.pluNo : -1;
+    r.cause = o.cause;
+    r.detail = host.detail();
+}
+
 // A download to one scale.  only: the slots to send (null: by the record).
 // The job keeps the scale's record.
 void download(const RunSettings &settings, ScaleResult &r, const std::set<int> *only)
@@ -149,45 +112,33 @@ void download(const RunSettings &settings, ScaleResult &r, const std::set<int> *
         r.everything = false;
     }
     host.onlyChanges = !only && settings.command.changedOnly;
-    tx::RunPluDownload(host);
-    r.outcome = host.outcome(nullptr);
-    r.detail = host.detail();
-    r.total = host.maximum();
-    r.count = host.acked;
+    take(r, tx::RunPluDownload(host), host);
     r.recorded = host.recordKept;
     if (host.onlyChanges)
         r.everything = !host.recordTrusted;
-    r.failedPluNo = r.outcome == Outcome::NoAnswer ? host.failedPluNo : -1;
 }
 
-void runUpload(RunnerHost &host, ScaleResult &r, bool products)
-{
-    if (products)
-        tx::RunPluUpload(host);
-    else
-        tx::RunRecordUpload(host);
-    int count = 0;
-    r.outcome = host.outcome(&count);
-    r.count = count;
-    r.total = 0;
-    r.detail = host.detail();
-}
-
-void upload(const RunSettings &settings, ScaleResult &r, bool products)
+// slotImages: when given, every slot stored, as the scale sent it.
+tx::JobOutcome upload(const RunSettings &settings, ScaleResult &r, bool products,
+                      std::vector<ScalePlu> *slotImages = nullptr)
 {
     RunnerHost host(r.scale, settings);
-    runUpload(host, r, products);
+    const tx::JobOutcome outcome = products ? tx::RunPluUpload(host) : tx::RunRecordUpload(host);
+    take(r, outcome, host);
+    r.total = 0;
+    if (slotImages)
+        *slotImages = std::move(host.slotImages);
+    return outcome;
 }
 
 // Reads the scale's sales into RECORD; the job stores each sale once, however
 // often the scale is read and whoever reads it.
 void salesRead(const RunSettings &settings, ScaleResult &r)
 {
-    RunnerHost host(r.scale, settings);
-    runUpload(host, r, false);
-    r.recorded = host.salesKeyed;
-    r.newSales = host.newSales;
-    r.knownSales = host.knownSales;
+    const tx::JobOutcome outcome = upload(settings, r, false);
+    r.recorded = outcome.salesKeyed;
+    r.newSales = std::max(outcome.newSales, 0);
+    r.knownSales = std::max(outcome.knownSales, 0);
 }
 
 // Reads the scale's products into a scratch file of its own (the base's
@@ -202,25 +153,28 @@ void check(const RunSettings &settings, ScaleResult &r)
     options.slotCount = 0;
     if (!scratchDir.isValid() || !schema::createDatabaseFile(scratch, options, &error)) {
         r.outcome = Outcome::DatabaseError;
-        r.detail = error;
+        r.cause = r.detail = error;
         return;
     }
+    std::vector<ScalePlu> slotImages;
     tx::SetThreadDatabaseFileOverride(scratch);
-    upload(settings, r, true);
+    upload(settings, r, true, &slotImages);
     tx::SetThreadDatabaseFileOverride(QString());
     if (r.outcome != Outcome::Done)
         return;
     // From here count and total are the products sent by --send.
     r.count = r.total = 0;
 
+    // The scale's side is what it sent (the barcode mode included, which
+    // PLU_UPLOADED does not keep).
     std::vector<tx::CompareProduct> base, scale;
+    for (const ScalePlu &slot : slotImages)
+        scale.push_back(tx::FromScaleSlot(slot));
     {
         auto baseDb = db::Connection::open(settings.databasePath, &error, true);
-        auto scaleDb = db::Connection::open(scratch, &error, true);
-        if (!baseDb || !scaleDb || !tx::ReadBaseProducts(baseDb->database(), &base, &error)
-            || !tx::ReadScaleProducts(scaleDb->database(), &scale, &error)) {
+        if (!baseDb || !tx::ReadBaseProducts(baseDb->database(), &base, &error)) {
             r.outcome = Outcome::DatabaseError;
-            r.detail = error;
+            r.cause = r.detail = error;
             return;
         }
     }
@@ -245,6 +199,7 @@ void check(const RunSettings &settings, ScaleResult &r)
     r.count = sent.count;
     r.failedPluNo = sent.failedPluNo;
     r.everything = false;
+    r.cause = sent.cause;
     r.detail = sent.detail;
 }
 

@@ -75,12 +75,9 @@ public:
     virtual void scaleRecordFound(bool /*kept*/, bool /*trusted*/) {}
     // Download only.  The scale's answer to one product: acknowledged or not.
     virtual void productResult(const ScalePlu &, bool /*acknowledged*/) {}
-
-    // Sales upload only.  The records read, once stored: how many were new
-    // sales and how many had been read before.  keyed: false when the base
-    // cannot tell them apart yet (not upgraded), every record then being
-    // stored again.
-    virtual void salesStored(int /*newSales*/, int /*knownSales*/, bool /*keyed*/) {}
+    // Product upload only.  Each slot stored, as the scale sent it (with
+    // what PLU_UPLOADED does not keep, such as the barcode mode).
+    virtual void slotRead(const ScalePlu &) {}
 };
 
 } // namespace torvane::transmitter

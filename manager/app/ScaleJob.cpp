@@ -36,11 +36,11 @@ QString PortForTransfer()
     return port;
 }
 
-QString ProductsReadFailedMessage(const QString &port, const QString &status)
+QString ProductsReadFailedMessage(const QString &port, const QString &cause)
 {
-    return QStringLiteral("Não foi possível ler os produtos da balança na porta %1.\n"
-                          "Verifique o cabo e a porta escolhida no Rirodidovu.\n(%2)")
-        .arg(port, status);
+    return QStringLiteral("Não foi possível ler os produtos da balança na porta %1.\n%2\n"
+                          "Confira também a porta escolhida no Rirodidovu.")
+        .arg(port, cause);
 }
 
 TransferFooter::TransferFooter(ScaleJobRunner *runner, const char *summaryName, const char *progressName,
@@ -119,13 +119,7 @@ public:
     bool cancelRequested() const override { return m_runner->m_cancel.load(); }
     void setCancelRequested(bool on) override { m_runner->m_cancel.store(on); }
     bool wantsProduct(const ScalePlu &plu) override { return !m_filter || m_filter(plu); }
-    void salesStored(int newSales, int knownSales, bool) override
-    {
-        m_runner->post([r = m_runner, newSales, knownSales] {
-            r->m_newSales = newSales;
-            r->m_knownSales = knownSales;
-        });
-    }
+    void slotRead(const ScalePlu &plu) override { m_runner->m_slots.push_back(plu); }
 
 private:
     ScaleJobRunner *m_runner;
@@ -164,13 +158,17 @@ bool ScaleJobRunner::start(const QString &port, Job job, ProductFilter filter)
     m_cancel.store(false);
     m_lastStatus.clear();
     m_messagesShown = 0;
-    m_newSales = m_knownSales = -1;
+    m_outcome = {};
+    m_slots.clear();
     m_host = std::make_unique<Host>(this, port, std::move(filter));
     m_running.store(true);
     transmitter::JobHost *host = m_host.get();
     m_worker = std::thread([this, host, job = std::move(job)] {
-        job(*host);
-        post([this] { onEnded(); });
+        transmitter::JobOutcome outcome = job(*host);
+        post([this, outcome] {
+            m_outcome = outcome;
+            onEnded();
+        });
     });
     return true;
 }

@@ -9,6 +9,7 @@
 // it; the job then closes the port itself.
 
 #include "JobHost.h"
+#include "TransferJobs.h"
 
 #include <QObject>
 #include <QString>
@@ -20,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct ScalePlu;
 class QLabel;
@@ -35,13 +37,13 @@ QString ChosenScalePort();
 QString PortForTransfer();
 
 // Said when a read of the scale's products failed without a box of its own
-// (status: the job's last status line).
-QString ProductsReadFailedMessage(const QString &port, const QString &status);
+// (cause: the job's outcome's cause).
+QString ProductsReadFailedMessage(const QString &port, const QString &cause);
 
 class ScaleJobRunner : public QObject {
     Q_OBJECT
 public:
-    using Job = std::function<void(transmitter::JobHost &)>;
+    using Job = std::function<transmitter::JobOutcome(transmitter::JobHost &)>;
     // Download only: which products go out (all when not set).
     using ProductFilter = std::function<bool(const ScalePlu &)>;
 
@@ -53,14 +55,14 @@ public:
     bool running() const { return m_running.load(); }
     // Asks the running job to stop between two items.
     void cancel() { m_cancel.store(true); }
+    // How the last job ended (valid once finished() has been emitted).
+    const transmitter::JobOutcome &outcome() const { return m_outcome; }
+    // Product upload: every slot stored, as the scale sent it.
+    const std::vector<ScalePlu> &slotsRead() const { return m_slots; }
     // The last status text the job showed.
     const QString &lastStatus() const { return m_lastStatus; }
     // Message boxes the job showed during its run.
     int messagesShown() const { return m_messagesShown; }
-    // A sales read: the records it stored as new sales and the ones read
-    // before (both -1 when it stored nothing).
-    int newSales() const { return m_newSales; }
-    int knownSales() const { return m_knownSales; }
 
 signals:
     void statusChanged(const QString &text);
@@ -83,8 +85,8 @@ private:
     bool m_shuttingDown = false;
     QString m_lastStatus;
     int m_messagesShown = 0;
-    int m_newSales = -1;
-    int m_knownSales = -1;
+    transmitter::JobOutcome m_outcome;
+    std::vector<ScalePlu> m_slots; // written by the job's thread, read after it ended
 };
 
 // The foot of a window that runs transfers: its summary in bold on the left,

@@ -26,8 +26,8 @@ namespace torvane::manager {
 
 namespace {
 
-const QString kReadFailed = QStringLiteral("Não foi possível ler as vendas da balança na porta %1.\n"
-                                           "Verifique o cabo e a porta escolhida no Rirodidovu.\n(%2)");
+const QString kReadFailed = QStringLiteral("Não foi possível ler as vendas da balança na porta %1.\n%2\n"
+                                           "Confira também a porta escolhida no Rirodidovu.");
 const QString kNothingToPrint = QStringLiteral("Não há vendas a serem impressas.");
 const QString kNothingToExport = QStringLiteral("Não há vendas a serem exportadas.");
 
@@ -277,38 +277,37 @@ void TfrmVendas::btnLerBalancaClick()
     m_phase = Phase::Products;
     m_footer->starting();
     setBusy(true);
-    m_runner->start(m_port, [](transmitter::JobHost &host) { transmitter::RunPluUpload(host); });
+    m_runner->start(m_port, [](transmitter::JobHost &host) { return transmitter::RunPluUpload(host); });
 }
 
 void TfrmVendas::readEnded()
 {
     const bool silent = m_runner->messagesShown() == 0;
     if (m_phase == Phase::Products) {
-        if (m_runner->lastStatus().startsWith(QString::fromUtf8(transmitter::text::kPluFinished).section(u'%', 0, 0))) {
+        if (m_runner->outcome().done()) {
             m_phase = Phase::Sales;
             m_footer->starting();
-            m_runner->start(m_port, [](transmitter::JobHost &host) { transmitter::RunRecordUpload(host); });
+            m_runner->start(m_port, [](transmitter::JobHost &host) { return transmitter::RunRecordUpload(host); });
             return;
         }
         m_phase = Phase::Idle;
         setBusy(false);
-        if (silent)
-            showError(ProductsReadFailedMessage(m_port, m_runner->lastStatus()));
+        if (silent && m_runner->outcome().end != transmitter::JobOutcome::End::Stopped)
+            showError(ProductsReadFailedMessage(m_port, m_runner->outcome().cause));
         emit readFinished();
         return;
     }
     m_phase = Phase::Idle;
     setBusy(false);
     // What the read stored stays, complete or not.
-    const QString finished = QString::fromUtf8(transmitter::text::kRecFinished).section(u'%', 0, 0);
-    const bool complete = m_runner->lastStatus().startsWith(finished);
-    if (complete && m_runner->newSales() >= 0)
-        lblStatus->setText(QStringLiteral("%1 vendas novas, %2 já lidas antes")
-                               .arg(m_runner->newSales())
-                               .arg(m_runner->knownSales()));
+    const transmitter::JobOutcome &outcome = m_runner->outcome();
+    const bool complete = outcome.done();
+    if (complete && outcome.newSales >= 0)
+        lblStatus->setText(
+            QStringLiteral("%1 vendas novas, %2 já lidas antes").arg(outcome.newSales).arg(outcome.knownSales));
     Mostra();
-    if (!complete && silent)
-        showError(kReadFailed.arg(m_port, m_runner->lastStatus()));
+    if (!complete && silent && outcome.end != transmitter::JobOutcome::End::Stopped)
+        showError(kReadFailed.arg(m_port, outcome.cause));
     emit readFinished();
 }
 
