@@ -56,13 +56,31 @@ qint64 SaleWorth(qint64 weight, qint64 totalPrice, qint64 unitPrice)
 bool BeginSalesStore(const QSqlDatabase &db, QSqlError *error)
 {
     // The file's write lock, or the server's advisory lock of this base's
-    // schema; both wait the connection's lock time-out.
+    // schema (it needs no privilege: a PC's role takes it); both wait the
+    // connection's lock time-out.
+    if (engineOf(db) == Engine::Server) {
+        // Begun through the engine layer: a connection the server ended
+        // while the scale was read (a restart) is made again first.
+        QString why;
+        if (!beginTransaction(db, &why)) {
+            *error = db.lastError().isValid() ? db.lastError()
+                                              : QSqlError(QString(), why, QSqlError::TransactionError);
+            return false;
+        }
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext(current_schema() || '.SalesRun'))"))) {
+            *error = q.lastError();
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            return false;
+        }
+        return true;
+    }
+    // Not beginTransaction here: a lock held too long must reach the
+    // caller as the engine's error, which tells it from any other.
     QSqlQuery q(db);
-    const bool server = engineOf(db) == Engine::Server;
-    if (!q.exec(QLatin1String(server ? "BEGIN" : "BEGIN IMMEDIATE"))
-        || (server && !q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext(current_schema() || '.SalesRun'))")))) {
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
         *error = q.lastError();
-        if (server)
+        if (transactionOpen(db))
             QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
         return false;
     }

@@ -89,7 +89,15 @@ bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error)
         return true;
 
     QSqlDatabase conn = db;
-    const bool own = beginTransaction(conn);
+    // False without a cause when the caller's transaction is open (a new
+    // base is made in one): the statements then belong to it.
+    QString refused;
+    const bool own = beginTransaction(conn, &refused);
+    if (!own && !refused.isEmpty()) {
+        if (error)
+            *error = refused;
+        return false;
+    }
     QSqlQuery q(db);
     for (const QString &sql : statements) {
         if (!q.exec(mapAccessSql(db, sql))) {

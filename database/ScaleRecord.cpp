@@ -101,8 +101,12 @@ bool ScaleRecord::markStarted()
     if (!m_available)
         return true;
     QSqlDatabase db = m_conn->database();
-    if (!db.transaction())
-        return fail(errorText(db.lastError()));
+    // Through the engine layer: a server connection ended during a long
+    // transfer is made again first, and the file's write lock is taken at
+    // once.
+    QString why;
+    if (!beginTransaction(db, &why))
+        return fail(why);
     QSqlQuery own(db), others(db);
     own.prepare(QStringLiteral("INSERT INTO ScaleTransfer (Scale, Complete, StartedAt, EndedAt, Products, Port)"
                                " VALUES (?, 0, ?, NULL, 0, ?)"
@@ -137,8 +141,12 @@ bool ScaleRecord::finish(const std::map<int, QByteArray> &acknowledged, bool tru
     if (!m_available)
         return true;
     QSqlDatabase db = m_conn->database();
-    if (!db.transaction())
-        return fail(errorText(db.lastError()));
+    // Through the engine layer: a server connection ended during a long
+    // transfer is made again first, and the file's write lock is taken at
+    // once.
+    QString why;
+    if (!beginTransaction(db, &why))
+        return fail(why);
     auto rollback = [&](const QSqlError &e) {
         const QString text = errorText(e);
         db.rollback();

@@ -3,8 +3,7 @@
 #include "ConfigRow.h"
 #include "Db.h"
 #include "Engine.h"
-#include "SalesSchema.h"
-#include "ScaleRecordSchema.h"
+#include "SchemaSteps.h"
 #include "Schema.h"
 
 #include <QSqlError>
@@ -60,7 +59,7 @@ QString DatabaseUpgrade::invalidCodeSizeMessage(int stored)
 QString DatabaseUpgrade::rowsLeftMessage(int rows, const QString &why)
 {
     return QStringLiteral("%1 produto(s) ficaram sem código porque o preenchimento dos códigos parou (%2). "
-                          "Os demais foram gravados; o preenchimento continua na próxima vez que o programa "
+                          "Os códigos já preenchidos ficam; o preenchimento continua na próxima vez que o programa "
                           "for aberto.")
         .arg(rows)
         .arg(why);
@@ -94,10 +93,6 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
     Result failed;
     failed.outcome = Outcome::Failed;
     auto run = [&](const QString &sql) { return execute(sql, &failed.error); };
-    // The sales window's key and indexes on RECORD.  Products do not need
-    // them: a file that cannot take them (read-only) still opens, and the
-    // sales window reports the engine's error when it reads.
-    UpgradeSalesRecord(m_db, nullptr);
 
     // 1. No Config: the first version's file.  Create it and Codigo, then
     //    the program must be started again.
@@ -138,12 +133,14 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         if (!run(QStringLiteral("Alter Table plu Add flgDel bit ")))
             return failed;
     }
-    // The record of what each scale acknowledged.
-    for (const auto &step : scaleRecordSteps())
-        if (missing(step.probe))
-            for (const auto &sql : step.create)
-                if (!run(sql))
-                    return failed;
+    // What later versions added, as every new base is made with it.
+    for (const SchemaStep &step : schemaSteps()) {
+        QString error;
+        if (!step.afterCodesRefusal && !addStep(step, &error) && !step.optional) {
+            failed.error = error;
+            return failed;
+        }
+    }
     if (!m_probeError.isEmpty())
         return probeFailed();
     // 5. The settings row and the codes of rows that have none yet.
@@ -185,21 +182,37 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         else if (rows > 0)
             m_host.showInformation(rowsLeftMessage(rows, m_backFillRefusal));
     }
-    // On a server, after the codes are filled: the engine itself refuses a
-    // second product with a code (two PCs saving at once).  Codes that are
-    // repeated already keep it from being added; the products stay usable,
-    // the operator is told, and the next start tries again.
-    QString uniqueError;
-    if (r.outcome != Outcome::Failed && !ensureUniqueCodes(m_db, &uniqueError))
-        m_host.showInformation(uniqueCodesMessage(uniqueError));
+    // The rules on the codes, once the codes are filled (the engine itself
+    // refuses a second product with a code: two PCs saving at once, any path
+    // that writes).  Codes that are repeated already keep one from being added;
+    // the products stay usable, the operator is told, and the next start
+    // tries again.
+    for (const SchemaStep &step : schemaSteps()) {
+        QString error;
+        if (step.afterCodesRefusal && r.outcome != Outcome::Failed && !addStep(step, &error))
+            m_host.showInformation(step.afterCodesRefusal(m_db, error));
+    }
     return r;
 }
 
-QString DatabaseUpgrade::uniqueCodesMessage(const QString &error)
+bool DatabaseUpgrade::addStep(const SchemaStep &step, QString *error)
 {
-    return QStringLiteral("O servidor não pôde passar a recusar códigos repetidos entre computadores; corrija os "
-                          "produtos com o mesmo código e abra o programa de novo (%1)")
-        .arg(error);
+    const bool missingPart = !step.probe.isEmpty() ? !probe(step.probe) && m_probeError.isEmpty()
+                           : step.present          ? !step.present(m_db)
+                                                   : false;
+    if (missingPart)
+        for (const QString &sql : step.create)
+            if (!execute(sql, error))
+                return false;
+    return !step.ensure || step.ensure(m_db, error);
+}
+
+QString DatabaseUpgrade::uniqueCodesMessage(const QStringList &repeated, const QString &error)
+{
+    return QStringLiteral("Há produtos com o mesmo código, e enquanto for assim o banco de dados não pode recusar "
+                          "códigos repetidos por conta própria. Os produtos podem ser usados; altere o código de um "
+                          "produto de cada grupo abaixo e abra o programa de novo.\n\n%1\n\n(%2)")
+        .arg(repeated.join(u'\n'), error);
 }
 
 DatabaseUpgrade::Result DatabaseUpgrade::backFill()
@@ -220,11 +233,12 @@ DatabaseUpgrade::Result DatabaseUpgrade::backFill()
     const int rows = m_host.productCount();
     if (rows == 0)
         return {};
-    // Every save below looks its new code up among all the others; without
-    // an index each look-up reads the whole table and the back-fill grows
-    // with the square of the slots.
-    if (!execute(kPluCodeIndex, &failed.error))
-        return failed;
+    if (!m_host.backFillAllowed()) {
+        m_backFillRefusal = QStringLiteral("dois produtos ficariam com o mesmo código");
+        Result r;
+        r.errorShown = true;
+        return r;
+    }
     m_host.progressMessage(kBackFillMessage);
     m_host.progressShow(QStringLiteral("Aguarde..."), rows);
     m_host.firstProduct();

@@ -6,7 +6,6 @@
 #include "DataModule.h"
 #include "Db.h"
 #include "SalesRead.h"
-#include "SalesSchema.h"
 #include "SalesWindow.h"
 #include "Schema.h"
 
@@ -44,8 +43,9 @@ int main(int argc, char **argv)
     constexpr int kRows = 100000;
     const QDate firstDay(2024, 1, 1);
     {
+        // A new base holds the sales' columns already.
         auto conn = db::Connection::open(path, &error);
-        if (!conn || !db::UpgradeSalesRecord(conn->database(), &error)) {
+        if (!conn) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }

@@ -78,15 +78,24 @@ QString importCapacityMessage(const QString &code)
 QString importStoppedMessage(qint64 line, const QString &reason)
 {
     QString text = QStringLiteral("A importação parou na linha %1").arg(line);
-    if (!reason.isEmpty())
-        text += QStringLiteral(": ") + reason;
-    else
-        text += QLatin1Char('.');
-    return text + QStringLiteral(" As linhas anteriores foram importadas; esta linha e as seguintes não foram "
-                                 "importadas.");
+    return reason.isEmpty() ? text : text + QStringLiteral(": ") + reason;
 }
 
-ImportFailure::ImportFailure(const QString &text) : std::runtime_error(text.toStdString()), m_text(text) {}
+QString importNotDoneMessage(const QString &reason)
+{
+    QString text = reason.trimmed();
+    if (text.isEmpty())
+        text = QStringLiteral("A importação não foi concluída");
+    if (!text.endsWith(u'.'))
+        text += u'.';
+    return text + QStringLiteral(" Nenhum produto foi alterado: os produtos continuam como estavam antes da "
+                                 "importação.");
+}
+
+ImportFailure::ImportFailure(const QString &text, bool complete)
+    : std::runtime_error(text.toStdString()), m_text(text), m_complete(complete)
+{
+}
 
 QString decodeCp1252(const char *data, qsizetype size)
 {
@@ -535,12 +544,13 @@ namespace {
 // list's current order; "first" means the lowest position.
 class RowIndex {
 public:
-    void load(ImportTable &table)
+    // With clearFirst every row starts free.
+    void load(ImportTable &table, bool clearFirst)
     {
         m_byCode.clear();
         const int rows = table.rowCount();
         for (int r = 0; r < rows; ++r) {
-            const std::optional<qint64> code = table.codigoAt(r);
+            const std::optional<qint64> code = clearFirst ? std::optional<qint64>(0) : table.codigoAt(r);
             m_code.push_back(code);
             if (code)
                 m_byCode[*code].insert(r);
@@ -589,18 +599,19 @@ ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey
             throw ImportFailure(QStringLiteral("Não foi possível abrir o arquivo %1: %2.")
                                     .arg(QDir::toNativeSeparators(path), file.errorString()));
         }
-        if (clearFirst)
-            m_table.clearAllRows();
-        m_table.markAllRows();
-
+        m_table.begin();
+        const int codeSize = m_table.codeSize();
+        const int rowCount = m_table.rowCount();
         if (m_progress) {
-            m_progress->start(survey.lines);
+            // Every line is read, then every row written.
+            m_progress->start(survey.lines + rowCount);
             progressShown = true;
         }
         m_log.remove();
 
         RowIndex index;
-        index.load(m_table);
+        index.load(m_table, clearFirst);
+        QVector<std::optional<ImportedProduct>> rows(rowCount);
 
         ImportLineReader reader(&file);
         QString head;
@@ -623,7 +634,7 @@ ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey
                 break;
             case LineCheck::Usable:
                 try {
-                    const ImportedProduct product = makeImportedProduct(fields, m_table.codeSize());
+                    const ImportedProduct product = makeImportedProduct(fields, codeSize);
                     message = importRangeMessage(product, i);
                     if (!message.isEmpty())
                         break;
@@ -632,9 +643,10 @@ ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey
                         message = importCapacityMessage(product.code);
                         break;
                     }
-                    m_table.writeRow(row, product);
-                    index.written(row, product.codigo);
+                    // A later line with the same code takes the same row.
+                    rows[row] = product;
                     ++outcome.written;
+                    index.written(row, product.codigo);
                 } catch (const ImportFailure &failure) {
                     throw ImportFailure(importStoppedMessage(i, failure.text()));
                 }
@@ -651,13 +663,24 @@ ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey
         }
         m_log.close();
 
-        m_table.clearMarkedRows();
+        m_table.write(rows, clearFirst, [this] {
+            if (m_progress)
+                m_progress->step();
+        });
         m_table.commit();
         if (m_progress)
             m_progress->finish();
         progressShown = false;
         m_table.moveFirst();
         m_table.finish();
+    } catch (const ImportFailure &failure) {
+        m_log.close();
+        if (progressShown && m_progress)
+            m_progress->finish();
+        m_table.finish();
+        if (failure.complete())
+            throw;
+        throw ImportFailure(importNotDoneMessage(failure.text()), true);
     } catch (...) {
         m_log.close();
         if (progressShown && m_progress)

@@ -2,12 +2,16 @@
 //
 //   torvane-createdb [--slots N] [--demo] [--as-delivered] [FILE]
 //   torvane-createdb --copy-from OLD.accdb [FILE]
+//   torvane-createdb --roles
 //
 // FILE defaults to vendabase.accdb in the current directory.  An existing
 // file is never overwritten.  When FILE's folder holds vendabase.pgconn the
 // base is made on that PostgreSQL server instead; --copy-from then moves an
-// existing file's products, uploads, sales and settings onto it.
+// existing file's products, uploads, sales and settings onto it.  --roles
+// prints the server's least-privilege set-up (ServerRoles.h).
+#include "Engine.h"
 #include "Schema.h"
+#include "ServerRoles.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -35,9 +39,17 @@ int main(int argc, char **argv)
                                QStringLiteral("Copy an existing database file onto the server named by the"
                                               " vendabase.pgconn beside FILE."),
                                QStringLiteral("OLD"));
-    parser.addOptions({slotsOpt, demoOpt, oldOpt, copyOpt});
+    QCommandLineOption rolesOpt(QStringLiteral("roles"),
+                                QStringLiteral("Print the PostgreSQL set-up of an owner role that creates and upgrades"
+                                               " the base and PC roles that only read and write its rows."));
+    parser.addOptions({slotsOpt, demoOpt, oldOpt, copyOpt, rolesOpt});
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Database file (default vendabase.accdb)."));
     parser.process(app);
+
+    if (parser.isSet(rolesOpt)) {
+        QTextStream(stdout) << torvane::schema::serverRolesScript();
+        return 0;
+    }
 
     QTextStream err(stderr);
     bool ok = false;
@@ -52,6 +64,14 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString path = args.isEmpty() ? QStringLiteral("vendabase.accdb") : args.first();
+    // Where the base goes: the file, or the server its folder's connection
+    // file names (said as such, with the connection, which holds no password).
+    QString target = path;
+    if (const QString serverFile = torvane::db::serverFileFor(path); !serverFile.isEmpty()) {
+        QString conninfo, error;
+        torvane::db::readServerFile(serverFile, &conninfo, &error);
+        target = QStringLiteral("the server of %1 (%2)").arg(serverFile, conninfo);
+    }
 
     if (parser.isSet(copyOpt)) {
         QString summary, error;
@@ -59,7 +79,7 @@ int main(int argc, char **argv)
             err << "torvane-createdb: " << error << '\n';
             return 1;
         }
-        QTextStream(stdout) << "copied " << parser.value(copyOpt) << " to the server: " << summary << '\n';
+        QTextStream(stdout) << "copied " << parser.value(copyOpt) << " to " << target << ": " << summary << '\n';
         return 0;
     }
 
@@ -73,6 +93,7 @@ int main(int argc, char **argv)
         err << "torvane-createdb: " << error << '\n';
         return 1;
     }
-    QTextStream(stdout) << "created " << path << " with " << slotCount << " product slots\n";
+    QTextStream(stdout) << "created " << (target == path ? path : QStringLiteral("the product base on ") + target)
+                        << " with " << slotCount << " product slots\n";
     return 0;
 }
