@@ -97,7 +97,9 @@ void take(ScaleResult &r, const tx::JobOutcome &o, const RunnerHost &host)
     r.outcome = outcomeOf(o);
     r.count = o.count;
     r.total = o.total;
-    r.failedPluNo = o.end == tx::JobOutcome::End::NoAnswer ? o.pluNo : -1;
+    // A sales read also stops at a sale whose product the scale's products
+    // read before do not hold.
+    r.failedPluNo = o.end == tx::JobOutcome::End::NoAnswer || r.action == Action::Sales ? o.pluNo : -1;
     r.cause = o.cause;
     r.detail = host.detail();
 }

@@ -36,7 +36,8 @@ struct ScaleResult {
     Outcome outcome = Outcome::Done;
     int total = 0;       // products to send / slots or records expected (0: unknown)
     int count = 0;       // products acknowledged / slots or records stored
-    int failedPluNo = -1; // download: the product the scale did not acknowledge
+    int failedPluNo = -1; // download: the product the scale did not acknowledge;
+                          // sales: the product sold that was not read from the scale
     bool everything = true; // download: the whole table (not only changes)
     bool recorded = true;   // download: the scale's record was kept; sales: the
                             // sales read were keyed (false: the database has

@@ -623,9 +623,8 @@ JobOutcome RunRecordUpload(JobHost &host)
             break;
         }
         if (uploaded.IsEOF()) {
-            const QString notFound = fmt(text::kPluNotFound, sale.number);
-            host.messageBox(notFound, MessageIcon::Warning);
-            failed = databaseFailure(notFound, count);
+            host.messageBox(fmt(text::kPluNotFound, sale.number), MessageIcon::Warning);
+            failed = databaseFailure(fmt(text::kSaleProductNotRead, sale.number), count);
             failed->pluNo = sale.number;
             break;
         }

@@ -127,6 +127,13 @@ inline constexpr const char *kCantAppend = "can't append!";
 inline constexpr const char *kCantUpdate = "can't update rec!";
 inline constexpr const char *kDatabaseError = "database is error !";
 inline constexpr const char *kPluNotFound = "Can't find the PLU information, PLU NO = %1 !";
+// The cause of a sales read that met a sale of a product not among the
+// scale's products read into PLU_UPLOADED (none read yet, on a new
+// install): the box keeps the transmitter's own text, the outcome says what
+// to do, for the windows and torvane-transfer alike.
+inline constexpr const char *kSaleProductNotRead =
+    "A balança vendeu o PLU %1, que não está entre os produtos lidos dela: leia primeiro os produtos da balança "
+    "e depois as vendas de novo.";
 inline constexpr const char *kRecordNotKept =
     "Os produtos foram enviados, mas o registro do que a balança recebeu não pôde ser gravado no banco de "
     "dados; o próximo envio só das diferenças enviará todos os produtos.";

@@ -343,13 +343,10 @@ TEST_F(Transfer, DatabaseLostAfterTheLastFrameSaysWhatTheScaleReceived)
 }
 
 // On a base just made by torvane-createdb, before the manager ever opened
-// it.
+// it, and first before the scale's products were read.
 TEST_F(Transfer, SalesReadTwiceAreStoredOnce)
 {
     ttest::Sql sql;
-    // The sales job looks each product up in the scale's copy.
-    ASSERT_TRUE(sql.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, preFix, pluCode, pluDesc, validDays,"
-                                        " tareWeight, unitPrice, sellFlag) VALUES (1, 2, '000001', 'A', 0, 0, 100, 1)")));
     std::vector<torvane::scalesim::Record> records;
     for (int minute : {0, 5, 5}) // the last two: two equal sales
         records.push_back(torvane::scalelink::EncodeSaleRecord({1, 24, 3, 14, 10, uint8_t(minute), 0, 500}));
@@ -358,8 +355,19 @@ TEST_F(Transfer, SalesReadTwiceAreStoredOnce)
     scale.sim.setSales(records);
     scale.start();
 
+    // The scale's products never read: told what to do, as a failed read.
+    auto results = run({"sales", "--port", "COM1"});
+    EXPECT_EQ(ExitCodeOf(results), ExitDatabase);
+    const QString told = QString::fromUtf8(torvane::transmitter::text::kSaleProductNotRead).arg(1);
+    EXPECT_EQ(TransferOutput::SummaryLines(results).value(0),
+              QStringLiteral("COM1: a leitura parou; 0 venda(s) lida(s) para RECORD: %1 (0 nova(s), 0 já lida(s) antes)")
+                  .arg(told));
+
+    // The sales job looks each product up in the scale's copy.
+    ASSERT_TRUE(sql.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, preFix, pluCode, pluDesc, validDays,"
+                                        " tareWeight, unitPrice, sellFlag) VALUES (1, 2, '000001', 'A', 0, 0, 100, 1)")));
     for (int read = 0; read < 2; ++read) {
-        const auto results = run({"sales", "--port", "COM1"});
+        results = run({"sales", "--port", "COM1"});
         ASSERT_EQ(ExitCodeOf(results), ExitOk) << results[0].detail.toStdString();
         EXPECT_EQ(results[0].newSales, read == 0 ? 3 : 0);
         EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM RECORD")).toInt(), 3);
