@@ -38,6 +38,13 @@ QString PortForTransfer()
     return port;
 }
 
+QString ProductsReadFailedMessage(const QString &port, const QString &cause)
+{
+    return QStringLiteral("Não foi possível ler os produtos da balança na porta %1.\n%2\n"
+                          "Confira também a porta escolhida no Rirodidovu.")
+        .arg(port, cause);
+}
+
 TransferFooter::TransferFooter(ScaleJobRunner *runner, const char *summaryName, const char *progressName,
                                QWidget *parent)
     : QWidget(parent)
