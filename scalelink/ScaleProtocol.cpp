@@ -264,6 +264,9 @@ WireResult AwaitOkReply(CSerial &port, WireClock::time_point writeBegan)
     uint32_t got = 0;
     if (const int32_t rc = port.ReadBytes(&reply[1], 3, &got, nullptr, SerialInfinite); rc != 0)
         return portError(rc);
+    // An answer cut short is the scale going quiet, not another answer.
+    if (got < 3)
+        return {WireStatus::NoAnswer, 0, got + 1};
     if (reply[1] != 'O' || reply[2] != 'K')
         return {WireStatus::WrongAnswer, 0, got + 1};
     // More than one reply's worth of bytes: the scale answered something
