@@ -702,6 +702,52 @@ bool beginTransaction(QSqlDatabase db, QString *error)
     return false;
 }
 
+void KeptStatements::setDatabase(const QSqlDatabase &db)
+{
+    clear();
+    m_db = db;
+}
+
+KeptStatements::Statement &KeptStatements::get(const QString &sql)
+{
+    auto it = m_statements.find(sql);
+    if (it != m_statements.end()) {
+        if (!it->second->query.lastError().isValid())
+            return *it->second;
+        m_statements.erase(it); // a failed statement is prepared again
+    }
+    // Callers that build statements from what changed (an import, an
+    // operator at work) must not keep them without bound.
+    if (m_statements.size() >= 32)
+        m_statements.clear();
+    auto kept = std::make_unique<Statement>(Statement{QSqlQuery(m_db), {}});
+    kept->query.setForwardOnly(true);
+    kept->query.prepare(mapAccessSql(m_db, sql));
+    return *m_statements.emplace(sql, std::move(kept)).first->second;
+}
+
+void KeptStatements::clear()
+{
+    m_statements.clear();
+}
+
+bool Savepoint::run(const QString &sql, QSqlError *error)
+{
+    // The server prepares no savepoint statement.
+    if (m_kept && engineOf(m_db) == Engine::File) {
+        QSqlQuery &q = m_kept->get(sql).query;
+        const bool ok = !q.lastError().isValid() && q.exec();
+        if (!ok)
+            *error = q.lastError();
+        return ok;
+    }
+    QSqlQuery q(m_db);
+    if (q.exec(sql))
+        return true;
+    *error = q.lastError();
+    return false;
+}
+
 bool Savepoint::begin(QString *error)
 {
     // Outside a transaction on the server, a transaction of its own does
@@ -709,13 +755,13 @@ bool Savepoint::begin(QString *error)
     const bool server = engineOf(m_db) == Engine::Server;
     keepServerConnection(m_db);
     if (!server || serverTransaction(m_db) != ServerTransaction::None) {
-        QSqlQuery q(m_db);
-        if (q.exec(QStringLiteral("SAVEPOINT ") + m_name))
+        QSqlError failed;
+        if (run(QStringLiteral("SAVEPOINT ") + m_name, &failed))
             return true;
         // 25P01: no transaction is open on the server after all.
-        if (!server || q.lastError().nativeErrorCode() != QLatin1String("25P01")) {
+        if (!server || failed.nativeErrorCode() != QLatin1String("25P01")) {
             if (error)
-                *error = errorText(q.lastError());
+                *error = errorText(failed);
             return false;
         }
     }
@@ -733,11 +779,11 @@ bool Savepoint::begin(QString *error)
 bool Savepoint::release(QString *error)
 {
     if (!m_ownTransaction) {
-        QSqlQuery q(m_db);
-        if (q.exec(QStringLiteral("RELEASE ") + m_name))
+        QSqlError failed;
+        if (run(QStringLiteral("RELEASE ") + m_name, &failed))
             return true;
         if (error)
-            *error = errorText(q.lastError());
+            *error = errorText(failed);
         return false;
     }
     m_ownTransaction = false;
@@ -756,9 +802,9 @@ void Savepoint::rollback()
         m_ownTransaction = false;
         return;
     }
-    QSqlQuery q(m_db);
-    q.exec(QStringLiteral("ROLLBACK TO ") + m_name);
-    q.exec(QStringLiteral("RELEASE ") + m_name);
+    QSqlError ignored;
+    run(QStringLiteral("ROLLBACK TO ") + m_name, &ignored);
+    run(QStringLiteral("RELEASE ") + m_name, &ignored);
 }
 
 EngineError classifyServerError(const QSqlError &error)

@@ -27,8 +27,11 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <functional>
+#include <map>
+#include <memory>
 
 namespace torvane::db {
 
@@ -106,20 +109,54 @@ bool beginTransaction(QSqlDatabase db, QString *error = nullptr);
 // own handle, no statement run).
 bool transactionOpen(const QSqlDatabase &db);
 
+// Statements a caller runs again and again on one connection (the saves of
+// a bulk change, thousands in a row): each is mapped (mapAccessSql) and
+// prepared once, forward only, and kept until clear().  A caller that keeps
+// them on a server connection clears them when the connection is made
+// again (dropOnReconnect).
+class KeptStatements
+{
+public:
+    struct Statement {
+        QSqlQuery query;
+        // Free for the caller: what it worked out once about the result's
+        // columns (their places in its own rows).
+        QVector<int> columns;
+    };
+    void setDatabase(const QSqlDatabase &db);
+    // The statement for sql (Access dialect), ready to bind and run; its
+    // query's lastError() is set when preparing failed (it is prepared
+    // again on the next call).
+    Statement &get(const QString &sql);
+    void clear();
+
+private:
+    QSqlDatabase m_db;
+    std::map<QString, std::unique_ptr<Statement>> m_statements;
+};
+
 // A savepoint that undoes part of a transaction, or on its own a little
 // transaction: the file opens one for a savepoint outside a transaction, the
-// server refuses the savepoint there, so there one is begun for it.
+// server refuses the savepoint there, so there one is begun for it.  With
+// kept statements its three statements are prepared once for every use
+// (on the file; the server prepares no savepoint statement).
 class Savepoint
 {
 public:
-    Savepoint(const QSqlDatabase &db, const QString &name) : m_db(db), m_name(name) {}
+    Savepoint(const QSqlDatabase &db, const QString &name, KeptStatements *kept = nullptr)
+        : m_db(db), m_name(name), m_kept(kept)
+    {
+    }
     bool begin(QString *error);
     bool release(QString *error);
     void rollback();
 
 private:
+    bool run(const QString &sql, QSqlError *error);
+
     QSqlDatabase m_db;
     QString m_name;
+    KeptStatements *m_kept;
     bool m_ownTransaction = false;
 };
 

@@ -14,6 +14,8 @@ namespace {
 constexpr int kClientWidth = 317;
 constexpr int kMargin = 16;
 constexpr int kTop = 8;
+// One frame of the screen: the bar is drawn at most this often.
+constexpr qint64 kFrameMs = 16;
 } // namespace
 
 TfrmStatus::TfrmStatus(QWidget *parent) : QDialog(parent)
@@ -111,12 +113,29 @@ void TfrmStatus::ShowProgress(QWidget *owner, const QString &caption, int parts,
     // Visible before the caller's loop starts; input waits for the loop.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     repaint();
+    // From here the bar is drawn by StepProgress, once a frame.
+    ProgressBar->setUpdatesEnabled(false);
+    m_painted.start();
+}
+
+void TfrmStatus::paintNow()
+{
+    ProgressBar->setUpdatesEnabled(true);
+    repaint();
+    ProgressBar->setUpdatesEnabled(false);
+    m_painted.start();
 }
 
 void TfrmStatus::StepProgress()
 {
     const int maximum = ProgressBar->maximum();
     ProgressBar->setValue(qMin(ProgressBar->value() + 1, maximum));
+    // The bar counts every item but is drawn once a frame, not once an
+    // item: thousands of rows a second would spend more on drawing than on
+    // the rows.  The window is drawn whole, so it stays right even where
+    // another window uncovered it, with no event let through.
+    if (isVisible() && (m_painted.hasExpired(kFrameMs) || ProgressBar->value() == maximum))
+        paintNow();
     if (btnCancelar->isHidden())
         return;
     // Pending events run once at each quarter of the way, no more often.
@@ -132,6 +151,7 @@ void TfrmStatus::HideProgress()
         return;
     if (m_owner)
         m_owner->setEnabled(true);
+    ProgressBar->setUpdatesEnabled(true);
     m_closing = true;
     hide();
     m_closing = false;
