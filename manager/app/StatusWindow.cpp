@@ -95,6 +95,7 @@ void TfrmStatus::ShowProgress(QWidget *owner, const QString &caption, int parts,
 
     ProgressBar->setRange(0, qMax(0, maximum));
     ProgressBar->setValue(0);
+    m_position = 0;
 
     m_owner = owner;
     m_hadOwner = true;
@@ -129,17 +130,21 @@ void TfrmStatus::paintNow()
 void TfrmStatus::StepProgress()
 {
     const int maximum = ProgressBar->maximum();
-    ProgressBar->setValue(qMin(ProgressBar->value() + 1, maximum));
-    // The bar counts every item but is drawn once a frame, not once an
-    // item: thousands of rows a second would spend more on drawing than on
-    // the rows.  The window is drawn whole, so it stays right even where
-    // another window uncovered it, with no event let through.
-    if (isVisible() && (m_painted.hasExpired(kFrameMs) || ProgressBar->value() == maximum))
+    m_position = qMin(m_position + 1, maximum);
+    // The bar counts every item but is told only when it moves by a pixel
+    // or more (it cannot show less, and telling it costs more than a row
+    // of the table), and it is drawn once a frame, not once an item.  The
+    // window is drawn whole, so it stays right even where another window
+    // uncovered it, with no event let through.
+    const qint64 width = qMax(1, ProgressBar->width());
+    if (m_position == maximum || m_position * width / maximum != ProgressBar->value() * width / maximum)
+        ProgressBar->setValue(m_position);
+    if (isVisible() && (m_painted.hasExpired(kFrameMs) || m_position == maximum))
         paintNow();
     if (btnCancelar->isHidden())
         return;
     // Pending events run once at each quarter of the way, no more often.
-    if (ProgressBar->value() >= maximum * m_nextQuarter / 4) {
+    if (m_position >= maximum * m_nextQuarter / 4) {
         QCoreApplication::processEvents();
         ++m_nextQuarter;
     }

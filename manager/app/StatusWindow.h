@@ -47,6 +47,7 @@ private:
 
     QPointer<QWidget> m_owner;
     QElapsedTimer m_painted; // since the window was last drawn
+    int m_position = 0;      // items stepped; the bar shows it to the pixel
     bool m_hadOwner = false;
     bool m_closing = false;
     int m_nextQuarter = 1;
