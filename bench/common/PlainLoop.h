@@ -41,6 +41,11 @@ struct PlainValue {
 struct PlainChange {
     std::string setList;
     std::function<std::vector<PlainValue>(long long pluNo)> values;
+    // A look-up the program's rules run for the row (whether another
+    // product holds its new code), lookUps times, with one value.
+    std::string lookUp = {};
+    int lookUps = 0;
+    std::function<PlainValue(long long pluNo)> lookUpValue = {};
 };
 
 namespace detail {
@@ -84,8 +89,9 @@ inline double fileLoopMs(const QString &path, const PlainChange &change)
     sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
     const std::string update = "UPDATE PLU SET " + change.setList + " WHERE pluNo = ? RETURNING *";
     const char *texts[] = {"BEGIN IMMEDIATE", "Select * From Config", "Select * From PLU", "SAVEPOINT product_save",
-                           "Select * From PLU Where pluNo = ?", update.c_str(), "RELEASE product_save", "COMMIT"};
-    enum { Begin, Settings, Rows, Mark, Read, Write, Release, Commit, Count };
+                           "Select * From PLU Where pluNo = ?", update.c_str(), "RELEASE product_save", "COMMIT",
+                           change.lookUp.empty() ? "Select 1" : change.lookUp.c_str()};
+    enum { Begin, Settings, Rows, Mark, Read, Write, Release, Commit, LookUp, Count };
     sqlite3_stmt *st[Count] = {};
     bool ok = true;
     for (int i = 0; ok && i < Count; ++i)
@@ -101,7 +107,15 @@ inline double fileLoopMs(const QString &path, const PlainChange &change)
     for (long long key : keys) {
         if (!ok)
             break;
-        ok = sqliteRun(db, st[Mark], "savepoint", &sink);
+        for (int i = 0; ok && i < change.lookUps; ++i) {
+            const PlainValue v = change.lookUpValue(key);
+            if (v.text)
+                sqlite3_bind_text(st[LookUp], 1, v.chars.data(), int(v.chars.size()), SQLITE_TRANSIENT);
+            else
+                sqlite3_bind_int64(st[LookUp], 1, v.number);
+            ok = sqliteRun(db, st[LookUp], "look-up", &sink);
+        }
+        ok = ok && sqliteRun(db, st[Mark], "savepoint", &sink);
         sqlite3_bind_int64(st[Read], 1, key);
         ok = ok && sqliteRun(db, st[Read], "read", &sink);
         const std::vector<PlainValue> values = change.values(key);
@@ -153,6 +167,11 @@ inline double serverLoopMs(const QString &conninfo, const PlainChange &change)
     const std::string update = "WITH stored AS (SELECT * FROM plu WHERE pluno = $1 FOR UPDATE) UPDATE plu SET "
         + set + " FROM stored WHERE plu.pluno = stored.pluno RETURNING stored.*, plu.*";
     bool ok = pgOk(conn, PQprepare(conn, "plain_write", update.c_str(), 0, nullptr), "prepare");
+    std::string lookUp;
+    for (char c : change.lookUp)
+        lookUp += c == '?' ? std::string("$1") : std::string(1, c);
+    if (!lookUp.empty())
+        ok = ok && pgOk(conn, PQprepare(conn, "plain_look_up", lookUp.c_str(), 0, nullptr), "prepare");
     QElapsedTimer t;
     t.start();
     ok = ok && pgOk(conn, PQexec(conn, "BEGIN"), "begin")
@@ -175,7 +194,13 @@ inline double serverLoopMs(const QString &conninfo, const PlainChange &change)
         std::vector<const char *> params;
         for (const std::string &s : texts)
             params.push_back(s.c_str());
-        ok = pgOk(conn, PQexec(conn, "SAVEPOINT product_save"), "savepoint")
+        for (int i = 0; ok && i < change.lookUps; ++i) {
+            const PlainValue v = change.lookUpValue(key);
+            const std::string text = v.text ? v.chars : std::to_string(v.number);
+            const char *value = text.c_str();
+            ok = pgOk(conn, PQexecPrepared(conn, "plain_look_up", 1, &value, nullptr, nullptr, 0), "look-up");
+        }
+        ok = ok && pgOk(conn, PQexec(conn, "SAVEPOINT product_save"), "savepoint")
             && pgOk(conn, PQexecPrepared(conn, "plain_write", int(params.size()), params.data(), nullptr, nullptr, 0),
                     "update")
             && pgOk(conn, PQexec(conn, "RELEASE product_save"), "release");

@@ -530,6 +530,29 @@ void ProductQuery::cancel()
     notifyRowChanged();
 }
 
+bool ProductQuery::lookUp(const QString &sql, const QVariantList &bindings, QVector<QVector<QVariant>> *rows,
+                          QString *error)
+{
+    QSqlQuery &q = m_statements.get(sql).query;
+    bool ok = !q.lastError().isValid();
+    for (int i = 0; ok && i < bindings.size(); ++i)
+        q.bindValue(i, db::bindable(bindings[i]));
+    if (!ok || !q.exec()) {
+        if (error)
+            *error = db::errorText(q.lastError());
+        return false;
+    }
+    const int n = q.record().count();
+    while (q.next()) {
+        QVector<QVariant> row(n);
+        for (int i = 0; i < n; ++i)
+            row[i] = q.value(i);
+        rows->push_back(std::move(row));
+    }
+    q.finish();
+    return true;
+}
+
 // ---- AuxQuery ----------------------------------------------------------------
 
 bool AuxQuery::open(const QString &sql, const QVariantList &bindings, QString *error)

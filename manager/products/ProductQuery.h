@@ -115,6 +115,11 @@ public:
         ProductQuery &m_query;
     };
 
+    // A look-up the save procedure runs for every save (whether another
+    // product holds a code): kept prepared with the save's statements.
+    // Each result row in the statement's column order.
+    bool lookUp(const QString &sql, const QVariantList &bindings, QVector<QVector<QVariant>> *rows, QString *error);
+
     // Runs before every save; return false to refuse it silently.
     std::function<bool()> beforePost;
     // Runs inside the save's transaction, before the row is read again and
