@@ -111,23 +111,37 @@ bool transactionOpen(const QSqlDatabase &db);
 
 // Statements a caller runs again and again on one connection (the saves of
 // a bulk change, thousands in a row): each is mapped (mapAccessSql) and
-// prepared once, forward only, and kept until clear().  A caller that keeps
-// them on a server connection clears them when the connection is made
-// again (dropOnReconnect).
+// prepared once and kept until clear().  On the file they run on the
+// engine's own handle: for a one-row read or write the driver's own work
+// around each run (a row cache, a record of the columns, the values
+// converted twice) costs more than the engine's.  A caller that keeps them
+// on a server connection clears them when the connection is made again
+// (dropOnReconnect); every caller clears them before its connection closes.
 class KeptStatements
 {
 public:
     struct Statement {
-        QSqlQuery query;
+        Statement() = default;
+        Statement(const Statement &) = delete;
+        Statement &operator=(const Statement &) = delete;
+        ~Statement();
+        QSqlQuery query;         // the server's
+        void *file = nullptr;    // the file's prepared statement
+        QSqlError prepareError;  // why preparing failed (prepared again next time)
+        QStringList names;       // the result's columns, once it has run
         // Free for the caller: what it worked out once about the result's
         // columns (their places in its own rows).
         QVector<int> columns;
     };
+    // Each result row's values, in column order.
+    using Row = std::function<void(const QVector<QVariant> &values)>;
+
     void setDatabase(const QSqlDatabase &db);
-    // The statement for sql (Access dialect), ready to bind and run; its
-    // query's lastError() is set when preparing failed (it is prepared
-    // again on the next call).
+    // The statement for sql (Access dialect), prepared.
     Statement &get(const QString &sql);
+    // Runs it with values bound in order (as bindable() gives them), each
+    // result row to row; false with *error when preparing or running failed.
+    bool run(Statement &statement, const QVariantList &values, const Row &row, QSqlError *error);
     void clear();
 
 private:

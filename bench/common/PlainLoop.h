@@ -213,6 +213,34 @@ inline double serverLoopMs(const QString &conninfo, const PlainChange &change)
 
 } // namespace detail
 
+// One statement in a transaction of its own on the file, then the product
+// rows read again as the list shows them (the server is not measured for
+// it): the milliseconds it took, or -1.
+inline double plainStatementMs(const QString &folder, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    const QByteArray path = QFile::encodeName(QDir(folder).filePath(QStringLiteral("vendabase.accdb")));
+    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return -1;
+    }
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    QElapsedTimer t;
+    t.start();
+    const bool ok = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK
+        && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK
+        && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_stmt *rows = nullptr;
+    long long sink = 0;
+    const bool read = ok && sqlite3_prepare_v2(db, "Select * From PLU", -1, &rows, nullptr) == SQLITE_OK
+        && detail::sqliteRun(db, rows, "rows", &sink);
+    const double ms = double(t.nsecsElapsed()) / 1e6;
+    sqlite3_finalize(rows);
+    sqlite3_close(db);
+    return read ? ms : -1;
+}
+
 // The plain loop on the base in folder (its vendabase.accdb, or the server
 // its vendabase.pgconn names); the milliseconds it took, or -1 when it
 // failed (the reason on standard error).

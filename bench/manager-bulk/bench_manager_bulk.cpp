@@ -1,5 +1,5 @@
-// Times "Prefixo 2" and the rewrite of every code after a change of code
-// size, run the way the operator runs them (the product form, its progress
+// Times "Prefixo 2", the rewrite of every code after a change of code size,
+// "Prefixo 1", "Peso" and "Limpar todos produtos", run the way the operator runs them (the product form, its progress
 // window, the save procedure for every row), on files of 500 and 5,000
 // product slots, and prints the figures.  The time per row should not grow
 // with the number of rows.  Beside each figure: the same statements as a
@@ -55,10 +55,16 @@ struct Figures {
     double shrinkMs = 0;
     double growMs = 0;
     double refusedMs = 0;
+    double prefix1Ms = 0;
+    double pesoMs = 0;
+    double clearMs = 0;
     // The plain loops of the same changes.
     double plainPrefix2Ms = 0;
     double plainShrinkMs = 0;
     double plainGrowMs = 0;
+    double plainPrefix1Ms = 0;
+    double plainPesoMs = 0;
+    double plainClearMs = 0;
 };
 
 std::string digits(long long n, int width)
@@ -77,6 +83,18 @@ const bench::PlainChange kPlainShrink{"Codigo = ?, pluCode = ?", [](long long pl
 const bench::PlainChange kPlainGrow{"pluCode = ?", [](long long pluNo) {
     return std::vector{bench::PlainValue::of(digits(pluNo, 6))};
 }};
+const bench::PlainChange kPlainPrefix1{"preFix = ?", [](long long) {
+    return std::vector{bench::PlainValue::of(4)};
+}};
+// "Limpar todos produtos": every slot free, its scale code that of code 0.
+const bench::PlainChange kPlainClear{
+    "Codigo = ?, pluDesc = ?, Preco = ?, unitPrice = ?, Tara = ?, tareWeight = ?, validDays = ?, sellFlag = ?, "
+    "preFix = ?, Setor = ?, pluCode = ?",
+    [](long long) {
+        using V = bench::PlainValue;
+        return std::vector{V::of(0), V::of(std::string()), V::of(0), V::of(0), V::of(0), V::of(0), V::of(0),
+                           V::of(1), V::of(0), V::of(0), V::of("000000")};
+    }};
 
 // Picks a size in the code-size dialog once it is up.
 void answerSizeDialog(int size)
@@ -148,7 +166,13 @@ bool runPlain(int slotCount, bench::Engine engine, Figures *out)
     out->plainPrefix2Ms = bench::plainLoopMs(dir.path(), kPlainPrefix2);
     out->plainShrinkMs = bench::plainLoopMs(dir.path(), kPlainShrink);
     out->plainGrowMs = bench::plainLoopMs(dir.path(), kPlainGrow);
-    return out->plainPrefix2Ms >= 0 && out->plainShrinkMs >= 0 && out->plainGrowMs >= 0;
+    out->plainPrefix1Ms = bench::plainLoopMs(dir.path(), kPlainPrefix1);
+    out->plainPesoMs = engine == bench::Engine::File
+        ? bench::plainStatementMs(dir.path(), "Update Plu Set BarcodeMode = 1")
+        : 0;
+    out->plainClearMs = bench::plainLoopMs(dir.path(), kPlainClear);
+    return out->plainPrefix2Ms >= 0 && out->plainShrinkMs >= 0 && out->plainGrowMs >= 0 && out->plainPrefix1Ms >= 0
+        && out->plainPesoMs >= 0 && out->plainClearMs >= 0;
 }
 
 bool runOnce(int slotCount, bench::Engine engine, Figures *out)
@@ -208,6 +232,14 @@ bool runOnce(int slotCount, bench::Engine engine, Figures *out)
                      "refused shrink to 4");
     ok = ok && check(db, QStringLiteral("Select Count(*) From Config Where CodeSize = 6"), 1, "size kept at 6");
 
+    // "Prefixo 1", "Peso" and "Limpar todos produtos".
+    out->prefix1Ms = timeIt([&] { form.Prefixo11Click(); });
+    ok = ok && check(db, QStringLiteral("Select Count(*) From PLU Where preFix = 4"), slotCount, "Prefixo 1");
+    out->pesoMs = timeIt([&] { form.Peso1Click(); });
+    ok = ok && check(db, QStringLiteral("Select Count(*) From PLU Where BarcodeMode = 1"), slotCount, "Peso");
+    out->clearMs = timeIt([&] { form.LimparTodosProdutos1Click(); });
+    ok = ok && check(db, QStringLiteral("Select Count(*) From PLU Where Codigo = 0"), slotCount, "Limpar");
+
     form.close();
     frmSelect = nullptr;
     setOperatorDialogs(nullptr);
@@ -235,7 +267,7 @@ int main(int argc, char **argv)
         for (int i = 0; i < 2; ++i) {
             // The best of the runs: the machine's other work only ever adds time.
             Figures &best = figures[e][i];
-            best = {1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300};
+            best = {1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300};
             for (int r = 0; r < repeat; ++r) {
                 Figures f;
                 if (!runOnce(sizes[i], engines[e], &f)) {
@@ -246,9 +278,11 @@ int main(int argc, char **argv)
                     std::fprintf(stderr, "the plain loop failed on the %s\n", bench::engineName(engines[e]));
                     return 1;
                 }
-                for (double Figures::*field : {&Figures::prefix2Ms, &Figures::shrinkMs, &Figures::growMs,
-                                               &Figures::refusedMs, &Figures::plainPrefix2Ms, &Figures::plainShrinkMs,
-                                               &Figures::plainGrowMs})
+                for (double Figures::*field :
+                     {&Figures::prefix2Ms, &Figures::shrinkMs, &Figures::growMs, &Figures::refusedMs,
+                      &Figures::prefix1Ms, &Figures::pesoMs, &Figures::clearMs, &Figures::plainPrefix2Ms,
+                      &Figures::plainShrinkMs, &Figures::plainGrowMs, &Figures::plainPrefix1Ms,
+                      &Figures::plainPesoMs, &Figures::plainClearMs})
                     best.*field = std::min(best.*field, f.*field);
             }
         }
@@ -273,14 +307,18 @@ int main(int argc, char **argv)
         line("code size 5 -> 4 (cut)", &Figures::shrinkMs, &Figures::plainShrinkMs);
         line("code size 4 -> 6 (rebuild)", &Figures::growMs, &Figures::plainGrowMs);
         line("code size 6 -> 4 (collisions)", &Figures::refusedMs, nullptr);
+        line("Prefixo 1", &Figures::prefix1Ms, &Figures::plainPrefix1Ms);
+        line("Peso", &Figures::pesoMs, engines[e] == bench::Engine::File ? &Figures::plainPesoMs : nullptr);
+        line("Limpar todos produtos", &Figures::clearMs, &Figures::plainClearMs);
     };
     for (qsizetype e = 0; e < engines.size(); ++e)
         table(e);
     if (both) {
         std::printf("server over file, 5000 rows:");
-        for (double Figures::*field : {&Figures::prefix2Ms, &Figures::shrinkMs, &Figures::growMs})
+        for (double Figures::*field : {&Figures::prefix2Ms, &Figures::shrinkMs, &Figures::growMs,
+                                       &Figures::prefix1Ms, &Figures::clearMs})
             std::printf(" %s", qPrintable(bench::ratio(figures[0][1].*field, figures[1][1].*field)));
-        std::printf(" (Prefixo 2, cut, rebuild)\n");
+        std::printf(" (Prefixo 2, cut, rebuild, Prefixo 1, Limpar)\n");
     }
     std::printf("10x rows: the 5,000-slot time over the 500-slot time (10 means linear growth); "
                 "x and plain on 5,000 rows\n");

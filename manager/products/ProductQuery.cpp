@@ -473,39 +473,28 @@ bool ProductQuery::runStatement(const QString &sql, const QVariantList &values, 
                                 std::initializer_list<QVector<QVector<QVariant>> *> into, QSqlError *error)
 {
     db::KeptStatements::Statement &kept = m_statements.get(sql);
-    QSqlQuery &q = kept.query;
-    if (q.lastError().isValid()) {
-        *error = q.lastError();
-        return false;
-    }
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, db::bindable(values[i]));
-    if (!q.exec()) {
-        *error = q.lastError();
-        return false;
-    }
-    // Where each result column goes in the list's rows, worked out once
-    // for the statement (the list's columns stay while it is open).
-    const QSqlRecord rec = q.record();
-    if (kept.columns.size() != rec.count()) {
-        kept.columns.resize(rec.count());
-        for (int at = 0; at < rec.count(); ++at)
-            kept.columns[at] = fieldIndex(rec.fieldName(at));
-    }
-    const int part = rec.count() / int(into.size());
-    while (q.next()) {
-        int from = 0;
-        for (QVector<QVector<QVariant>> *rows : into) {
-            QVector<QVariant> values = fallback;
-            for (int at = from; at < from + part; ++at)
-                if (kept.columns[at] >= 0)
-                    values[kept.columns[at]] = q.value(at);
-            *rows << std::move(values);
-            from += part;
-        }
-    }
-    q.finish();
-    return true;
+    return m_statements.run(kept, values,
+                            [&](const QVector<QVariant> &result) {
+                                // Where each result column goes in the list's
+                                // rows, worked out once for the statement (the
+                                // list's columns stay while it is open).
+                                if (kept.columns.size() != result.size()) {
+                                    kept.columns.resize(result.size());
+                                    for (int at = 0; at < result.size(); ++at)
+                                        kept.columns[at] = fieldIndex(kept.names.value(at));
+                                }
+                                const int part = int(result.size()) / int(into.size());
+                                int from = 0;
+                                for (QVector<QVector<QVariant>> *rows : into) {
+                                    QVector<QVariant> values = fallback;
+                                    for (int at = from; at < from + part; ++at)
+                                        if (kept.columns[at] >= 0)
+                                            values[kept.columns[at]] = result[at];
+                                    *rows << std::move(values);
+                                    from += part;
+                                }
+                            },
+                            error);
 }
 
 QStringList ProductQuery::differences(const QVector<QVariant> &shown, const QVector<QVariant> &stored) const
@@ -533,24 +522,13 @@ void ProductQuery::cancel()
 bool ProductQuery::lookUp(const QString &sql, const QVariantList &bindings, QVector<QVector<QVariant>> *rows,
                           QString *error)
 {
-    QSqlQuery &q = m_statements.get(sql).query;
-    bool ok = !q.lastError().isValid();
-    for (int i = 0; ok && i < bindings.size(); ++i)
-        q.bindValue(i, db::bindable(bindings[i]));
-    if (!ok || !q.exec()) {
-        if (error)
-            *error = db::errorText(q.lastError());
-        return false;
-    }
-    const int n = q.record().count();
-    while (q.next()) {
-        QVector<QVariant> row(n);
-        for (int i = 0; i < n; ++i)
-            row[i] = q.value(i);
-        rows->push_back(std::move(row));
-    }
-    q.finish();
-    return true;
+    QSqlError failed;
+    if (m_statements.run(m_statements.get(sql), bindings, [rows](const QVector<QVariant> &row) { *rows << row; },
+                         &failed))
+        return true;
+    if (error)
+        *error = db::errorText(failed);
+    return false;
 }
 
 // ---- AuxQuery ----------------------------------------------------------------
