@@ -10,7 +10,9 @@
 #include <QSqlError>
 #include <QSqlDriver>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
+#include <QDateTime>
 
 #include <libpq-fe.h>
 #include <poll.h>
@@ -702,6 +704,202 @@ bool beginTransaction(QSqlDatabase db, QString *error)
     return false;
 }
 
+namespace {
+
+sqlite3 *fileHandle(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
+// The error as the driver gives it, so it is told and classified alike.
+QSqlError fileError(sqlite3 *handle, const char *what)
+{
+    return QSqlError(QString::fromLatin1(what), QString::fromUtf8(sqlite3_errmsg(handle)), QSqlError::StatementError,
+                     QString::number(sqlite3_extended_errcode(handle)));
+}
+
+void bindFileValue(sqlite3_stmt *st, int at, const QVariant &v)
+{
+    if (v.isNull()) {
+        sqlite3_bind_null(st, at);
+        return;
+    }
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+        sqlite3_bind_int64(st, at, v.toLongLong());
+        return;
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+        sqlite3_bind_int64(st, at, qint64(v.toULongLong()));
+        return;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        sqlite3_bind_double(st, at, v.toDouble());
+        return;
+    case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        sqlite3_bind_blob(st, at, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+        return;
+    }
+    case QMetaType::QDateTime:
+        // As the driver writes them.
+        {
+            const QString t = v.toDateTime().toString(Qt::ISODateWithMs);
+            sqlite3_bind_text16(st, at, t.utf16(), int(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
+        }
+        return;
+    default: {
+        const QString t = v.toString();
+        sqlite3_bind_text16(st, at, t.utf16(), int(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
+        return;
+    }
+    }
+}
+
+// A column as the driver reads it: a null reads as a null text.
+QVariant fileValue(sqlite3_stmt *st, int i)
+{
+    switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER:
+        return qlonglong(sqlite3_column_int64(st, i));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(st, i);
+    case SQLITE_NULL:
+        return QVariant(QMetaType::fromType<QString>());
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char *>(sqlite3_column_blob(st, i)), sqlite3_column_bytes(st, i));
+    default:
+        return QString(reinterpret_cast<const QChar *>(sqlite3_column_text16(st, i)),
+                       sqlite3_column_bytes16(st, i) / int(sizeof(QChar)));
+    }
+}
+
+} // namespace
+
+KeptStatements::Statement::~Statement()
+{
+    sqlite3_finalize(static_cast<sqlite3_stmt *>(file));
+}
+
+void KeptStatements::setDatabase(const QSqlDatabase &db)
+{
+    clear();
+    m_db = db;
+}
+
+KeptStatements::Statement &KeptStatements::get(const QString &sql)
+{
+    auto it = m_statements.find(sql);
+    if (it != m_statements.end()) {
+        const Statement &kept = *it->second;
+        if (!kept.prepareError.isValid() && (kept.file || !kept.query.lastError().isValid()))
+            return *it->second;
+        m_statements.erase(it); // a failed statement is prepared again
+    }
+    // Callers that build statements from what changed (an import, an
+    // operator at work) must not keep them without bound.
+    if (m_statements.size() >= 32)
+        m_statements.clear();
+    auto kept = std::make_unique<Statement>();
+    if (sqlite3 *handle = engineOf(m_db) == Engine::File ? fileHandle(m_db) : nullptr) {
+        sqlite3_stmt *st = nullptr;
+        const QByteArray text = mapAccessSql(m_db, sql).toUtf8();
+        if (sqlite3_prepare_v3(handle, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT, &st, nullptr)
+            != SQLITE_OK)
+            kept->prepareError = fileError(handle, "Unable to execute statement");
+        kept->file = st;
+        for (int i = 0; st && i < sqlite3_column_count(st); ++i)
+            kept->names << QString::fromUtf8(sqlite3_column_name(st, i));
+    } else {
+        kept->query = QSqlQuery(m_db);
+        kept->query.setForwardOnly(true);
+        kept->query.prepare(mapAccessSql(m_db, sql));
+    }
+    return *m_statements.emplace(sql, std::move(kept)).first->second;
+}
+
+bool KeptStatements::run(Statement &s, const QVariantList &values, const Row &row, QSqlError *error)
+{
+    if (s.prepareError.isValid()) {
+        *error = s.prepareError;
+        return false;
+    }
+    if (auto *st = static_cast<sqlite3_stmt *>(s.file)) {
+        for (int i = 0; i < values.size(); ++i)
+            bindFileValue(st, i + 1, bindable(values[i]));
+        const int n = sqlite3_column_count(st);
+        QVector<QVariant> rowValues(n);
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            for (int i = 0; i < n; ++i)
+                rowValues[i] = fileValue(st, i);
+            if (row)
+                row(rowValues);
+        }
+        const bool ok = rc == SQLITE_DONE;
+        if (!ok)
+            *error = fileError(sqlite3_db_handle(st), "Unable to fetch row");
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        return ok;
+    }
+    QSqlQuery &q = s.query;
+    if (q.lastError().isValid()) { // get() gives no statement that failed to run
+        *error = q.lastError();
+        return false;
+    }
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, bindable(values[i]));
+    if (!q.exec()) {
+        *error = q.lastError();
+        return false;
+    }
+    if (s.names.isEmpty()) {
+        const QSqlRecord rec = q.record();
+        for (int i = 0; i < rec.count(); ++i)
+            s.names << rec.fieldName(i);
+    }
+    const int n = int(s.names.size());
+    QVector<QVariant> rowValues(n);
+    while (q.next()) {
+        for (int i = 0; i < n; ++i)
+            rowValues[i] = q.value(i);
+        if (row)
+            row(rowValues);
+    }
+    q.finish();
+    return true;
+}
+
+void KeptStatements::clear()
+{
+    m_statements.clear();
+}
+
+bool Savepoint::run(const QString &sql, QSqlError *error)
+{
+    // The server prepares no savepoint statement.
+    if (m_kept && engineOf(m_db) == Engine::File)
+        return m_kept->run(m_kept->get(sql), {}, {}, error);
+    QSqlQuery q(m_db);
+    if (q.exec(sql))
+        return true;
+    *error = q.lastError();
+    return false;
+}
+
 bool Savepoint::begin(QString *error)
 {
     // Outside a transaction on the server, a transaction of its own does
@@ -709,13 +907,13 @@ bool Savepoint::begin(QString *error)
     const bool server = engineOf(m_db) == Engine::Server;
     keepServerConnection(m_db);
     if (!server || serverTransaction(m_db) != ServerTransaction::None) {
-        QSqlQuery q(m_db);
-        if (q.exec(QStringLiteral("SAVEPOINT ") + m_name))
+        QSqlError failed;
+        if (run(QStringLiteral("SAVEPOINT ") + m_name, &failed))
             return true;
         // 25P01: no transaction is open on the server after all.
-        if (!server || q.lastError().nativeErrorCode() != QLatin1String("25P01")) {
+        if (!server || failed.nativeErrorCode() != QLatin1String("25P01")) {
             if (error)
-                *error = errorText(q.lastError());
+                *error = errorText(failed);
             return false;
         }
     }
@@ -733,11 +931,11 @@ bool Savepoint::begin(QString *error)
 bool Savepoint::release(QString *error)
 {
     if (!m_ownTransaction) {
-        QSqlQuery q(m_db);
-        if (q.exec(QStringLiteral("RELEASE ") + m_name))
+        QSqlError failed;
+        if (run(QStringLiteral("RELEASE ") + m_name, &failed))
             return true;
         if (error)
-            *error = errorText(q.lastError());
+            *error = errorText(failed);
         return false;
     }
     m_ownTransaction = false;
@@ -756,9 +954,9 @@ void Savepoint::rollback()
         m_ownTransaction = false;
         return;
     }
-    QSqlQuery q(m_db);
-    q.exec(QStringLiteral("ROLLBACK TO ") + m_name);
-    q.exec(QStringLiteral("RELEASE ") + m_name);
+    QSqlError ignored;
+    run(QStringLiteral("ROLLBACK TO ") + m_name, &ignored);
+    run(QStringLiteral("RELEASE ") + m_name, &ignored);
 }
 
 EngineError classifyServerError(const QSqlError &error)

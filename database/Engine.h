@@ -27,8 +27,11 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <functional>
+#include <map>
+#include <memory>
 
 namespace torvane::db {
 
@@ -106,20 +109,68 @@ bool beginTransaction(QSqlDatabase db, QString *error = nullptr);
 // own handle, no statement run).
 bool transactionOpen(const QSqlDatabase &db);
 
+// Statements a caller runs again and again on one connection (the saves of
+// a bulk change, thousands in a row): each is mapped (mapAccessSql) and
+// prepared once and kept until clear().  On the file they run on the
+// engine's own handle: for a one-row read or write the driver's own work
+// around each run (a row cache, a record of the columns, the values
+// converted twice) costs more than the engine's.  A caller that keeps them
+// on a server connection clears them when the connection is made again
+// (dropOnReconnect); every caller clears them before its connection closes.
+class KeptStatements
+{
+public:
+    struct Statement {
+        Statement() = default;
+        Statement(const Statement &) = delete;
+        Statement &operator=(const Statement &) = delete;
+        ~Statement();
+        QSqlQuery query;         // the server's
+        void *file = nullptr;    // the file's prepared statement
+        QSqlError prepareError;  // why preparing failed (prepared again next time)
+        QStringList names;       // the result's columns, once it has run
+        // Free for the caller: what it worked out once about the result's
+        // columns (their places in its own rows).
+        QVector<int> columns;
+    };
+    // Each result row's values, in column order.
+    using Row = std::function<void(const QVector<QVariant> &values)>;
+
+    void setDatabase(const QSqlDatabase &db);
+    // The statement for sql (Access dialect), prepared.
+    Statement &get(const QString &sql);
+    // Runs it with values bound in order (as bindable() gives them), each
+    // result row to row; false with *error when preparing or running failed.
+    bool run(Statement &statement, const QVariantList &values, const Row &row, QSqlError *error);
+    void clear();
+
+private:
+    QSqlDatabase m_db;
+    std::map<QString, std::unique_ptr<Statement>> m_statements;
+};
+
 // A savepoint that undoes part of a transaction, or on its own a little
 // transaction: the file opens one for a savepoint outside a transaction, the
-// server refuses the savepoint there, so there one is begun for it.
+// server refuses the savepoint there, so there one is begun for it.  With
+// kept statements its three statements are prepared once for every use
+// (on the file; the server prepares no savepoint statement).
 class Savepoint
 {
 public:
-    Savepoint(const QSqlDatabase &db, const QString &name) : m_db(db), m_name(name) {}
+    Savepoint(const QSqlDatabase &db, const QString &name, KeptStatements *kept = nullptr)
+        : m_db(db), m_name(name), m_kept(kept)
+    {
+    }
     bool begin(QString *error);
     bool release(QString *error);
     void rollback();
 
 private:
+    bool run(const QString &sql, QSqlError *error);
+
     QSqlDatabase m_db;
     QString m_name;
+    KeptStatements *m_kept;
     bool m_ownTransaction = false;
 };
 

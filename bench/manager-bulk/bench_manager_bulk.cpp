@@ -1,12 +1,15 @@
-// Times "Prefixo 2" and the rewrite of every code after a change of code
-// size, run the way the operator runs them (the product form, its progress
+// Times "Prefixo 2", the rewrite of every code after a change of code size,
+// "Prefixo 1", "Peso" and "Limpar todos produtos", run the way the operator runs them (the product form, its progress
 // window, the save procedure for every row), on files of 500 and 5,000
 // product slots, and prints the figures.  The time per row should not grow
-// with the number of rows.  With a server named (see BenchServer.h) the same
-// cases run on it too, next to the file's figures.
+// with the number of rows.  Beside each figure: the same statements as a
+// plain loop on the engine's client library (PlainLoop.h), on a twin base,
+// and the program's time divided by the loop's.  With a server named (see
+// BenchServer.h) the same cases run on it too, next to the file's figures.
 //
 //   build/bin/bench_manager_bulk [--repeat R]    (best of R runs, default 3)
 #include "../common/BenchServer.h"
+#include "../common/PlainLoop.h"
 #include "DataModule.h"
 #include "Globals.h"
 #include "OperatorDialogs.h"
@@ -16,6 +19,7 @@
 #include "Unitselect.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -51,7 +55,46 @@ struct Figures {
     double shrinkMs = 0;
     double growMs = 0;
     double refusedMs = 0;
+    double prefix1Ms = 0;
+    double pesoMs = 0;
+    double clearMs = 0;
+    // The plain loops of the same changes.
+    double plainPrefix2Ms = 0;
+    double plainShrinkMs = 0;
+    double plainGrowMs = 0;
+    double plainPrefix1Ms = 0;
+    double plainPesoMs = 0;
+    double plainClearMs = 0;
 };
+
+std::string digits(long long n, int width)
+{
+    return QString::number(n).rightJustified(width, u'0').toStdString();
+}
+
+// What the three changes write to each row of the bench's base (Codigo 10 *
+// pluNo, second prefix in use), as the program works it out.
+const bench::PlainChange kPlainPrefix2{"Prefixb = ?, pluCode = ?", [](long long pluNo) {
+    return std::vector{bench::PlainValue::of(4), bench::PlainValue::of("4" + digits(10 * pluNo, 5))};
+}};
+const bench::PlainChange kPlainShrink{"Codigo = ?, pluCode = ?", [](long long pluNo) {
+    return std::vector{bench::PlainValue::of(pluNo), bench::PlainValue::of("4" + digits(pluNo, 4) + "0")};
+}};
+const bench::PlainChange kPlainGrow{"pluCode = ?", [](long long pluNo) {
+    return std::vector{bench::PlainValue::of(digits(pluNo, 6))};
+}};
+const bench::PlainChange kPlainPrefix1{"preFix = ?", [](long long) {
+    return std::vector{bench::PlainValue::of(4)};
+}};
+// "Limpar todos produtos": every slot free, its scale code that of code 0.
+const bench::PlainChange kPlainClear{
+    "Codigo = ?, pluDesc = ?, Preco = ?, unitPrice = ?, Tara = ?, tareWeight = ?, validDays = ?, sellFlag = ?, "
+    "preFix = ?, Setor = ?, pluCode = ?",
+    [](long long) {
+        using V = bench::PlainValue;
+        return std::vector{V::of(0), V::of(std::string()), V::of(0), V::of(0), V::of(0), V::of(0), V::of(0),
+                           V::of(1), V::of(0), V::of(0), V::of("000000")};
+    }};
 
 // Picks a size in the code-size dialog once it is up.
 void answerSizeDialog(int size)
@@ -82,18 +125,16 @@ bool check(const QSqlDatabase &db, const QString &sql, qint64 expected, const ch
     return true;
 }
 
-bool runOnce(int slotCount, bench::Engine engine, Figures *out)
+// A base of slotCount slots in folder, as the bench needs it.
+bool makeBase(const QString &folder, int slotCount, bool server)
 {
-    QTemporaryDir dir;
-    bench::BaseFolder base(dir.path(), engine);
-    const bool server = engine == bench::Engine::Server;
     // The last n digits of a number as text: substr counts from the end
     // on the file only.
     const auto lastDigits = [server](const QString &number, int n) {
         return server ? QStringLiteral("lpad((%1)::text, %2, '0')").arg(number).arg(n)
                       : QStringLiteral("substr('%1' || (%2), -%3)").arg(QString(n, u'0'), number).arg(n);
     };
-    const QString path = dir.filePath(QStringLiteral("vendabase.accdb"));
+    const QString path = QDir(folder).filePath(QStringLiteral("vendabase.accdb"));
     schema::CreateOptions options;
     options.slotCount = slotCount;
     QString error;
@@ -101,18 +142,51 @@ bool runOnce(int slotCount, bench::Engine engine, Figures *out)
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return false;
     }
-    {
-        auto conn = db::Connection::open(path, &error);
-        QSqlQuery q(conn->database());
-        q.exec(QStringLiteral("Update Config Set CodeSize = 5, flgPrefixo2 = 1"));
-        // Codes 10, 20, ... so that the cut to 4 digits gives 1, 2, ...
-        // without a collision and the whole change goes on.
-        if (!q.exec(QStringLiteral("Update PLU Set Codigo = 10 * pluNo, Prefixb = 7, pluCode = '7' || ")
-                    + lastDigits(QStringLiteral("10 * pluNo"), 5))) {
-            std::fprintf(stderr, "%s\n", qPrintable(q.lastError().text()));
-            return false;
-        }
+    auto conn = db::Connection::open(path, &error);
+    QSqlQuery q(conn->database());
+    q.exec(QStringLiteral("Update Config Set CodeSize = 5, flgPrefixo2 = 1"));
+    // Codes 10, 20, ... so that the cut to 4 digits gives 1, 2, ...
+    // without a collision and the whole change goes on.
+    if (!q.exec(QStringLiteral("Update PLU Set Codigo = 10 * pluNo, Prefixb = 7, pluCode = '7' || ")
+                + lastDigits(QStringLiteral("10 * pluNo"), 5))) {
+        std::fprintf(stderr, "%s\n", qPrintable(q.lastError().text()));
+        return false;
     }
+    return true;
+}
+
+// The plain loops of the three changes, in the program's order, on a twin
+// of the program's base.
+bool runPlain(int slotCount, bench::Engine engine, Figures *out)
+{
+    QTemporaryDir dir;
+    bench::BaseFolder base(dir.path(), engine);
+    if (!makeBase(dir.path(), slotCount, engine == bench::Engine::Server))
+        return false;
+    out->plainPrefix2Ms = bench::plainLoopMs(dir.path(), kPlainPrefix2);
+    out->plainShrinkMs = bench::plainLoopMs(dir.path(), kPlainShrink);
+    out->plainGrowMs = bench::plainLoopMs(dir.path(), kPlainGrow);
+    out->plainPrefix1Ms = bench::plainLoopMs(dir.path(), kPlainPrefix1);
+    out->plainPesoMs = engine == bench::Engine::File
+        ? bench::plainStatementMs(dir.path(), "Update Plu Set BarcodeMode = 1")
+        : 0;
+    out->plainClearMs = bench::plainLoopMs(dir.path(), kPlainClear);
+    return out->plainPrefix2Ms >= 0 && out->plainShrinkMs >= 0 && out->plainGrowMs >= 0 && out->plainPrefix1Ms >= 0
+        && out->plainPesoMs >= 0 && out->plainClearMs >= 0;
+}
+
+bool runOnce(int slotCount, bench::Engine engine, Figures *out)
+{
+    QTemporaryDir dir;
+    bench::BaseFolder base(dir.path(), engine);
+    const bool server = engine == bench::Engine::Server;
+    const auto lastDigits = [server](const QString &number, int n) {
+        return server ? QStringLiteral("lpad((%1)::text, %2, '0')").arg(number).arg(n)
+                      : QStringLiteral("substr('%1' || (%2), -%3)").arg(QString(n, u'0'), number).arg(n);
+    };
+    const QString path = dir.filePath(QStringLiteral("vendabase.accdb"));
+    if (!makeBase(dir.path(), slotCount, server))
+        return false;
 
     Answers answers;
     setOperatorDialogs(&answers);
@@ -158,6 +232,14 @@ bool runOnce(int slotCount, bench::Engine engine, Figures *out)
                      "refused shrink to 4");
     ok = ok && check(db, QStringLiteral("Select Count(*) From Config Where CodeSize = 6"), 1, "size kept at 6");
 
+    // "Prefixo 1", "Peso" and "Limpar todos produtos".
+    out->prefix1Ms = timeIt([&] { form.Prefixo11Click(); });
+    ok = ok && check(db, QStringLiteral("Select Count(*) From PLU Where preFix = 4"), slotCount, "Prefixo 1");
+    out->pesoMs = timeIt([&] { form.Peso1Click(); });
+    ok = ok && check(db, QStringLiteral("Select Count(*) From PLU Where BarcodeMode = 1"), slotCount, "Peso");
+    out->clearMs = timeIt([&] { form.LimparTodosProdutos1Click(); });
+    ok = ok && check(db, QStringLiteral("Select Count(*) From PLU Where Codigo = 0"), slotCount, "Limpar");
+
     form.close();
     frmSelect = nullptr;
     setOperatorDialogs(nullptr);
@@ -185,40 +267,60 @@ int main(int argc, char **argv)
         for (int i = 0; i < 2; ++i) {
             // The best of the runs: the machine's other work only ever adds time.
             Figures &best = figures[e][i];
-            best = {1e300, 1e300, 1e300, 1e300};
+            best = {1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300};
             for (int r = 0; r < repeat; ++r) {
                 Figures f;
                 if (!runOnce(sizes[i], engines[e], &f)) {
                     std::fprintf(stderr, "failed on the %s\n", bench::engineName(engines[e]));
                     return 1;
                 }
-                for (double Figures::*field : {&Figures::prefix2Ms, &Figures::shrinkMs, &Figures::growMs, &Figures::refusedMs})
+                if (!runPlain(sizes[i], engines[e], &f)) {
+                    std::fprintf(stderr, "the plain loop failed on the %s\n", bench::engineName(engines[e]));
+                    return 1;
+                }
+                for (double Figures::*field :
+                     {&Figures::prefix2Ms, &Figures::shrinkMs, &Figures::growMs, &Figures::refusedMs,
+                      &Figures::prefix1Ms, &Figures::pesoMs, &Figures::clearMs, &Figures::plainPrefix2Ms,
+                      &Figures::plainShrinkMs, &Figures::plainGrowMs, &Figures::plainPrefix1Ms,
+                      &Figures::plainPesoMs, &Figures::plainClearMs})
                     best.*field = std::min(best.*field, f.*field);
             }
         }
     }
-    std::printf("best of %d\n", repeat);
+    std::printf("best of %d; plain: the same statements as a plain loop (see PlainLoop.h), x: the program's time "
+                "over the plain loop's\n",
+                repeat);
     bench::printServerLine();
-    std::printf("%-30s %10s %8s %10s %8s %6s", "operation", "500 ms", "us/row", "5000 ms", "us/row", "ratio");
-    if (both)
-        std::printf("   %12s %12s %14s", "server 500", "server 5000", "server/file");
-    std::printf("\n");
-    auto line = [&](const char *name, double Figures::*field) {
-        const double a = figures[0][0].*field, b = figures[0][1].*field;
-        std::printf("%-30s %10.1f %8.1f %10.1f %8.1f %6.2f", name, a, a * 1000 / 500, b, b * 1000 / 5000, b / a);
-        if (both) {
-            const double sa = figures[1][0].*field, sb = figures[1][1].*field;
-            std::printf("   %12.1f %12.1f %14s", sa, sb, qPrintable(bench::ratio(b, sb)));
-        }
-        std::printf("\n");
+    auto table = [&](qsizetype e) {
+        std::printf("%-30s %9s %8s %9s %8s %9s %6s %9s %6s\n", bench::engineName(engines[e]), "500 ms", "us/row",
+                    "5000 ms", "us/row", "plain ms", "x", "10x rows", "");
+        auto line = [&](const char *name, double Figures::*field, double Figures::*plain) {
+            const double a = figures[e][0].*field, b = figures[e][1].*field;
+            std::printf("%-30s %9.1f %8.1f %9.1f %8.1f", name, a, a * 1000 / 500, b, b * 1000 / 5000);
+            if (plain)
+                std::printf(" %9.1f %6.2f", figures[e][1].*plain, b / figures[e][1].*plain);
+            else
+                std::printf(" %9s %6s", "", "");
+            std::printf(" %9.2f\n", b / a);
+        };
+        line("Prefixo 2", &Figures::prefix2Ms, &Figures::plainPrefix2Ms);
+        line("code size 5 -> 4 (cut)", &Figures::shrinkMs, &Figures::plainShrinkMs);
+        line("code size 4 -> 6 (rebuild)", &Figures::growMs, &Figures::plainGrowMs);
+        line("code size 6 -> 4 (collisions)", &Figures::refusedMs, nullptr);
+        line("Prefixo 1", &Figures::prefix1Ms, &Figures::plainPrefix1Ms);
+        line("Peso", &Figures::pesoMs, engines[e] == bench::Engine::File ? &Figures::plainPesoMs : nullptr);
+        line("Limpar todos produtos", &Figures::clearMs, &Figures::plainClearMs);
     };
-    line("Prefixo 2", &Figures::prefix2Ms);
-    line("code size 5 -> 4 (cut)", &Figures::shrinkMs);
-    line("code size 4 -> 6 (rebuild)", &Figures::growMs);
-    line("code size 6 -> 4 (collisions)", &Figures::refusedMs);
-    std::printf("ratio 10 means linear growth (10x the rows, 10x the time)");
-    if (both)
-        std::printf("; server/file on 5,000 rows");
-    std::printf("\n");
+    for (qsizetype e = 0; e < engines.size(); ++e)
+        table(e);
+    if (both) {
+        std::printf("server over file, 5000 rows:");
+        for (double Figures::*field : {&Figures::prefix2Ms, &Figures::shrinkMs, &Figures::growMs,
+                                       &Figures::prefix1Ms, &Figures::clearMs})
+            std::printf(" %s", qPrintable(bench::ratio(figures[0][1].*field, figures[1][1].*field)));
+        std::printf(" (Prefixo 2, cut, rebuild, Prefixo 1, Limpar)\n");
+    }
+    std::printf("10x rows: the 5,000-slot time over the 500-slot time (10 means linear growth); "
+                "x and plain on 5,000 rows\n");
     return 0;
 }

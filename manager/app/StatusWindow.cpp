@@ -14,6 +14,8 @@ namespace {
 constexpr int kClientWidth = 317;
 constexpr int kMargin = 16;
 constexpr int kTop = 8;
+// One frame of the screen: the bar is drawn at most this often.
+constexpr qint64 kFrameMs = 16;
 } // namespace
 
 TfrmStatus::TfrmStatus(QWidget *parent) : QDialog(parent)
@@ -93,6 +95,7 @@ void TfrmStatus::ShowProgress(QWidget *owner, const QString &caption, int parts,
 
     ProgressBar->setRange(0, qMax(0, maximum));
     ProgressBar->setValue(0);
+    m_position = 0;
 
     m_owner = owner;
     m_hadOwner = true;
@@ -111,16 +114,37 @@ void TfrmStatus::ShowProgress(QWidget *owner, const QString &caption, int parts,
     // Visible before the caller's loop starts; input waits for the loop.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     repaint();
+    // From here the bar is drawn by StepProgress, once a frame.
+    ProgressBar->setUpdatesEnabled(false);
+    m_painted.start();
+}
+
+void TfrmStatus::paintNow()
+{
+    ProgressBar->setUpdatesEnabled(true);
+    repaint();
+    ProgressBar->setUpdatesEnabled(false);
+    m_painted.start();
 }
 
 void TfrmStatus::StepProgress()
 {
     const int maximum = ProgressBar->maximum();
-    ProgressBar->setValue(qMin(ProgressBar->value() + 1, maximum));
+    m_position = qMin(m_position + 1, maximum);
+    // The bar counts every item but is told only when it moves by a pixel
+    // or more (it cannot show less, and telling it costs more than a row
+    // of the table), and it is drawn once a frame, not once an item.  The
+    // window is drawn whole, so it stays right even where another window
+    // uncovered it, with no event let through.
+    const qint64 width = qMax(1, ProgressBar->width());
+    if (m_position == maximum || m_position * width / maximum != ProgressBar->value() * width / maximum)
+        ProgressBar->setValue(m_position);
+    if (isVisible() && (m_painted.hasExpired(kFrameMs) || m_position == maximum))
+        paintNow();
     if (btnCancelar->isHidden())
         return;
     // Pending events run once at each quarter of the way, no more often.
-    if (ProgressBar->value() >= maximum * m_nextQuarter / 4) {
+    if (m_position >= maximum * m_nextQuarter / 4) {
         QCoreApplication::processEvents();
         ++m_nextQuarter;
     }
@@ -132,6 +156,7 @@ void TfrmStatus::HideProgress()
         return;
     if (m_owner)
         m_owner->setEnabled(true);
+    ProgressBar->setUpdatesEnabled(true);
     m_closing = true;
     hide();
     m_closing = false;

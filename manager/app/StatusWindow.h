@@ -5,6 +5,7 @@
 // buttons: the operation closes it.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPointer>
 
 class QLabel;
@@ -42,7 +43,11 @@ protected:
     void reject() override;
 
 private:
+    void paintNow();
+
     QPointer<QWidget> m_owner;
+    QElapsedTimer m_painted; // since the window was last drawn
+    int m_position = 0;      // items stepped; the bar shows it to the pixel
     bool m_hadOwner = false;
     bool m_closing = false;
     int m_nextQuarter = 1;

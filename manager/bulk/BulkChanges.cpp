@@ -81,6 +81,8 @@ RowWalkResult walkProducts(ProductQuery &products, bool &skipValidation, const R
     ProductsTransaction transaction(products.database());
     if (!transaction.ok(&result.error))
         return result;
+    // The views show the list once, as the walk leaves it.
+    ProductQuery::Quiet quiet(products);
 
     QVector<int> rows;
     if (order) {

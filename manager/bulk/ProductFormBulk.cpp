@@ -250,6 +250,8 @@ void TfrmProdutos::LimparTodosProdutos1Click()
     {
         ProductsTransaction transaction(qryProdutos->database());
         SettingsHeld held(*this, &commitError);
+        // The fields and the grid show the list once, when it is clear.
+        ProductQuery::Quiet quiet(*qryProdutos);
         if (!transaction.ok(&commitError) || !held.ok())
             cleared = false;
         else if (!qryProdutos->isEmpty()) {

@@ -46,6 +46,8 @@ public:
         // this PC loaded them.
         if (!m_query.open(&error))
             throw ImportFailure(error);
+        // The fields and the grid show the list once, when the import ends.
+        m_quiet = std::make_unique<ProductQuery::Quiet>(m_query);
     }
 
     int codeSize() override { return m_form->dm()->codeSize(); }
@@ -103,6 +105,7 @@ public:
     void finish() override
     {
         // Not committed: the transaction rolls back.
+        m_quiet.reset();
         m_settings.reset();
         m_transaction.reset();
         m_form->flgSemValidacao = false;
@@ -131,6 +134,7 @@ private:
     ProductQuery &m_query;
     std::unique_ptr<ProductsTransaction> m_transaction;
     std::unique_ptr<TfrmProdutos::SettingsHeld> m_settings;
+    std::unique_ptr<ProductQuery::Quiet> m_quiet;
 };
 
 class StatusImportProgress : public ImportProgress {

@@ -411,8 +411,10 @@ bool TfrmProdutos::FormShow()
     db::DatabaseUpgrade upgrade(conn->database(), m_dm->qryConfig, *this);
     {
         // The upgrade reads the settings row inside its transaction; the
-        // codes it fills are saved with those.
+        // codes it fills are saved with those.  The fields and the grid
+        // show the list once, when the filling ends.
         SettingsHeld held(*this, nullptr, SettingsHeld::Read::Already);
+        ProductQuery::Quiet quiet(*qryProdutos);
         m_upgradeResult = upgrade.run();
     }
     m_upgradeStatements = upgrade.statements();
@@ -802,9 +804,10 @@ std::optional<bool> TfrmProdutos::codeTaken()
 {
     ProductQuery &q = *qryProdutos;
     QString error;
-    if (!qryAux.open(QStringLiteral("Select pluNo, Codigo, Prefixb, pluCode, pluDesc, Preco From PLU "
-                                    "Where PluCode = ? And Codigo <> 0"),
-                     {q.value(QStringLiteral("pluCode"))}, &error)) {
+    QVector<QVector<QVariant>> holders;
+    if (!q.lookUp(QStringLiteral("Select pluNo, Codigo, Prefixb, pluCode, pluDesc, Preco From PLU "
+                                 "Where PluCode = ? And Codigo <> 0"),
+                  {q.value(QStringLiteral("pluCode"))}, &holders, &error)) {
         showApplicationError(error);
         return std::nullopt;
     }
@@ -813,12 +816,10 @@ std::optional<bool> TfrmProdutos::codeTaken()
     QVector<StoredCode> rows{{q.value(QStringLiteral("pluNo")).toLongLong(), q.oldValue(QStringLiteral("Codigo")),
                               q.oldValue(QStringLiteral("Prefixb")).toLongLong(),
                               q.oldValue(QStringLiteral("pluCode")).toString(), QString(), 0.0}};
-    for (int i = 0; i < qryAux.count(); ++i)
-        if (qryAux.value(i, 0).toLongLong() != rows[0].pluNo)
-            rows.push_back({qryAux.value(i, 0).toLongLong(), qryAux.value(i, 1), qryAux.value(i, 2).toLongLong(),
-                            qryAux.value(i, 3).toString(), qryAux.value(i, 4).toString(),
-                            qryAux.value(i, 5).toDouble()});
-    qryAux.close();
+    for (const QVector<QVariant> &h : std::as_const(holders))
+        if (h[0].toLongLong() != rows[0].pluNo)
+            rows.push_back({h[0].toLongLong(), h[1], h[2].toLongLong(), h[3].toString(), h[4].toString(),
+                            h[5].toDouble()});
     CodePlan plan(rows, codeSettings());
     plan.setRefuseCodeZero(false); // said by the code check, before this
     plan.save(0, q.value(QStringLiteral("Codigo")), q.value(QStringLiteral("Prefixb")).toLongLong());

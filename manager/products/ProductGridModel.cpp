@@ -79,6 +79,10 @@ ProductGridModel::ProductGridModel(ProductQuery *query, QObject *parent) : QAbst
     connect(query, &ProductQuery::rowChanged, this, [this](int row) {
         emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     });
+    connect(query, &ProductQuery::rowsChanged, this, [this] {
+        if (rowCount() > 0)
+            emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+    });
 }
 
 int ProductGridModel::rowCount(const QModelIndex &parent) const

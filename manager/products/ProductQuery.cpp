@@ -72,6 +72,38 @@ ProductQuery::ProductQuery(QObject *parent) : QObject(parent) {}
 
 ProductQuery::~ProductQuery() = default;
 
+ProductQuery::Quiet::Quiet(ProductQuery &query) : m_query(query)
+{
+    ++m_query.m_quiet;
+}
+
+ProductQuery::Quiet::~Quiet()
+{
+    if (--m_query.m_quiet > 0 || !m_query.m_quietMissed)
+        return;
+    m_query.m_quietMissed = false;
+    emit m_query.rowsChanged();
+    emit m_query.stateChanged(m_query.m_state);
+    emit m_query.afterScroll();
+}
+
+void ProductQuery::notifyScroll()
+{
+    if (m_quiet > 0)
+        m_quietMissed = true;
+    else
+        emit afterScroll();
+}
+
+void ProductQuery::notifyRowChanged()
+{
+    if (m_quiet > 0) {
+        m_quietMissed = true;
+        return;
+    }
+    emit rowChanged(m_current);
+}
+
 void ProductQuery::setTable(const QString &table, const QString &keyColumn)
 {
     m_statements.clear();
@@ -81,9 +113,9 @@ void ProductQuery::setTable(const QString &table, const QString &keyColumn)
 
 int ProductQuery::fieldIndex(const QString &name) const
 {
-    const QString lower = name.toLower();
-    for (int i = 0; i < m_lowerFields.size(); ++i)
-        if (m_lowerFields[i] == lower)
+    // Asked for every value the saves read: no lower-cased copies.
+    for (int i = 0; i < m_fields.size(); ++i)
+        if (m_fields[i].size() == name.size() && m_fields[i].compare(name, Qt::CaseInsensitive) == 0)
             return i;
     return -1;
 }
@@ -102,11 +134,8 @@ bool ProductQuery::open(QString *error)
     }
     const QSqlRecord rec = q.record();
     m_fields.clear();
-    m_lowerFields.clear();
-    for (int i = 0; i < rec.count(); ++i) {
+    for (int i = 0; i < rec.count(); ++i)
         m_fields << rec.fieldName(i);
-        m_lowerFields << rec.fieldName(i).toLower();
-    }
     const int n = rec.count();
     while (q.next()) {
         QVector<QVariant> row(n);
@@ -124,26 +153,9 @@ bool ProductQuery::open(QString *error)
     return true;
 }
 
-QSqlQuery *ProductQuery::statement(const QString &sql)
-{
-    auto it = m_statements.find(sql);
-    if (it != m_statements.end()) {
-        if (!it->second->lastError().isValid())
-            return it->second.get();
-        m_statements.erase(it); // a failed statement is prepared again
-    }
-    // Saves of many column sets (an import, an operator at work) must not
-    // keep statements without bound.
-    if (m_statements.size() >= 32)
-        m_statements.clear();
-    auto q = std::make_unique<QSqlQuery>(m_db);
-    q->prepare(sql);
-    return m_statements.emplace(sql, std::move(q)).first->second.get();
-}
-
 void ProductQuery::setDatabase(const QSqlDatabase &db)
 {
-    m_statements.clear();
+    m_statements.setDatabase(db);
     m_db = db;
     db::dropOnReconnect(m_db, this, [this] { m_statements.clear(); });
 }
@@ -168,7 +180,10 @@ void ProductQuery::setState(State s)
     if (m_state == s)
         return;
     m_state = s;
-    emit stateChanged(s);
+    if (m_quiet > 0)
+        m_quietMissed = true;
+    else
+        emit stateChanged(s);
 }
 
 bool ProductQuery::leaveEdit()
@@ -186,12 +201,12 @@ bool ProductQuery::moveInternal(int row)
         return false;
     if (m_rows.isEmpty()) {
         m_eof = m_bof = true;
-        emit afterScroll();
+        notifyScroll();
         return true;
     }
     m_current = qBound(0, row, int(m_rows.size()) - 1);
     m_bof = m_eof = false;
-    emit afterScroll();
+    notifyScroll();
     return true;
 }
 
@@ -359,7 +374,7 @@ ProductQuery::PostResult ProductQuery::post()
         }
         // A savepoint (a transaction of its own outside a bulk change)
         // lets a save that would touch more than one row be undone.
-        db::Savepoint sp(m_db, QStringLiteral("product_save"));
+        db::Savepoint sp(m_db, QStringLiteral("product_save"), &m_statements);
         if (!sp.begin(&m_lastError))
             return PostResult::Failed;
         auto fail = [&](const QSqlError &error) {
@@ -417,7 +432,7 @@ ProductQuery::PostResult ProductQuery::post()
             row = found.first();
             m_backup.clear();
             setState(State::Browse);
-            emit rowChanged(m_current);
+            notifyRowChanged();
             return PostResult::Failed;
         }
         // The row keeps what the engine stored (a number typed as text is
@@ -446,48 +461,40 @@ ProductQuery::PostResult ProductQuery::posted()
 {
     m_backup.clear();
     setState(State::Browse);
-    emit rowChanged(m_current);
-    emit afterPost();
+    notifyRowChanged();
+    if (m_quiet > 0)
+        m_quietMissed = true;
+    else
+        emit afterPost();
     return PostResult::Posted;
 }
 
 bool ProductQuery::runStatement(const QString &sql, const QVariantList &values, const QVector<QVariant> &fallback,
                                 std::initializer_list<QVector<QVector<QVariant>> *> into, QSqlError *error)
 {
-    QSqlQuery &q = *statement(db::mapAccessSql(m_db, sql));
-    if (q.lastError().isValid()) {
-        *error = q.lastError();
-        return false;
-    }
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, db::bindable(values[i]));
-    if (!q.exec()) {
-        *error = q.lastError();
-        return false;
-    }
-    const QSqlRecord rec = q.record();
-    const int part = rec.count() / int(into.size());
-    while (q.next()) {
-        int from = 0;
-        for (QVector<QVector<QVariant>> *rows : into) {
-            *rows << readRow(q, rec, fallback, from, from + part);
-            from += part;
-        }
-    }
-    q.finish();
-    return true;
-}
-
-QVector<QVariant> ProductQuery::readRow(const QSqlQuery &q, const QSqlRecord &rec, const QVector<QVariant> &fallback,
-                                        int from, int to) const
-{
-    QVector<QVariant> values = fallback;
-    for (int at = from; at < to; ++at) {
-        const int i = fieldIndex(rec.fieldName(at));
-        if (i >= 0)
-            values[i] = q.value(at);
-    }
-    return values;
+    db::KeptStatements::Statement &kept = m_statements.get(sql);
+    return m_statements.run(kept, values,
+                            [&](const QVector<QVariant> &result) {
+                                // Where each result column goes in the list's
+                                // rows, worked out once for the statement (the
+                                // list's columns stay while it is open).
+                                if (kept.columns.size() != result.size()) {
+                                    kept.columns.resize(result.size());
+                                    for (int at = 0; at < result.size(); ++at)
+                                        kept.columns[at] = fieldIndex(kept.names.value(at));
+                                }
+                                const int part = int(result.size()) / int(into.size());
+                                int from = 0;
+                                for (QVector<QVector<QVariant>> *rows : into) {
+                                    QVector<QVariant> values = fallback;
+                                    for (int at = from; at < from + part; ++at)
+                                        if (kept.columns[at] >= 0)
+                                            values[kept.columns[at]] = result[at];
+                                    *rows << std::move(values);
+                                    from += part;
+                                }
+                            },
+                            error);
 }
 
 QStringList ProductQuery::differences(const QVector<QVariant> &shown, const QVector<QVariant> &stored) const
@@ -509,7 +516,19 @@ void ProductQuery::cancel()
     m_rows[m_current] = m_backup;
     m_backup.clear();
     setState(State::Browse);
-    emit rowChanged(m_current);
+    notifyRowChanged();
+}
+
+bool ProductQuery::lookUp(const QString &sql, const QVariantList &bindings, QVector<QVector<QVariant>> *rows,
+                          QString *error)
+{
+    QSqlError failed;
+    if (m_statements.run(m_statements.get(sql), bindings, [rows](const QVector<QVariant> &row) { *rows << row; },
+                         &failed))
+        return true;
+    if (error)
+        *error = db::errorText(failed);
+    return false;
 }
 
 // ---- AuxQuery ----------------------------------------------------------------

@@ -7,6 +7,8 @@
 // (through BeforePost); a refused or failed save keeps the row in edit and
 // the move does not happen.
 
+#include "Engine.h"
+
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -19,8 +21,6 @@
 
 #include <functional>
 #include <initializer_list>
-#include <map>
-#include <memory>
 
 namespace torvane::manager {
 
@@ -98,6 +98,28 @@ public:
     enum class Failure { None, Engine, Duplicate, ChangedElsewhere };
     Failure failure() const { return m_failure; }
 
+    // While one lives, the views that follow the list (the form's fields,
+    // the toolbar, the grid) are not told of each row a long walk moves to,
+    // edits and saves: a walk over thousands of rows would spend most of its
+    // time drawing rows no one can read.  When the last one ends they are
+    // told once (rowsChanged, stateChanged, afterScroll) and show the list
+    // as the walk left it.
+    class Quiet {
+    public:
+        explicit Quiet(ProductQuery &query);
+        ~Quiet();
+        Quiet(const Quiet &) = delete;
+        Quiet &operator=(const Quiet &) = delete;
+
+    private:
+        ProductQuery &m_query;
+    };
+
+    // A look-up the save procedure runs for every save (whether another
+    // product holds a code): kept prepared with the save's statements.
+    // Each result row in the statement's column order.
+    bool lookUp(const QString &sql, const QVariantList &bindings, QVector<QVector<QVariant>> *rows, QString *error);
+
     // Runs before every save; return false to refuse it silently.
     std::function<bool()> beforePost;
     // Runs inside the save's transaction, before the row is read again and
@@ -113,6 +135,7 @@ signals:
     void afterPost();
     void afterScroll();
     void rowChanged(int row);
+    void rowsChanged(); // any row may have changed (the end of a quiet walk)
     void stateChanged(State state);
 
 private:
@@ -121,31 +144,26 @@ private:
     // The end of a save that went through: the row is browsed again.
     PostResult posted();
     void setState(State s);
+    // The signals a quiet walk holds back.
+    void notifyScroll();
+    void notifyRowChanged();
     // Runs a statement of the save (through mapAccessSql, kept prepared)
     // with values bound in order; each result row is split evenly into one
     // row for each of into (the stored row, then the written one).
     bool runStatement(const QString &sql, const QVariantList &values, const QVector<QVariant> &fallback,
                       std::initializer_list<QVector<QVector<QVariant>> *> into, QSqlError *error);
-    // The query's current row, its columns from..to-1 by name, over a copy
-    // of fallback.
-    QVector<QVariant> readRow(const QSqlQuery &q, const QSqlRecord &rec, const QVector<QVariant> &fallback, int from,
-                              int to) const;
     // "Label: shown → stored" for each column that differs.
     QStringList differences(const QVector<QVariant> &shown, const QVector<QVariant> &stored) const;
 
-    // A statement of the save, prepared once and kept while the list is
-    // open on its connection (a server would otherwise parse it, and the
-    // driver prepare and drop it, for every row).  Its lastError() is set
-    // when preparing failed.
-    QSqlQuery *statement(const QString &sql);
-
     QSqlDatabase m_db;
-    std::map<QString, std::unique_ptr<QSqlQuery>> m_statements;
+    // The statements of the save, prepared once and kept while the list is
+    // open on its connection (a server would otherwise parse each, and
+    // both engines prepare and drop it, for every row).
+    db::KeptStatements m_statements;
     QString m_table = QStringLiteral("PLU");
     QString m_keyColumn = QStringLiteral("pluNo");
     QString m_sql;
     QStringList m_fields;
-    QVector<QString> m_lowerFields;
     QVector<QVector<QVariant>> m_rows;
     QVector<QVariant> m_backup;
     QStringList m_unknownColumns; // set during this edit, not in the table
@@ -155,6 +173,8 @@ private:
     State m_state = State::Inactive;
     QString m_lastError;
     Failure m_failure = Failure::None;
+    int m_quiet = 0;
+    bool m_quietMissed = false; // a quiet walk held a signal back
 };
 
 // A scratch statement (qryAux): runs one probe, check or update at a time,

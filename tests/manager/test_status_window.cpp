@@ -3,11 +3,13 @@
 #include "StatusWindow.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -67,6 +69,38 @@ TEST(StatusWindow, BarStaysWithinItsMaximum)
     s.HideProgress(); // a second hide changes nothing
     EXPECT_TRUE(owner.isEnabled());
     EXPECT_FALSE(s.isVisible());
+}
+
+// A loop over thousands of rows steps the bar for each but draws it once a
+// frame: a repaint a row costs more than the row.  A frame gone by, the
+// next step draws it at once, with no event let through.
+TEST(StatusWindow, DrawnOnceAFrameNotOnceAStep)
+{
+    struct PaintCount : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } count;
+    QWidget owner;
+    TfrmStatus s;
+    s.ShowProgress(&owner, "Aguarde...", 1, 2000, 1);
+    s.ProgressBar->installEventFilter(&count);
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < 1000; ++i)
+        s.StepProgress();
+    EXPECT_LE(count.paints, t.elapsed() / 16 + 2);
+    count.paints = 0;
+    QThread::msleep(20);
+    s.StepProgress();
+    EXPECT_EQ(count.paints, 1);
+    for (int i = 0; i < 999; ++i)
+        s.StepProgress();
+    EXPECT_EQ(s.ProgressBar->value(), 2000);
+    s.HideProgress();
 }
 
 TEST(StatusWindow, HideBeforeAnyShowDoesNothing)
