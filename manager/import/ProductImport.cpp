@@ -579,22 +579,70 @@ ProductImport::ProductImport(ImportTable &table, ImportLog &log, ImportProgress 
 {
 }
 
+FixedColumnSource::FixedColumnSource(QIODevice *device, const QString &path) : m_reader(device), m_path(path) {}
+
+bool FixedColumnSource::next(int codeSize, ImportRecord *record)
+{
+    QString head;
+    qint64 length = 0;
+    if (!m_reader.next(&head, &length)) {
+        if (!m_reader.error().isEmpty()) {
+            throw ImportFailure(QStringLiteral("Não foi possível ler o arquivo %1: %2.")
+                                    .arg(QDir::toNativeSeparators(m_path), m_reader.error()));
+        }
+        return false;
+    }
+    *record = ImportRecord();
+    const qint64 i = m_line++;
+    record->line = i;
+    ImportFields fields;
+    switch (checkImportLine(head, length, &fields)) {
+    case LineCheck::TooShort:
+        record->rejected = importSizeMessage(i);
+        break;
+    case LineCheck::BadCode:
+        record->rejected = importCodeMessage(i);
+        break;
+    case LineCheck::BadPrice:
+        record->rejected = importPriceMessage(i);
+        break;
+    case LineCheck::Usable:
+        try {
+            const ImportedProduct product = makeImportedProduct(fields, codeSize);
+            record->rejected = importRangeMessage(product, i);
+            if (record->rejected.isEmpty())
+                record->product = product;
+        } catch (const ImportFailure &failure) {
+            record->failure = failure.text();
+        }
+        break;
+    }
+    return true;
+}
+
 ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey, bool clearFirst)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_table.finish();
+        throw ImportFailure(QStringLiteral("Não foi possível abrir o arquivo %1: %2.")
+                                .arg(QDir::toNativeSeparators(path), file.errorString()));
+    }
+    FixedColumnSource source(&file, path);
+    return run(source, survey.lines, clearFirst);
+}
+
+ImportOutcome ProductImport::run(ImportSource &source, qint64 records, bool clearFirst)
 {
     ImportOutcome outcome;
     bool progressShown = false;
     try {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            throw ImportFailure(QStringLiteral("Não foi possível abrir o arquivo %1: %2.")
-                                    .arg(QDir::toNativeSeparators(path), file.errorString()));
-        }
         if (clearFirst)
             m_table.clearAllRows();
         m_table.markAllRows();
 
         if (m_progress) {
-            m_progress->start(survey.lines);
+            m_progress->start(records);
             progressShown = true;
         }
         m_log.remove();
@@ -602,52 +650,33 @@ ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey
         RowIndex index;
         index.load(m_table);
 
-        ImportLineReader reader(&file);
-        QString head;
-        qint64 length = 0;
-        ImportFields fields;
-        for (qint64 i = 0; reader.next(&head, &length); ++i) {
+        ImportRecord record;
+        while (source.next(m_table.codeSize(), &record)) {
             ++outcome.lines;
             if (m_progress)
                 m_progress->step();
-            QString message;
-            switch (checkImportLine(head, length, &fields)) {
-            case LineCheck::TooShort:
-                message = importSizeMessage(i);
-                break;
-            case LineCheck::BadCode:
-                message = importCodeMessage(i);
-                break;
-            case LineCheck::BadPrice:
-                message = importPriceMessage(i);
-                break;
-            case LineCheck::Usable:
-                try {
-                    const ImportedProduct product = makeImportedProduct(fields, m_table.codeSize());
-                    message = importRangeMessage(product, i);
-                    if (!message.isEmpty())
-                        break;
-                    const int row = index.find(product.codigo);
-                    if (row < 0) {
-                        message = importCapacityMessage(product.code);
-                        break;
+            if (!record.failure.isEmpty())
+                throw ImportFailure(importStoppedMessage(record.line, record.failure));
+            QString message = record.rejected;
+            if (record.product) {
+                const ImportedProduct &product = *record.product;
+                const int row = index.find(product.codigo);
+                if (row < 0) {
+                    message = importCapacityMessage(product.code);
+                } else {
+                    try {
+                        m_table.writeRow(row, product);
+                    } catch (const ImportFailure &failure) {
+                        throw ImportFailure(importStoppedMessage(record.line, failure.text()));
                     }
-                    m_table.writeRow(row, product);
                     index.written(row, product.codigo);
                     ++outcome.written;
-                } catch (const ImportFailure &failure) {
-                    throw ImportFailure(importStoppedMessage(i, failure.text()));
                 }
-                break;
             }
             if (!message.isEmpty()) {
                 m_log.WriteLog(message);
                 ++outcome.rejected;
             }
-        }
-        if (!reader.error().isEmpty()) {
-            throw ImportFailure(QStringLiteral("Não foi possível ler o arquivo %1: %2.")
-                                    .arg(QDir::toNativeSeparators(path), reader.error()));
         }
         m_log.close();
 

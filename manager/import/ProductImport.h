@@ -101,6 +101,13 @@ struct ImportedProduct {
     qint64 unitPrice = 0;       // columns 31-36
     double preco = 0.0;         // the same in currency units
     std::optional<qint64> validDays; // columns 37-39 when the line carries them
+    // What a spreadsheet may carry besides the fixed layout's fields; the
+    // slot keeps its own value for each one a record does not carry.
+    std::optional<qint64> tareWeight; // grams, even (Tara follows in kg)
+    std::optional<int> setor;
+    std::optional<int> preFix;
+    std::optional<int> prefixb;
+    std::optional<int> barcodeMode;
 };
 
 // The outcome of the size, code and price checks of one line.
@@ -221,6 +228,38 @@ public:
     virtual void finish() = 0;
 };
 
+// One record of an import file: a product to write, a line refused (its
+// message goes to the log), or a value that ends the import.
+struct ImportRecord {
+    qint64 line = 0;                        // as the messages number it
+    std::optional<ImportedProduct> product;
+    QString rejected;                       // the log message of a refused line
+    QString failure;                        // why the import ends at this line
+};
+
+// Where the import's records come from: the fixed-column text file, or a
+// spreadsheet read through the operator's column mapping.  Both feed the
+// same run, so every product rule applies to both alike.
+class ImportSource {
+public:
+    virtual ~ImportSource() = default;
+    // The next record, for the code size of the settings row.  False at the
+    // end.  Throws ImportFailure when the file cannot be read.
+    virtual bool next(int codeSize, ImportRecord *record) = 0;
+};
+
+// The fixed-column text file, line by line.
+class FixedColumnSource : public ImportSource {
+public:
+    FixedColumnSource(QIODevice *device, const QString &path);
+    bool next(int codeSize, ImportRecord *record) override;
+
+private:
+    ImportLineReader m_reader;
+    QString m_path;
+    qint64 m_line = 0;
+};
+
 struct ImportOutcome {
     qint64 lines = 0;      // lines read
     qint64 written = 0;    // lines written into a row
@@ -236,6 +275,9 @@ class ProductImport {
 public:
     ProductImport(ImportTable &table, ImportLog &log, ImportProgress *progress = nullptr);
     ImportOutcome run(const QString &path, const ImportSurvey &survey, bool clearFirst);
+    // The same over any source of records; records: how many it will give
+    // (the progress bar's maximum).
+    ImportOutcome run(ImportSource &source, qint64 records, bool clearFirst);
 
 private:
     ImportTable &m_table;
