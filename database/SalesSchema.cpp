@@ -10,7 +10,7 @@
 
 namespace torvane::db {
 
-bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error)
+bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error, const std::function<bool()> &beforeChange)
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
@@ -25,6 +25,8 @@ bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error)
         statements << QStringLiteral("CREATE UNIQUE INDEX RECORD_saleKey ON RECORD (saleKey)");
     if (!hasIndex("RECORD_dateTime"))
         statements << QStringLiteral("CREATE INDEX RECORD_dateTime ON RECORD (dateTime)");
+    if (!statements.isEmpty() && beforeChange && !beforeChange())
+        return false;
     for (const QString &sql : statements) {
         if (!q.exec(mapAccessSql(db, sql))) {
             if (error)

@@ -15,12 +15,16 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <functional>
+
 namespace torvane::db {
 
 inline constexpr const char *kSaleKeyColumn = "saleKey";
 
 // Adds saleKey and the two indexes when missing.  False with *error set (the
 // engine's text, when error is not null) when a statement fails.
-bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error);
+// beforeChange, when given, is asked once before the first statement; when
+// it answers false nothing is changed and the result is false with no error.
+bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error, const std::function<bool()> &beforeChange = {});
 
 } // namespace torvane::db

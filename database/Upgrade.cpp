@@ -16,6 +16,9 @@ const QString DatabaseUpgrade::kRestartMessage =
     QStringLiteral("Foram realizadas alterações no banco de dados e o programa\nprecisa ser reinicializado.");
 const QString DatabaseUpgrade::kPluCodeIndex = QStringLiteral("CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)");
 const QString DatabaseUpgrade::kBackFillMessage = QStringLiteral("Atualizando banco de dados...");
+const QString DatabaseUpgrade::kNotChangedMessage =
+    QStringLiteral("O banco de dados precisa ser atualizado, mas a atualização não foi feita porque não havia "
+                   "cópia de segurança; nada foi alterado. Resolva o problema da cópia e abra o programa novamente.");
 
 namespace {
 
@@ -79,8 +82,19 @@ bool DatabaseUpgrade::probe(const QString &sql)
     return ok;
 }
 
+bool DatabaseUpgrade::mayChange()
+{
+    if (!m_mayChange)
+        m_mayChange = m_host.beforeChange();
+    return *m_mayChange;
+}
+
 bool DatabaseUpgrade::execute(const QString &sql, QString *error)
 {
+    if (!mayChange()) {
+        *error = kNotChangedMessage;
+        return false;
+    }
     m_statements << sql;
     QSqlQuery q(m_db);
     if (q.exec(mapAccessSql(m_db, sql)))
@@ -97,7 +111,11 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
     // The sales window's key and indexes on RECORD.  Products do not need
     // them: a file that cannot take them (read-only) still opens, and the
     // sales window reports the engine's error when it reads.
-    UpgradeSalesRecord(m_db, nullptr);
+    UpgradeSalesRecord(m_db, nullptr, [this] { return mayChange(); });
+    if (m_mayChange == false) {
+        failed.error = kNotChangedMessage;
+        return failed;
+    }
 
     // 1. No Config: the first version's file.  Create it and Codigo, then
     //    the program must be started again.
@@ -149,6 +167,16 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
     // 5. The settings row and the codes of rows that have none yet.
     if (!m_config.open(m_db, &failed.error))
         return failed;
+    {
+        QSqlQuery empty(m_db);
+        const bool codesToFill = empty.exec(QStringLiteral("Select count(*) From PLU Where Codigo Is Null")) &&
+                                 empty.next() && empty.value(0).toInt() > 0;
+        empty.finish();
+        if ((codesToFill || !schema::isValidCodeSize(m_config.codeSize())) && !mayChange()) {
+            failed.error = kNotChangedMessage;
+            return failed;
+        }
+    }
     // The settings and the codes filled for them are committed together:
     // a failure leaves neither, and the next start tries again.
     CommitOnExit transaction{m_db, beginTransaction(m_db)};

@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace torvane::db {
 
 class ConfigRow;
@@ -39,6 +41,11 @@ public:
     // procedure.  Refused: the procedure showed its own message.  Failed:
     // *error holds the database's text.
     virtual SaveResult saveCurrentCodigo(qint64 codigo, QString *error) = 0;
+
+    // Asked once, before the upgrade changes anything in the base (the
+    // manager copies the base here).  False: the operator chose not to go
+    // on, and the upgrade stops before its first change.
+    virtual bool beforeChange() { return true; }
 
     // The progress window: message, show (bar only, centred), step, hide.
     virtual void progressMessage(const QString &text) = 0;
@@ -73,6 +80,9 @@ public:
     const QStringList &statements() const { return m_statements; }
 
     static const QString kRestartMessage;
+    // The upgrade stopped before its first change because beforeChange()
+    // said no.
+    static const QString kNotChangedMessage;
     static const QString kBackFillMessage;
     // Said once when the stored CodeSize is not 4, 5 or 6 (%1: the value).
     static QString invalidCodeSizeMessage(int stored);
@@ -90,6 +100,8 @@ private:
     // missing column: it is kept in m_probeError and stops the upgrade.
     bool probe(const QString &sql);
     bool execute(const QString &sql, QString *error);
+    // Whether the upgrade may change the base: beforeChange(), asked once.
+    bool mayChange();
     Result backFill();
 
     QSqlDatabase m_db;
@@ -98,6 +110,7 @@ private:
     QStringList m_statements;
     QString m_probeError;
     QString m_backFillRefusal;
+    std::optional<bool> m_mayChange;
 };
 
 } // namespace torvane::db

@@ -84,6 +84,8 @@ void changePrefix(TfrmProdutos &form, int which)
         return;
     const QString column = which == 1 ? QStringLiteral("preFix") : QStringLiteral("Prefixb");
     const std::optional<int> digit = prefixDigit(answer);
+    if (!form.CopiaAntes(which == 1 ? db::CopyReason::Prefix1 : db::CopyReason::Prefix2))
+        return;
 
     TfrmStatus *status = form.status();
     status->SetMessage(QStringLiteral("Alterando o prefixo ") + n + QStringLiteral(" dos produtos..."));
@@ -119,6 +121,8 @@ void setBarcodeMode(TfrmProdutos &form, int mode, const QString &question, const
     if (!listReady(form))
         return;
     if (!askChoice(question))
+        return;
+    if (!form.CopiaAntes(db::CopyReason::BarcodeMode))
         return;
     QString error;
     if (!form.qryAux.exec(barcodeModeStatement(mode), {}, &error)) {
@@ -181,6 +185,8 @@ void TfrmProdutos::LimparTodosProdutos1Click()
     if (!listReady(*this))
         return;
     if (!askChoice(QStringLiteral("Confirma limpar todos produtos ?\nEssa operação é irreversível")))
+        return;
+    if (!CopiaAntes(db::CopyReason::ClearAll))
         return;
 
     // No progress window: the window stays busy until the last row is clear.
@@ -280,6 +286,8 @@ void TfrmProdutos::Configurar2Click()
                                   "existentes serão modificados\npara atender o novo padrão e a alteração será "
                                   "irreversível.\n\nContinuar ?")))
         return;
+    if (!CopiaAntes(db::CopyReason::CodeSize))
+        return;
 
     // The settings and the rewritten codes are stored together or not at
     // all: a failure half-way (a full disk, a lock) must not leave the
@@ -376,7 +384,8 @@ void TfrmProdutos::EstadoMenu(bool editing)
     // pending edit behind the operator's back; the scale's windows wait too,
     // so the scale is never compared with a row half typed.
     for (QAction *a : {AlterarTodosProdutos1->menuAction(), Prefixo11, Prefixo21, PesoOuTotal1->menuAction(), Peso1,
-                       Total1, LimparTodosProdutos1, Configurar2, Importar1, Vendas1, ConferirBalanca1})
+                       Total1, LimparTodosProdutos1, Configurar2, Importar1, ImportarPlanilha1, Exportar1,
+                       RestaurarCopia1, Vendas1, ConferirBalanca1})
         a->setEnabled(!editing);
 }
 

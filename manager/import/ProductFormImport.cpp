@@ -72,6 +72,14 @@ public:
         m_query.setValue(QStringLiteral("Preco"), p.preco);
         if (p.validDays)
             m_query.setValue(QStringLiteral("validDays"), *p.validDays);
+        if (p.tareWeight) {
+            m_query.setValue(QStringLiteral("Tara"), double(*p.tareWeight) / 1000.0);
+            m_query.setValue(QStringLiteral("tareWeight"), *p.tareWeight);
+        }
+        for (const auto &[column, value] : {std::pair{"Setor", p.setor}, std::pair{"preFix", p.preFix},
+                                            std::pair{"Prefixb", p.prefixb}, std::pair{"BarcodeMode", p.barcodeMode}})
+            if (value)
+                m_query.setValue(QLatin1String(column), *value);
         // The save procedure derives pluCode and, with the flag set, skips
         // its checks and clears the flag.
         if (m_query.post() != ProductQuery::PostResult::Posted) {
@@ -220,6 +228,18 @@ void TfrmProdutos::Importar1Click()
                       .arg(QFileInfo(path).fileName()));
         return;
     }
+    const QString logDir = PastaLogImportacao();
+    if (logDir.isEmpty())
+        return;
+
+    const bool clearFirst = askChoice(QStringLiteral("Limpar dados existentes ?"));
+    if (!CopiaAntes(db::CopyReason::Import))
+        return;
+    ExecutaImportacao(logDir, [&](ProductImport &import) { return import.run(path, survey, clearFirst); });
+}
+
+QString TfrmProdutos::PastaLogImportacao()
+{
     // The log goes next to the program, or next to the database when the
     // program's folder is not writable (an installed program).
     const QString databaseDir = QFileInfo(m_dm->databasePath()).absolutePath();
@@ -229,18 +249,19 @@ void TfrmProdutos::Importar1Click()
                                  "banco de dados (%3). Nenhum produto foi alterado.")
                       .arg(QLatin1String(ImportLog::kFileName), QDir::toNativeSeparators(strDirPrograma),
                            QDir::toNativeSeparators(databaseDir)));
-        return;
     }
+    return logDir;
+}
 
-    const bool clearFirst = askChoice(QStringLiteral("Limpar dados existentes ?"));
-
+void TfrmProdutos::ExecutaImportacao(const QString &logDir, const std::function<ImportOutcome(ProductImport &)> &run)
+{
     FormImportTable table(this);
     ImportLog log(QDir(logDir).filePath(QLatin1String(ImportLog::kFileName)));
     StatusImportProgress progress(m_status, this);
     ProductImport import(table, log, &progress);
     ImportOutcome outcome;
     try {
-        outcome = import.run(path, survey, clearFirst);
+        outcome = run(import);
     } catch (const ImportFailure &failure) {
         // Show what the database holds now.
         const int row = qryProdutos->recNo();

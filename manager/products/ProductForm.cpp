@@ -1,6 +1,7 @@
 #include "ProductForm.h"
 #include "ProductRules.h"
 
+#include "CopyBeforeRisk.h"
 #include "DataModule.h"
 #include "Engine.h"
 #include "NetworkShare.h"
@@ -149,6 +150,12 @@ void TfrmProdutos::buildMenu()
     Configurar2->setObjectName(QStringLiteral("Configurar2"));
     Importar1 = Arquivo1->addAction(QStringLiteral("Importar"));
     Importar1->setObjectName(QStringLiteral("Importar1"));
+    ImportarPlanilha1 = Arquivo1->addAction(QStringLiteral("Importar planilha"));
+    ImportarPlanilha1->setObjectName(QStringLiteral("ImportarPlanilha1"));
+    Exportar1 = Arquivo1->addAction(QStringLiteral("Exportar produtos"));
+    Exportar1->setObjectName(QStringLiteral("Exportar1"));
+    RestaurarCopia1 = Arquivo1->addAction(QStringLiteral("Restaurar cópia…"));
+    RestaurarCopia1->setObjectName(QStringLiteral("RestaurarCopia1"));
     Arquivo1->addSeparator();
     Vendas1 = Arquivo1->addAction(QStringLiteral("Vendas"));
     Vendas1->setObjectName(QStringLiteral("Vendas1"));
@@ -162,6 +169,9 @@ void TfrmProdutos::buildMenu()
     connect(LimparTodosProdutos1, &QAction::triggered, this, [this] { LimparTodosProdutos1Click(); });
     connect(Configurar2, &QAction::triggered, this, [this] { Configurar2Click(); });
     connect(Importar1, &QAction::triggered, this, [this] { Importar1Click(); });
+    connect(ImportarPlanilha1, &QAction::triggered, this, [this] { ImportarPlanilha1Click(); });
+    connect(Exportar1, &QAction::triggered, this, [this] { Exportar1Click(); });
+    connect(RestaurarCopia1, &QAction::triggered, this, [this] { RestaurarCopia1Click(); });
     connect(Vendas1, &QAction::triggered, this, [this] { Vendas1Click(); });
     connect(ConferirBalanca1, &QAction::triggered, this, [this] { ConferirBalanca1Click(); });
 }
@@ -450,6 +460,9 @@ bool TfrmProdutos::FormShow()
     const QString share = db::networkShareWarning(conn->path());
     if (!share.isEmpty())
         torvane::manager::showInformation(share);
+    // Copies are the file's own: a server base has none to restore.
+    RestaurarCopia1->setVisible(hasCopies(conn));
+    dailyCopy(conn);
     return true;
 }
 
@@ -917,6 +930,11 @@ db::UpgradeHost::SaveResult TfrmProdutos::saveCurrentCodigo(qint64 codigo, QStri
         return SaveResult::Failed;
     }
     return SaveResult::Failed;
+}
+
+bool TfrmProdutos::beforeChange()
+{
+    return CopiaAntes(db::CopyReason::Upgrade);
 }
 
 void TfrmProdutos::progressMessage(const QString &text)
