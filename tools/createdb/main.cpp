@@ -2,15 +2,22 @@
 //
 //   torvane-createdb [--slots N] [--demo] [--as-delivered] [FILE]
 //   torvane-createdb --copy-from OLD.accdb [FILE]
+//   torvane-createdb --backup-command [FILE]
 //
 // FILE defaults to vendabase.accdb in the current directory.  An existing
 // file is never overwritten.  When FILE's folder holds vendabase.pgconn the
 // base is made on that PostgreSQL server instead; --copy-from then moves an
 // existing file's products, uploads, sales and settings onto it.
+// --backup-command prints the pg_dump command that copies that server base,
+// for the shop to schedule.
+#include "BaseCopies.h"
+#include "Engine.h"
 #include "Schema.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cstdio>
@@ -35,7 +42,10 @@ int main(int argc, char **argv)
                                QStringLiteral("Copy an existing database file onto the server named by the"
                                               " vendabase.pgconn beside FILE."),
                                QStringLiteral("OLD"));
-    parser.addOptions({slotsOpt, demoOpt, oldOpt, copyOpt});
+    QCommandLineOption backupOpt(QStringLiteral("backup-command"),
+                                 QStringLiteral("Print the pg_dump command that copies the server base named by the"
+                                                " vendabase.pgconn beside FILE into a dated file, to be scheduled."));
+    parser.addOptions({slotsOpt, demoOpt, oldOpt, copyOpt, backupOpt});
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Database file (default vendabase.accdb)."));
     parser.process(app);
 
@@ -52,6 +62,26 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString path = args.isEmpty() ? QStringLiteral("vendabase.accdb") : args.first();
+
+    if (parser.isSet(backupOpt)) {
+        // The programs copy a file base themselves (folder "copias"); a
+        // server base is dumped by the server's own tool on a schedule.
+        const QString serverFile = torvane::db::serverFileFor(path);
+        QString connection, error;
+        if (serverFile.isEmpty()) {
+            err << "torvane-createdb: no " << torvane::db::kServerFileName << " beside " << path
+                << ": a base in a file is copied by the manager itself, into the folder "
+                << torvane::db::kCopiesFolder << " beside it\n";
+            return 1;
+        }
+        if (!torvane::db::readServerFile(serverFile, &connection, &error)) {
+            err << "torvane-createdb: " << error << '\n';
+            return 1;
+        }
+        const QString folder = QDir(QFileInfo(path).absolutePath()).filePath(QLatin1String(torvane::db::kCopiesFolder));
+        QTextStream(stdout) << torvane::db::backupCommand(connection, folder) << '\n';
+        return 0;
+    }
 
     if (parser.isSet(copyOpt)) {
         QString summary, error;
