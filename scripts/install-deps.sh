@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the fuzz targets, the
 # demo and the Debian package (scripts/build-deb.sh, checked with lintian) need.
+# LibreOffice (without its windows) is the spreadsheet program the export is
+# tested against.
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 SUDO=""
@@ -16,4 +18,5 @@ $SUDO apt-get install -y --no-install-recommends \
   fonts-liberation fonts-wqy-microhei poppler-utils \
   postgresql libpq-dev \
   xvfb xauth \
+  libreoffice-calc-nogui \
   dpkg-dev file lintian

@@ -32,7 +32,7 @@ const FieldInfo kFields[kSheetFieldCount] = {
     {SheetField::Descricao, "Descrição", "descricao",
      {"descricao", "desc", "produto", "nome", "nomedoproduto", "descricaodoproduto", "description"}},
     {SheetField::Preco, "Preço (R$)", "preco",
-     {"precors", "preco", "precokg", "precounitario", "precodevenda", "valor", "valorrs", "price"}},
+     {"precor", "preco", "precokg", "precorkg", "precounitario", "precodevenda", "valor", "valorr", "price"}},
     {SheetField::Tara, "Tara (kg)", "tara", {"tarakg", "tara", "tare"}},
     {SheetField::Validade, "Validade (dias)", "validade", {"validadedias", "validade", "diasdevalidade", "prazo"}},
     {SheetField::TipoVenda, "Tipo de venda", "tipo", {"tipodevenda", "tipovenda", "tipo", "venda"}},
@@ -69,6 +69,24 @@ QString cell(const QStringList &cells, const SheetMapping &m, SheetField f)
 QString shown(const QString &text)
 {
     return text.trimmed();
+}
+
+// A text a spreadsheet would take for a formula ("=...", "+...", "-...",
+// "@...") is written with an apostrophe before it, so opening the file runs
+// nothing; reading it back drops the apostrophe again.
+bool formulaStart(QStringView text)
+{
+    return !text.isEmpty() && (text[0] == u'=' || text[0] == u'+' || text[0] == u'-' || text[0] == u'@');
+}
+
+QString asSheetText(const QString &text)
+{
+    return formulaStart(text) ? u'\'' + text : text;
+}
+
+QString fromSheetText(const QString &text)
+{
+    return text.startsWith(u'\'') && formulaStart(QStringView(text).mid(1)) ? text.mid(1) : text;
 }
 
 // A whole number written as a spreadsheet may write it ("30", "30,0").
@@ -260,7 +278,7 @@ SheetRow readSheetRow(const QStringList &cells, const SheetMapping &m, int codeS
                           .arg(shown(codeText)));
 
     // The description as it stands; what a label cannot show becomes a blank.
-    p.description = cell(cells, m, SheetField::Descricao);
+    p.description = fromSheetText(cell(cells, m, SheetField::Descricao));
     for (QChar &c : p.description)
         if (c.unicode() < 0x20)
             c = u' ';
@@ -498,7 +516,7 @@ bool exportProducts(const QSqlDatabase &db, ExportFormat format, QByteArray *out
         const QVariant setor = q.value(7);
         QStringList row{text(q.value(0)),
                         text(codigo),
-                        csv::csvCell(desc),
+                        csv::csvCell(asSheetText(desc)),
                         decimal(3, 2),
                         decimal(4, 3),
                         text(q.value(5)),
