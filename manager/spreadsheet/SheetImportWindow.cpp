@@ -198,10 +198,11 @@ void TfrmPlanilha::fillColumnChoices()
 
 void TfrmPlanilha::showPreview()
 {
-    QStringList headings{QStringLiteral("Linha")};
+    // What happens to each row comes first: a refused row's reason is read
+    // without scrolling.
+    QStringList headings{QStringLiteral("Linha"), QStringLiteral("Situação")};
     for (int f = 0; f < kSheetFieldCount; ++f)
         headings << sheetFieldTitle(SheetField(f));
-    headings << QStringLiteral("Situação");
     grdPrevia->clear();
     grdPrevia->setColumnCount(int(headings.size()));
     grdPrevia->setHorizontalHeaderLabels(headings);
@@ -221,7 +222,7 @@ void TfrmPlanilha::showPreview()
             if (row.product) {
                 const QStringList values = describeSheetProduct(*row.product);
                 for (int f = 0; f < values.size(); ++f)
-                    grdPrevia->setItem(r, f + 1, new QTableWidgetItem(values.at(f)));
+                    grdPrevia->setItem(r, f + 2, new QTableWidgetItem(values.at(f)));
                 state = QStringLiteral("OK");
             } else if (row.blank) {
                 state = QStringLiteral("Linha vazia ou posição livre: ignorada");
@@ -231,11 +232,15 @@ void TfrmPlanilha::showPreview()
             }
         }
         auto *item = new QTableWidgetItem(state);
+        item->setToolTip(state);
         if (state.startsWith(QLatin1String("Recusada")))
             item->setForeground(Qt::darkRed);
-        grdPrevia->setItem(r, int(headings.size()) - 1, item);
+        grdPrevia->setItem(r, 1, item);
     }
     grdPrevia->resizeColumnsToContents();
+    constexpr int kStateWidth = 320; // a long reason is read whole in its tip
+    if (grdPrevia->columnWidth(1) > kStateWidth)
+        grdPrevia->setColumnWidth(1, kStateWidth);
 
     btnImportar->setEnabled(missing.isEmpty());
     const qint64 dataRows = std::max<qint64>(0, m_records - first);

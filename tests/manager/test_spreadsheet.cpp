@@ -207,9 +207,8 @@ TEST_F(SheetFormTest, AMappedCsvIn1252WithDecimalPointsImportsTheValuesAndListsT
         missingBefore = w.lblSituacao->text();
         importBlocked = !w.btnImportar->isEnabled();
         w.cbCampo[int(SheetField::Descricao)]->setCurrentIndex(2);
-        const int last = w.grdPrevia->columnCount() - 1;
-        firstState = w.grdPrevia->item(0, 2)->text() + " / " + w.grdPrevia->item(0, last)->text();
-        refusedState = w.grdPrevia->item(2, last)->text();
+        firstState = w.grdPrevia->item(0, 3)->text() + " / " + w.grdPrevia->item(0, 1)->text();
+        refusedState = w.grdPrevia->item(2, 1)->text();
         return true;
     });
     EXPECT_TRUE(importBlocked);
