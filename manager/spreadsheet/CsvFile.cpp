@@ -1,6 +1,7 @@
 #include "CsvFile.h"
 
 #include "CodePage.h"
+#include "TextBytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,61 +16,6 @@ namespace torvane::manager::csv {
 namespace {
 
 constexpr qsizetype kChunkBytes = 64 * 1024;
-
-bool isControlByte(unsigned char c)
-{
-    // Tab, line ends, form feed and the old end-of-file mark occur in text.
-    return c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != 0x1A;
-}
-
-// Checks UTF-8 across chunk boundaries: shortest forms only, no surrogates,
-// nothing beyond U+10FFFF.
-class Utf8Check {
-public:
-    void feed(unsigned char c)
-    {
-        if (!m_valid)
-            return;
-        if (m_pending > 0) {
-            if (c < m_low || c > m_high) {
-                m_valid = false;
-                return;
-            }
-            m_low = 0x80;
-            m_high = 0xBF;
-            --m_pending;
-            return;
-        }
-        if (c < 0x80)
-            return;
-        m_low = 0x80;
-        m_high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            m_pending = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            m_pending = 2;
-            if (c == 0xE0)
-                m_low = 0xA0;
-            else if (c == 0xED)
-                m_high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            m_pending = 3;
-            if (c == 0xF0)
-                m_low = 0x90;
-            else if (c == 0xF4)
-                m_high = 0x8F;
-        } else {
-            m_valid = false;
-        }
-    }
-    bool valid() const { return m_valid && m_pending == 0; }
-
-private:
-    bool m_valid = true;
-    int m_pending = 0;
-    unsigned char m_low = 0x80;
-    unsigned char m_high = 0xBF;
-};
 
 // The first line of the file as it stands (quotes kept), up to a line end
 // outside quotes; at most one chunk.
