@@ -237,9 +237,10 @@ TEST_F(SheetFormTest, AMappedCsvIn1252WithDecimalPointsImportsTheValuesAndListsT
 TEST_F(SheetFormTest, ExportWritesEverySlotTheWayABrazilianSpreadsheetOpensIt)
 {
     start(3, {"UPDATE PLU SET Codigo = 101, pluDesc = 'QUEIJO \"MINAS\"; FRESCAL', Preco = 12.5, Tara = 0.124, "
-              "validDays = 7, sellFlag = 2, Setor = 3, preFix = 2, Prefixb = 4, BarcodeMode = 2 WHERE pluNo = 1",
+              "validDays = 7, sellFlag = 2, Setor = 3, preFix = 2, Prefixb = 4, BarcodeMode = 2, pluCode = '001010' "
+              "WHERE pluNo = 1",
               "UPDATE PLU SET Codigo = 102, pluDesc = 'AÇÚCAR', Preco = 0.1, Tara = 0, validDays = 0, sellFlag = 1, "
-              "Setor = 0, preFix = 0, Prefixb = 0, BarcodeMode = 1 WHERE pluNo = 3"});
+              "Setor = 0, preFix = 0, Prefixb = 0, BarcodeMode = 1, pluCode = '001020' WHERE pluNo = 3"});
     const QString path = dir.filePath("produtos.csv");
     f->dialogs.answerChoose(0);
     f->dialogs.answerOpenFile(path);
