@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cmath>
 
 namespace torvane::manager::csv {
@@ -270,8 +271,9 @@ bool surveyCsvFile(const QString &path, CsvSurvey *survey, QString *error)
     file.seek(0);
     CsvReader reader(&file, survey->encoding, survey->separator);
     QStringList cells;
-    while (reader.next(&cells)) {
-    }
+    while (reader.next(&cells))
+        if (std::any_of(cells.begin(), cells.end(), [](const QString &c) { return !c.trimmed().isEmpty(); }))
+            ++survey->filledRecords;
     survey->records = reader.records();
     if (!reader.error().isEmpty()) {
         *error = QStringLiteral("Não foi possível ler o arquivo %1: %2.").arg(shown, reader.error());

@@ -65,6 +65,7 @@ struct CsvSurvey {
     Encoding encoding = Encoding::Utf8;
     QChar separator = QLatin1Char(';');
     qint64 records = 0;
+    qint64 filledRecords = 0; // records with something in a cell
     // A picture, a zip or a real spreadsheet file (.xlsx, .ods) is no CSV:
     // refused before anything changes.
     bool looksBinary() const { return controlBytes > 0; }

@@ -31,7 +31,8 @@ QString columnLetter(int column)
 } // namespace
 
 TfrmPlanilha::TfrmPlanilha(const QString &path, const csv::CsvSurvey &survey, int codeSize, QWidget *parent)
-    : QDialog(parent), m_path(path), m_records(survey.records), m_codeSize(codeSize)
+    : QDialog(parent), m_path(path), m_records(survey.records), m_filledRecords(survey.filledRecords),
+      m_codeSize(codeSize)
 {
     setObjectName(QStringLiteral("frmPlanilha"));
     setWindowTitle(QStringLiteral("Importar planilha"));
@@ -114,7 +115,7 @@ TfrmPlanilha::TfrmPlanilha(const QString &path, const csv::CsvSurvey &survey, in
     buttons->addWidget(btnCancelar);
     layout->addLayout(buttons);
     connect(btnImportar, &QPushButton::clicked, this, [this] {
-        if (m_mapping.missing().isEmpty())
+        if (btnImportar->isEnabled())
             accept();
     });
     connect(btnCancelar, &QPushButton::clicked, this, &QDialog::reject);
@@ -242,10 +243,14 @@ void TfrmPlanilha::showPreview()
     if (grdPrevia->columnWidth(1) > kStateWidth)
         grdPrevia->setColumnWidth(1, kStateWidth);
 
-    btnImportar->setEnabled(missing.isEmpty());
-    const qint64 dataRows = std::max<qint64>(0, m_records - first);
+    // A file of headings alone would clear every product and write none.
+    const qint64 dataRows = std::max<qint64>(0, m_filledRecords - first);
+    btnImportar->setEnabled(missing.isEmpty() && dataRows > 0);
     if (!missing.isEmpty())
         lblSituacao->setText(QStringLiteral("Escolha a coluna de: %1.").arg(missing.join(QStringLiteral(", "))));
+    else if (dataRows == 0)
+        lblSituacao->setText(QStringLiteral("A planilha não tem linhas de produtos, só os títulos; nada será "
+                                            "importado."));
     else
         lblSituacao->setText(QStringLiteral("%1 linha(s) de produtos na planilha.%2 Produtos que não estão na "
                                             "planilha são limpos ao final, como na importação de arquivo texto.")

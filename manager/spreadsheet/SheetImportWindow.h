@@ -55,6 +55,7 @@ private:
 
     QString m_path;
     qint64 m_records;
+    qint64 m_filledRecords;
     int m_codeSize;
     QVector<QStringList> m_rows;
     SheetMapping m_mapping;

@@ -284,3 +284,20 @@ TEST_F(SheetFormTest, FixedColumnExportRoundTripsThroughTheImport)
     EXPECT_EQ(row(1).toStdString(), first.toStdString());
     EXPECT_EQ(row(2).toStdString(), second.toStdString());
 }
+
+// Headings and no product: importing would clear every product and write
+// none, so the window does not offer it.
+TEST_F(SheetFormTest, AFileOfHeadingsAloneImportsNothing)
+{
+    start(2, {"UPDATE PLU SET Codigo = 7, pluDesc = 'FICA', pluCode = '000070' WHERE pluNo = 1"});
+    QString state;
+    bool offered = true;
+    importSheet(writeFile(dir, "vazia.csv", "Código;Descrição;Preço\r\n;;\r\n"), [&](TfrmPlanilha &w) {
+        offered = w.btnImportar->isEnabled();
+        state = w.lblSituacao->text();
+        return offered;
+    });
+    EXPECT_FALSE(offered);
+    EXPECT_TRUE(state.startsWith(QString::fromUtf8("A planilha não tem linhas de produtos"))) << state.toStdString();
+    EXPECT_EQ(row(1).section('|', 0, 1), "7|FICA");
+}
