@@ -2,7 +2,6 @@
 #include "Db.h"
 #include "Engine.h"
 #include "SalesKey.h"
-#include "SalesSchema.h"
 #include "Schema.h"
 
 #include <QSqlError>
@@ -14,7 +13,9 @@ namespace torvane::schema {
 
 namespace {
 
-const char *const kTables[] = {"PLU", "PLU_UPLOADED", "RECORD", "Config"};
+// The scales' record goes too: without it every scale would be sent every
+// product again, and a scale whose record says it holds a product would not.
+const char *const kTables[] = {"PLU", "PLU_UPLOADED", "RECORD", "Config", "ScaleTransfer", "ScaleAck"};
 
 bool count(const QSqlDatabase &db, const QString &table, qint64 *n, QString *error)
 {
@@ -139,53 +140,41 @@ bool copyFileToServer(const QString &sourceFile, const QString &targetPath, QStr
                                        "aceita dois produtos com um código; corrija-os no Torvane e copie de novo.")
                             .arg(sourceFile, repeated.join(QStringLiteral("; "))));
     }
+    // The base's creation and every row in one transaction: a copy stopped
+    // half-way leaves nothing behind, and can simply be run again.
+    QStringList counts;
+    auto copyRows = [&](QSqlDatabase &to, QString *error) {
+        QSqlQuery q(to);
+        // The new base's default settings row gives way to the file's.
+        if (!q.exec(QStringLiteral("DELETE FROM Config"))) {
+            *error = db::errorText(q.lastError());
+            return false;
+        }
+        for (const char *t : kTables) {
+            const QString table = QLatin1String(t);
+            QString type;
+            if (!db::objectType(from, table, &type, error))
+                return false;
+            if (type.isEmpty()) // a file from before the scales' record
+                continue;
+            qint64 before = 0, after = 0;
+            if (!copyTable(from, to, table, error) || !count(from, table, &before, error)
+                || !count(to, table, &after, error))
+                return false;
+            if (before != after) {
+                *error = QStringLiteral("%1: %2 linhas no arquivo, %3 no servidor").arg(table).arg(before).arg(after);
+                return false;
+            }
+            counts << QStringLiteral("%1 %2").arg(table).arg(after);
+        }
+        return rekeySales(to, error) && db::syncAutoNumber(to, QStringLiteral("PLU"), QStringLiteral("pluNo"), error)
+            && db::syncAutoNumber(to, QStringLiteral("RECORD"), QStringLiteral("ID"), error);
+    };
     CreateOptions options;
     options.slotCount = 0;
-    if (!createDatabaseFile(targetPath, options, &err))
+    if (!createServerBase(db::serverFileFor(targetPath), options, &err, copyRows,
+                          QStringLiteral("A cópia de %1 para o servidor").arg(sourceFile)))
         return fail(err);
-    auto target = db::Connection::open(targetPath, &err);
-    if (!target)
-        return fail(err);
-    QSqlDatabase to = target->database();
-    // The sales keys need their column (a new base gets it at the manager's
-    // first start, too late for the copy).  Before the transaction: its
-    // probe for the column fails, which would end a transaction on the
-    // server.
-    bool ok = db::UpgradeSalesRecord(to, &err);
-    if (ok && !(ok = to.transaction()))
-        err = db::errorText(to.lastError());
-    QSqlQuery q(to);
-    // The new base's default settings row gives way to the file's.
-    if (ok && !q.exec(QStringLiteral("DELETE FROM Config"))) {
-        err = db::errorText(q.lastError());
-        ok = false;
-    }
-    QStringList counts;
-    for (const char *t : kTables) {
-        const QString table = QLatin1String(t);
-        qint64 before = 0, after = 0;
-        ok = ok && copyTable(from, to, table, &err) && count(from, table, &before, &err) && count(to, table, &after, &err);
-        if (ok && before != after) {
-            err = QStringLiteral("%1: %2 linhas no arquivo, %3 no servidor").arg(table).arg(before).arg(after);
-            ok = false;
-        }
-        if (ok)
-            counts << QStringLiteral("%1 %2").arg(table).arg(after);
-    }
-    ok = ok && rekeySales(to, &err) && db::syncAutoNumber(to, QStringLiteral("PLU"), QStringLiteral("pluNo"), &err)
-        && db::syncAutoNumber(to, QStringLiteral("RECORD"), QStringLiteral("ID"), &err);
-    if (ok && !to.commit()) {
-        err = db::errorText(to.lastError());
-        ok = false;
-    }
-    if (!ok) {
-        to.rollback();
-        // Leave the server as it was before, so the copy can be tried again.
-        for (const char *t : kTables)
-            q.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(t)));
-        q.exec(QStringLiteral("DROP DOMAIN IF EXISTS yesno"));
-        return fail(QStringLiteral("A cópia de %1 para o servidor falhou e foi desfeita: %2.").arg(sourceFile, err));
-    }
     if (summary)
         *summary = counts.join(QStringLiteral(", "));
     return true;

@@ -227,6 +227,14 @@ QString engineErrorSentence(EngineError kind)
     case EngineError::Duplicate:
         return QStringLiteral("O banco de dados já tem outro registro com esse valor (outro computador pode "
                               "tê-lo gravado agora); nada foi gravado.");
+    case EngineError::ConnectionLost:
+        return QStringLiteral("A conexão com o servidor do banco de dados caiu e a operação não foi feita; confira "
+                              "se o servidor está ligado e a rede deste computador, e tente de novo (o programa se "
+                              "conecta de novo sozinho).");
+    case EngineError::NoPermission:
+        return QStringLiteral("O usuário deste computador no servidor não tem permissão para alterar a estrutura do "
+                              "banco de dados, que precisa ser atualizado: o dono do banco (o usuário que o criou) "
+                              "deve abrir o Torvane nele uma vez; depois os outros computadores o usam normalmente.");
     case EngineError::Other:
         return QStringLiteral("O banco de dados informou um erro e a operação não foi feita; tente de novo e, "
                               "se o erro continuar, guarde esta mensagem para o suporte.");
@@ -244,10 +252,18 @@ QString engineText(const QSqlError &error)
 
 QString errorText(const QSqlError &error)
 {
-    const QString engine = engineText(error);
-    const EngineError kind = classifyError(error);
+    const QString engine = engineText(error).trimmed();
+    EngineError kind = classifyError(error);
+    // Asked because something failed, yet the engine said nothing: Qt
+    // refuses a statement on a connection that is not open without a word,
+    // and only a server's connection closes during a run (the file's stays
+    // open until the program ends).  Never an empty box.
+    if (kind == EngineError::None && engine.isEmpty())
+        kind = EngineError::ConnectionLost;
     if (kind == EngineError::None)
         return engine;
+    if (engine.isEmpty())
+        return engineErrorSentence(kind);
     return QStringLiteral("%1 (%2)").arg(engineErrorSentence(kind), engine);
 }
 

@@ -97,6 +97,8 @@ enum class EngineError {
     ReadOnly,     // the file or its folder cannot be written
     DiskFull,     // a write the disk refused: no room left, over the file-size limit, I/O error
     Duplicate,    // a value the table holds only once is there already (another PC saved it first)
+    ConnectionLost, // the server ended the connection or cannot be reached (restarted, network down)
+    NoPermission, // the server's role may not change the base (a PC's role on a base that needs its upgrade)
     Other,
 };
 
@@ -112,9 +114,10 @@ QString engineErrorSentence(EngineError kind);
 // The engine's own text of an error, untouched (for support and tests).
 QString engineText(const class QSqlError &error);
 
-// Text of the last error of a query or database, as the operator sees it:
-// the sentence for its kind, then the engine's own text in parentheses.
-// Empty when there is no error.
+// Text of the failure a query or database reported, as the operator sees
+// it: the sentence for its kind, then the engine's own text in parentheses.
+// Never empty: a failure the engine gave no error for (a statement refused
+// on a connection that is not open) still says that nothing was done.
 QString errorText(const class QSqlError &error);
 
 } // namespace torvane::db

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlDriver>
@@ -12,6 +13,13 @@
 #include <QVariant>
 
 #include <libpq-fe.h>
+#include <poll.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <vector>
 
 namespace torvane::db {
 
@@ -40,6 +48,8 @@ qsizetype sqlQuotedEnd(const QString &sql, qsizetype quoteAt)
 }
 
 namespace {
+
+void keepServerConnection(const QSqlDatabase &db);
 
 bool isWord(QStringView word, const char16_t *name)
 {
@@ -270,10 +280,10 @@ QString serverFileFor(const QString &databasePath)
 
 bool readServerFile(const QString &path, QString *connectionString, QString *error)
 {
+    const QString name = QFileInfo(path).fileName();
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("O arquivo de conexão %1 não pode ser lido: %2.")
-                     .arg(QFileInfo(path).fileName(), f.errorString());
+        *error = QStringLiteral("O arquivo de conexão %1 não pode ser lido: %2.").arg(name, f.errorString());
         return false;
     }
     QStringList lines;
@@ -284,16 +294,63 @@ bool readServerFile(const QString &path, QString *connectionString, QString *err
     }
     const QString conninfo = lines.join(u' ');
     if (conninfo.isEmpty()) {
-        *error = QStringLiteral("O arquivo de conexão %1 está vazio.").arg(QFileInfo(path).fileName());
+        *error = QStringLiteral("O arquivo de conexão %1 está vazio.").arg(name);
         return false;
     }
-    static const QRegularExpression password(QStringLiteral("(^|\\s)password\\s*="),
-                                             QRegularExpression::CaseInsensitiveOption);
-    if (conninfo.contains(password) || conninfo.contains(QLatin1String("postgres://"))
-        || conninfo.contains(QLatin1String("postgresql://"))) {
-        *error = QStringLiteral("O arquivo de conexão %1 não pode conter senha nem URL; use o arquivo .pgpass "
-                                "do usuário e uma linha no formato \"host=... dbname=... user=...\".")
-                     .arg(QFileInfo(path).fileName());
+    const QString format = QStringLiteral("use uma linha no formato \"host=... dbname=... user=...\", com os itens "
+                                          "separados por espaços, e a senha no arquivo .pgpass do usuário");
+    if (conninfo.startsWith(QLatin1String("postgres://")) || conninfo.startsWith(QLatin1String("postgresql://"))) {
+        *error = QStringLiteral("O arquivo de conexão %1 não pode conter uma URL; %2.").arg(name, format);
+        return false;
+    }
+    // Read exactly as libpq will read it when connecting: what it takes for
+    // a secret is refused, whatever the spelling around it.
+    char *parseError = nullptr;
+    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), &parseError);
+    if (!options) {
+        const QString why = parseError ? QString::fromUtf8(parseError).trimmed() : QStringLiteral("sem memória");
+        PQfreemem(parseError);
+        *error = QStringLiteral("O arquivo de conexão %1 não pôde ser lido (%2); %3.").arg(name, why, format);
+        return false;
+    }
+    QStringList keywords, secrets, given;
+    for (const PQconninfoOption *o = options; o->keyword; ++o) {
+        const QString keyword = QString::fromUtf8(o->keyword);
+        keywords << keyword;
+        const bool secret = o->dispchar && std::strchr(o->dispchar, '*');
+        if (secret)
+            secrets << keyword;
+        if (o->val)
+            given << keyword + u'=' + QString::fromUtf8(o->val);
+    }
+    PQconninfoFree(options);
+    // libpq separates the items by blanks only: "host=srv;password=x" is a
+    // host named "srv;password=x", and the password would still lie in the
+    // file for everyone who sees the folder.
+    static const QRegularExpression item(QStringLiteral("(?:^|[\\s;,&?])([A-Za-z_]+)\\s*="));
+    QStringList secretsFound;
+    bool joined = false;
+    for (const QString &pair : std::as_const(given)) {
+        const qsizetype eq = pair.indexOf(u'=');
+        if (secrets.contains(pair.left(eq)))
+            secretsFound << pair.left(eq);
+        for (auto m = item.globalMatch(pair.mid(eq + 1)); m.hasNext();) {
+            const QString key = m.next().captured(1).toLower();
+            if (secrets.contains(key))
+                secretsFound << key;
+            else if (keywords.contains(key))
+                joined = true;
+        }
+    }
+    if (!secretsFound.isEmpty()) {
+        secretsFound.removeDuplicates();
+        *error = QStringLiteral("O arquivo de conexão %1 não pode conter senha (%2), pois quem vê a pasta a leria; "
+                                "tire-a do arquivo e guarde-a no arquivo .pgpass do usuário (ou em PGPASSWORD).")
+                     .arg(name, secretsFound.join(QStringLiteral(", ")));
+        return false;
+    }
+    if (joined) {
+        *error = QStringLiteral("O arquivo de conexão %1 junta itens com \";\" ou \",\"; %2.").arg(name, format);
         return false;
     }
     *connectionString = conninfo;
@@ -302,7 +359,10 @@ bool readServerFile(const QString &path, QString *connectionString, QString *err
 
 QString mapAccessSql(const QSqlDatabase &db, const QString &sql)
 {
-    return engineOf(db) == Engine::Server ? mapServerSql(sql) : mapAccessSql(sql);
+    if (engineOf(db) != Engine::Server)
+        return mapAccessSql(sql);
+    keepServerConnection(db);
+    return mapServerSql(sql);
 }
 
 bool objectType(const QSqlDatabase &db, const QString &name, QString *type, QString *error)
@@ -444,18 +504,23 @@ QString tableOrder(const QSqlDatabase &db, const QString &table)
 
 namespace {
 
+PGconn *pgConnection(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    // Registered under the struct's own name or the typedef's.
+    if (!handle.isValid()
+        || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn *const *>(handle.constData());
+}
+
 enum class ServerTransaction { Unknown, Open, None };
 
 // Asked of the driver's libpq connection: no round trip, and no refused
 // statement in the server's log for every save.
 ServerTransaction serverTransaction(const QSqlDatabase &db)
 {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    // Registered under the struct's own name or the typedef's.
-    if (!handle.isValid()
-        || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
-        return ServerTransaction::Unknown;
-    PGconn *conn = *static_cast<PGconn *const *>(handle.constData());
+    PGconn *conn = pgConnection(db);
     if (!conn)
         return ServerTransaction::Unknown;
     switch (PQtransactionStatus(conn)) {
@@ -470,7 +535,107 @@ ServerTransaction serverTransaction(const QSqlDatabase &db)
     }
 }
 
+// What the programs keep about one server connection, on its driver (which
+// lives as long as the connection's name, across a reconnect).
+class ServerSession : public QObject
+{
+public:
+    explicit ServerSession(QSqlDriver *driver) : QObject(driver) {}
+    QStringList setup;
+    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> droppers;
+};
+
+ServerSession *serverSession(const QSqlDatabase &db)
+{
+    QSqlDriver *driver = db.driver();
+    if (!driver)
+        return nullptr;
+    for (QObject *child : driver->children())
+        if (auto *session = dynamic_cast<ServerSession *>(child))
+            return session;
+    return nullptr;
+}
+
+// Between two statements the server has nothing to say; what it sends
+// there ends the session (a restart, an administrator), and the end of its
+// stream follows.  Reading it tells libpq the connection is gone.
+bool serverEndedSession(PGconn *conn)
+{
+    for (int i = 0; i < 2 && PQstatus(conn) == CONNECTION_OK; ++i) {
+        pollfd ready{PQsocket(conn), POLLIN, 0};
+        if (::poll(&ready, 1, 0) <= 0)
+            break;
+        PQconsumeInput(conn);
+    }
+    return PQstatus(conn) != CONNECTION_OK;
+}
+
+// Where every operation meets the engine (a statement mapped, a transaction
+// or a savepoint begun): a server connection the server has ended (a
+// restart) is made again, once the server answers.  Never in the middle of
+// a transaction: its work went with the old session, and a new one would
+// take the rest of it row by row.  A loss found here, between two
+// statements of a transaction, fails the statement that follows (and with
+// it the operation); a loss a statement ran into has failed its operation
+// already.  Either way the next operation connects again.
+void keepServerConnection(const QSqlDatabase &db)
+{
+    if (engineOf(db) != Engine::Server)
+        return;
+    ServerSession *session = serverSession(db);
+    if (!session)
+        return;
+    PGconn *conn = pgConnection(db);
+    if (conn && PQstatus(conn) == CONNECTION_OK) {
+        const PGTransactionStatusType state = PQtransactionStatus(conn);
+        if (state == PQTRANS_ACTIVE || !serverEndedSession(conn) || state != PQTRANS_IDLE)
+            return;
+    }
+    // Until the server answers, the old connection stays: each statement
+    // on it fails at once, saying the connection fell.
+    PGconn *probe = PQconnectdb(db.connectOptions().toUtf8().constData());
+    const bool answers = PQstatus(probe) == CONNECTION_OK;
+    PQfinish(probe);
+    if (!answers)
+        return;
+    // Statements prepared on the old session go first: dropping one later
+    // would fail, and end the new session's transaction with it.
+    for (auto &[owner, drop] : session->droppers)
+        if (owner)
+            drop();
+    QSqlDatabase again = db;
+    again.close();
+    if (!again.open())
+        return;
+    QSqlQuery q(again);
+    for (const QString &sql : std::as_const(session->setup))
+        q.exec(sql);
+}
+
 } // namespace
+
+void startServerSession(const QSqlDatabase &db, const QStringList &setup)
+{
+    ServerSession *session = serverSession(db);
+    if (!session)
+        session = new ServerSession(db.driver());
+    session->setup = setup;
+    QSqlQuery q(db);
+    for (const QString &sql : setup)
+        q.exec(sql);
+}
+
+void dropOnReconnect(const QSqlDatabase &db, QObject *owner, std::function<void()> drop)
+{
+    ServerSession *session = serverSession(db);
+    if (!session)
+        return;
+    auto &droppers = session->droppers;
+    droppers.erase(std::remove_if(droppers.begin(), droppers.end(),
+                                  [owner](const auto &d) { return !d.first || d.first == owner; }),
+                   droppers.end());
+    droppers.emplace_back(owner, std::move(drop));
+}
 
 bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
 {
@@ -486,11 +651,30 @@ bool execWrite(const QSqlDatabase &db, QSqlQuery &query)
     return ok;
 }
 
-bool beginTransaction(QSqlDatabase db)
+bool transactionOpen(const QSqlDatabase &db)
 {
+    if (engineOf(db) == Engine::Server)
+        return serverTransaction(db) == ServerTransaction::Open;
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3 *h = *static_cast<sqlite3 *const *>(handle.constData());
+    return h && !sqlite3_get_autocommit(h);
+}
+
+bool beginTransaction(QSqlDatabase db, QString *error)
+{
+    keepServerConnection(db);
     const ServerTransaction state = engineOf(db) == Engine::Server ? serverTransaction(db) : ServerTransaction::Unknown;
+    auto begin = [&] {
+        if (db.transaction())
+            return true;
+        if (error)
+            *error = errorText(db.lastError());
+        return false;
+    };
     if (state != ServerTransaction::Unknown)
-        return state == ServerTransaction::None && db.transaction();
+        return state == ServerTransaction::None && begin();
     if (engineOf(db) == Engine::Server) {
         // A savepoint is accepted only inside a transaction.
         QSqlQuery probe(db);
@@ -498,8 +682,24 @@ bool beginTransaction(QSqlDatabase db)
             probe.exec(QStringLiteral("RELEASE torvane_probe"));
             return false;
         }
+        return begin();
     }
-    return db.transaction();
+    if (transactionOpen(db))
+        return false;
+    // The file's write lock from the start (waiting for the other program
+    // as any write does): what the transaction reads, the settings and the
+    // rows, stays what it writes over, and a write committed by the other
+    // program in between cannot make its first write fail.
+    QSqlQuery q(db);
+    if (q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return true;
+    if (error)
+        *error = errorText(q.lastError());
+    // A refused lock (a read-only file) can leave the transaction begun
+    // without it; nothing may go on in it unseen.
+    if (transactionOpen(db))
+        q.exec(QStringLiteral("ROLLBACK"));
+    return false;
 }
 
 bool Savepoint::begin(QString *error)
@@ -507,6 +707,7 @@ bool Savepoint::begin(QString *error)
     // Outside a transaction on the server, a transaction of its own does
     // what the savepoint would (the file opens one for the savepoint).
     const bool server = engineOf(m_db) == Engine::Server;
+    keepServerConnection(m_db);
     if (!server || serverTransaction(m_db) != ServerTransaction::None) {
         QSqlQuery q(m_db);
         if (q.exec(QStringLiteral("SAVEPOINT ") + m_name))
@@ -562,11 +763,28 @@ void Savepoint::rollback()
 
 EngineError classifyServerError(const QSqlError &error)
 {
+    // libpq's own words when the connection is gone (no SQLSTATE: the
+    // server said nothing, or could not be reached).
+    static const char *const lost[] = {
+        "server closed the connection unexpectedly", "no connection to the server",
+        "terminating connection", "could not receive data from server", "could not send data to server",
+        "connection to server", "could not connect to server", "SSL SYSCALL error",
+    };
+    const QString all = error.databaseText() + u' ' + error.driverText();
+    for (const char *words : lost)
+        if (all.contains(QLatin1String(words), Qt::CaseInsensitive))
+            return EngineError::ConnectionLost;
     // The server's texts start with their severity; the file's never do.
     const QString text = error.databaseText();
     if (!text.startsWith(QLatin1String("ERROR:")) && !text.startsWith(QLatin1String("FATAL:")))
         return EngineError::None;
     const QString state = error.nativeErrorCode();
+    // Connection exceptions, and the server shutting down or starting up.
+    if (state.startsWith(QLatin1String("08")) || state == QLatin1String("57P01") || state == QLatin1String("57P02")
+        || state == QLatin1String("57P03"))
+        return EngineError::ConnectionLost;
+    if (state == QLatin1String("42501"))
+        return EngineError::NoPermission;
     if (state == QLatin1String("42P01") || state == QLatin1String("42703"))
         return EngineError::MissingTable;
     if (state == QLatin1String("55P03") || state == QLatin1String("40P01"))
@@ -597,9 +815,21 @@ QString updateReadingStored(const QSqlDatabase &db, const QString &table, const 
 
 bool ensureUniqueCodes(const QSqlDatabase &db, QString *error)
 {
-    if (engineOf(db) != Engine::Server)
-        return true;
     QSqlQuery q(db);
+    if (engineOf(db) != Engine::Server) {
+        if (hasIndex(db, QLatin1String(kUniqueCodeConstraint)))
+            return true;
+        // Free slots all carry code 0 and share a pluCode: they take no part.
+        if (q.exec(QStringLiteral("CREATE UNIQUE INDEX %1 ON PLU (pluCode) WHERE Codigo <> 0")
+                       .arg(QLatin1String(kUniqueCodeConstraint))))
+            return true;
+        // A file nothing can be written to cannot come to repeat a code.
+        if (classifyError(q.lastError()) == EngineError::ReadOnly)
+            return true;
+        if (error)
+            *error = errorText(q.lastError());
+        return false;
+    }
     if (!q.exec(QStringLiteral("SELECT 1 FROM pg_constraint WHERE conname = '%1' AND conrelid = 'plu'::regclass")
                     .arg(QLatin1String(kUniqueCodeConstraint)))) {
         if (error)
@@ -616,6 +846,24 @@ bool ensureUniqueCodes(const QSqlDatabase &db, QString *error)
     if (error)
         *error = errorText(q.lastError());
     return false;
+}
+
+QStringList repeatedCodes(const QSqlDatabase &db)
+{
+    QStringList out;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT pluCode, Codigo, pluNo, pluDesc FROM PLU WHERE Codigo <> 0 AND pluCode IN"
+                               " (SELECT pluCode FROM PLU WHERE Codigo <> 0 GROUP BY pluCode HAVING count(*) > 1)"
+                               " ORDER BY pluCode, pluNo")))
+        return out;
+    while (q.next()) {
+        const QString desc = q.value(3).toString().trimmed();
+        out << QStringLiteral("código nas barras %1: código %2 (%3, PLU %4)")
+                   .arg(q.value(0).toString(), q.value(1).toString(),
+                        desc.isEmpty() ? QStringLiteral("sem descrição") : desc, q.value(2).toString());
+    }
+    return out;
 }
 
 void deferUniqueChecks(const QSqlDatabase &db)

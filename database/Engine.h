@@ -28,6 +28,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace torvane::db {
 
 // Statement scanning shared by both engines' mappings: a character of a
@@ -94,8 +96,15 @@ bool execWrite(const QSqlDatabase &db, QSqlQuery &query);
 
 // Begins a transaction unless one is open already (then false, as the file
 // answers; the server would only warn and a later commit would end the
-// outer one).
-bool beginTransaction(QSqlDatabase db);
+// outer one).  On the file it takes the write lock at once (BEGIN
+// IMMEDIATE), waiting for the other program as long as a write would; false
+// with *error (operator text) when that wait ends or the file cannot be
+// written.
+bool beginTransaction(QSqlDatabase db, QString *error = nullptr);
+
+// Whether a transaction is open on the connection (asked of the engine's
+// own handle, no statement run).
+bool transactionOpen(const QSqlDatabase &db);
 
 // A savepoint that undoes part of a transaction, or on its own a little
 // transaction: the file opens one for a savepoint outside a transaction, the
@@ -113,6 +122,21 @@ private:
     QString m_name;
     bool m_ownTransaction = false;
 };
+
+// A server connection's session: statements every session runs first
+// (waiting for locks, ...), run now and again whenever the connection is
+// made again after the server ended it (a restart).  Connection::open does
+// this; the connection is then kept: every operation that meets the engine
+// (mapAccessSql, beginTransaction, Savepoint::begin) connects again once,
+// outside a transaction, when the server has ended the session.
+void startServerSession(const QSqlDatabase &db, const QStringList &setup);
+
+// A caller that keeps statements prepared on a server connection says how
+// to drop them: when the connection is made again they are dropped before
+// the new session starts (they cannot run on it, and dropping one later
+// would fail inside its transaction).  Kept while owner lives; no-op on
+// the file.
+void dropOnReconnect(const QSqlDatabase &db, QObject *owner, std::function<void()> drop);
 
 // What a server error means, by its SQLSTATE; EngineError::None when the
 // error does not come from the server.
@@ -132,18 +156,26 @@ bool syncAutoNumber(const QSqlDatabase &db, const QString &table, const QString 
 QString updateReadingStored(const QSqlDatabase &db, const QString &table, const QString &setList,
                             const QString &keyColumn);
 
-// Two products may not share a code: on the server an exclusion constraint
-// on PLU refuses a second product (Codigo other than 0) with a pluCode
-// another already has, so two PCs saving one code at the same moment cannot
-// both win.  Added when missing; false and *error (the engine's words, e.g.
-// the codes that are already repeated) when the table cannot take it.  The
-// file needs nothing: one PC, and its writes take the file's lock.
+// Two products may not share a code: the engine itself refuses a second
+// product (Codigo other than 0) with a pluCode another already has, so no
+// path that writes PLU (another PC, another program, a mistake here) can
+// double a code.  On the server an exclusion constraint on PLU, on the file
+// a unique index of the same name over the same rows.  Added when missing;
+// false and *error (the engine's words) when the table cannot take it
+// because codes repeat already (repeatedCodes lists them).  A file that
+// cannot be written needs none.
 inline constexpr const char *kUniqueCodeConstraint = "plu_codigo_unico";
 bool ensureUniqueCodes(const QSqlDatabase &db, QString *error);
 
+// Every product whose pluCode another product shares, one line each
+// ("código nas barras 000120: código 12 (PAO, PLU 3)"), grouped by code.
+QStringList repeatedCodes(const QSqlDatabase &db);
+
 // Inside a transaction that rewrites many codes (a new code size, a new
-// second prefix), the codes are checked at commit: rows rewritten one at a
-// time may share a code half-way through.  No-op on the file.
+// second prefix), the server checks the codes at commit: rows rewritten one
+// at a time may share a code half-way through.  The file checks every
+// statement: there the writes come in an order that never shares one
+// (CodePlan in the manager).  No-op on the file.
 void deferUniqueChecks(const QSqlDatabase &db);
 
 // Value ready to bind: the server's 0/1 yes/no columns take numbers, not

@@ -24,7 +24,7 @@ QString serverFailure(const QString &serverFile, const QString &text)
 }
 
 // Connects under a fresh name.  The caller removes the name.
-bool connectServer(const QString &name, const QString &serverFile, QString *error)
+bool connectServer(const QString &name, const QString &serverFile, QString *error, bool readOnly = false)
 {
     QString conninfo;
     if (!readServerFile(serverFile, &conninfo, error))
@@ -42,11 +42,13 @@ bool connectServer(const QString &name, const QString &serverFile, QString *erro
         *error = serverFailure(serverFile, errorText(db.lastError()));
         return false;
     }
-    QSqlQuery q(db);
     // Another PC's lock is waited for as long as on the file, then reported;
     // the server's notices (an index that exists already) are no news to
     // the operator.
-    q.exec(QStringLiteral("SET lock_timeout = %1; SET client_min_messages = warning").arg(kBusyTimeoutMs));
+    QStringList setup{QStringLiteral("SET lock_timeout = %1; SET client_min_messages = warning").arg(kBusyTimeoutMs)};
+    if (readOnly)
+        setup << QStringLiteral("SET default_transaction_read_only = on");
+    startServerSession(db, setup);
     return true;
 }
 
@@ -66,12 +68,9 @@ std::unique_ptr<Connection> Connection::openServer(const QString &serverFile, co
     const QString name = QStringLiteral("torvane-server-%1").arg(g_serverCounter.fetchAndAddRelaxed(1) + 1);
     std::unique_ptr<Connection> conn(new Connection(name, QFileInfo(path).absoluteFilePath(), readOnly));
     QString text;
-    if (!connectServer(name, serverFile, &text))
+    if (!connectServer(name, serverFile, &text, readOnly))
         return fail(text);
     QSqlDatabase db = conn->database();
-    QSqlQuery q(db);
-    if (readOnly)
-        q.exec(QStringLiteral("SET default_transaction_read_only = on"));
     // The product base must be there: an empty server database is reported
     // now, not in the middle of work.
     QString type;
@@ -88,11 +87,36 @@ std::unique_ptr<Connection> Connection::openServer(const QString &serverFile, co
 
 namespace torvane::schema {
 
-bool createServerBase(const QString &serverFile, const CreateOptions &options, QString *error)
+namespace {
+
+// The product base on the server, asked on a connection of its own: after
+// a failure the one that did the work may be gone with it.
+QString checkServerBase(const QString &serverFile, bool *present)
+{
+    const QString name = QStringLiteral("torvane-server-check-%1").arg(quintptr(present));
+    QString err;
+    {
+        if (db::server::connectServer(name, serverFile, &err)) {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            QString type;
+            if (db::objectType(db, QStringLiteral("PLU"), &type, &err))
+                *present = !type.isEmpty();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return err;
+}
+
+} // namespace
+
+bool createServerBase(const QString &serverFile, const CreateOptions &options, QString *error,
+                      const std::function<bool(QSqlDatabase &db, QString *error)> &fill, const QString &what)
 {
     const QString name = QStringLiteral("torvane-server-create-%1").arg(quintptr(error));
     QString err;
     bool ok = false;
+    bool begun = false;
     {
         if (db::server::connectServer(name, serverFile, &err)) {
             QSqlDatabase db = QSqlDatabase::database(name, false);
@@ -101,18 +125,43 @@ bool createServerBase(const QString &serverFile, const CreateOptions &options, Q
                 err = db::server::serverFailure(serverFile, err);
             } else if (!type.isEmpty()) {
                 err = QStringLiteral("O banco de dados do servidor já existe (tem a tabela PLU); nada foi alterado.");
+            } else if (!(begun = db.transaction())) {
+                err = db::server::serverFailure(serverFile, db::errorText(db.lastError()));
             } else {
-                ok = createTables(db, options, &err);
+                ok = createTables(db, options, &err) && (!fill || fill(db, &err));
+                if (ok && !db.commit()) {
+                    err = db::errorText(db.lastError());
+                    ok = false;
+                }
                 if (!ok)
-                    err = QStringLiteral("Não foi possível criar o banco de dados no servidor: %1.").arg(err);
+                    db.rollback();
             }
             db.close();
         }
     }
     QSqlDatabase::removeDatabase(name);
-    if (!ok && error)
-        *error = err;
-    return ok;
+    if (ok)
+        return true;
+    while (err.endsWith(u'.'))
+        err.chop(1);
+    if (begun) {
+        // Said undone only once the server is seen as it was.
+        const QString work = what.isEmpty() ? QStringLiteral("A criação do banco de dados no servidor") : what;
+        bool present = true;
+        const QString checkError = checkServerBase(serverFile, &present);
+        if (!checkError.isEmpty())
+            err = QStringLiteral("%1 falhou (%2), e não foi possível conferir se o servidor ficou como antes: %3")
+                      .arg(work, err, checkError);
+        else if (present)
+            err = QStringLiteral("%1 falhou (%2) e não foi desfeita: o servidor ficou com a tabela PLU; apague as "
+                                 "tabelas criadas antes de tentar de novo.")
+                      .arg(work, err);
+        else
+            err = QStringLiteral("%1 falhou e foi desfeita; o servidor está como antes: %2.").arg(work, err);
+    }
+    if (error)
+        *error = begun || err.isEmpty() ? err : err + u'.';
+    return false;
 }
 
 } // namespace torvane::schema

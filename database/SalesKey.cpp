@@ -1,6 +1,7 @@
 #include "SalesKey.h"
 
 #include "Db.h"
+#include "Engine.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -35,9 +36,9 @@ qint64 LastRecordId(const QSqlDatabase &db, QString *error)
 
 bool HasSaleKey(const QSqlDatabase &db)
 {
-    QSqlQuery q(db);
-    // A failing probe only means the column is missing.
-    return q.exec(QStringLiteral("SELECT saleKey FROM RECORD LIMIT 0"));
+    // Asked of the catalogue: a failing probe would end a server's
+    // transaction (a new base is made in one).
+    return !columnType(db, QStringLiteral("RECORD"), QStringLiteral("saleKey")).isEmpty();
 }
 
 bool AdoptSalesRead(const QSqlDatabase &connection, qint64 lastId, int *kept, int *removed, QString *error)

@@ -10,24 +10,35 @@
 
 namespace torvane::db {
 
-bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error, const std::function<bool()> &beforeChange)
+namespace {
+
+// What the sales record lacks, as the statements that add it.
+QStringList missingStatements(const QSqlDatabase &db)
+{
+    QStringList statements;
+    if (!HasSaleKey(db))
+        statements << QStringLiteral("ALTER TABLE RECORD ADD saleKey varchar(255)");
+    if (!hasIndex(db, QStringLiteral("RECORD_saleKey")))
+        statements << QStringLiteral("CREATE UNIQUE INDEX RECORD_saleKey ON RECORD (saleKey)");
+    if (!hasIndex(db, QStringLiteral("RECORD_dateTime")))
+        statements << QStringLiteral("CREATE INDEX RECORD_dateTime ON RECORD (dateTime)");
+    return statements;
+}
+
+} // namespace
+
+bool HasSalesRecordSchema(const QSqlDatabase &db)
+{
+    return missingStatements(db).isEmpty();
+}
+
+bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error)
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    const bool hasKey = HasSaleKey(db);
     // Only what is missing is created: a fully upgraded file may be
     // read-only.
-    auto hasIndex = [&](const char *name) { return db::hasIndex(db, QLatin1String(name)); };
-    QStringList statements;
-    if (!hasKey)
-        statements << QStringLiteral("ALTER TABLE RECORD ADD saleKey varchar(255)");
-    if (!hasIndex("RECORD_saleKey"))
-        statements << QStringLiteral("CREATE UNIQUE INDEX RECORD_saleKey ON RECORD (saleKey)");
-    if (!hasIndex("RECORD_dateTime"))
-        statements << QStringLiteral("CREATE INDEX RECORD_dateTime ON RECORD (dateTime)");
-    if (!statements.isEmpty() && beforeChange && !beforeChange())
-        return false;
-    for (const QString &sql : statements) {
+    for (const QString &sql : missingStatements(db)) {
         if (!q.exec(mapAccessSql(db, sql))) {
             if (error)
                 *error = errorText(q.lastError());

@@ -15,16 +15,14 @@
 #include <QSqlDatabase>
 #include <QString>
 
-#include <functional>
-
 namespace torvane::db {
 
 inline constexpr const char *kSaleKeyColumn = "saleKey";
 
 // Adds saleKey and the two indexes when missing.  False with *error set (the
 // engine's text, when error is not null) when a statement fails.
-// beforeChange, when given, is asked once before the first statement; when
-// it answers false nothing is changed and the result is false with no error.
-bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error, const std::function<bool()> &beforeChange = {});
+bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error);
+// Whether saleKey and both indexes are there.
+bool HasSalesRecordSchema(const QSqlDatabase &db);
 
 } // namespace torvane::db

@@ -1,16 +1,10 @@
 #include "ScaleRecordSchema.h"
 
-#include "Db.h"
-#include "Engine.h"
-
-#include <QSqlError>
-#include <QSqlQuery>
-
 namespace torvane::db {
 
-const std::vector<SchemaStep> &scaleRecordSteps()
+const std::vector<ScaleRecordTable> &scaleRecordSteps()
 {
-    static const std::vector<SchemaStep> steps = {
+    static const std::vector<ScaleRecordTable> steps = {
         {QStringLiteral("Select Scale From ScaleTransfer"),
          {QStringLiteral("Create Table ScaleTransfer ( Scale varchar(64) Primary Key, Complete bit,"
                          " StartedAt datetime, EndedAt datetime, Products int )")}},
@@ -19,21 +13,6 @@ const std::vector<SchemaStep> &scaleRecordSteps()
                          " Frame blob Not Null, AckedAt datetime, Primary Key (Scale, pluNo) )")}},
     };
     return steps;
-}
-
-bool createScaleRecordTables(QSqlDatabase &db, QString *error)
-{
-    QSqlQuery q(db);
-    for (const auto &step : scaleRecordSteps()) {
-        for (const auto &sql : step.create) {
-            if (!q.exec(mapAccessSql(db, sql))) {
-                if (error)
-                    *error = errorText(q.lastError());
-                return false;
-            }
-        }
-    }
-    return true;
 }
 
 } // namespace torvane::db

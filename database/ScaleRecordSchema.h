@@ -10,7 +10,7 @@
 //
 // A scale whose ScaleTransfer row is missing or not Complete may hold
 // anything: the next transfer that sends only changes sends it everything.
-// Both tables are added by the manager's upgrade and made with new files.
+// Both tables are added by the manager's upgrade and made with new bases.
 
 #include <QSqlDatabase>
 #include <QString>
@@ -20,15 +20,13 @@
 
 namespace torvane::db {
 
-struct SchemaStep {
+struct ScaleRecordTable {
     QString probe;       // fails when the table is missing
     QStringList create;  // run in order when it does
 };
 
-// The upgrade's steps for the record, in order.
-const std::vector<SchemaStep> &scaleRecordSteps();
-
-// Creates the tables in an open database that lacks them (new files).
-bool createScaleRecordTables(QSqlDatabase &db, QString *error);
+// The tables, in order: each one's probe and creation (SchemaSteps.h runs
+// them, for the upgrade and for new bases).
+const std::vector<ScaleRecordTable> &scaleRecordSteps();
 
 } // namespace torvane::db

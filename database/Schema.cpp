@@ -2,14 +2,14 @@
 
 #include "Db.h"
 #include "Engine.h"
-#include "ScaleRecordSchema.h"
+#include "SchemaSteps.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 #include <QVariant>
 
 namespace torvane::schema {
@@ -89,13 +89,12 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
     }
     const bool current = options.layout == Layout::Current;
     QSqlQuery q(db);
-    if (!db.transaction()) {
-        if (error)
-            *error = db::errorText(db.lastError());
-        return false;
-    }
-    auto rollback = [&db] {
-        db.rollback();
+    // Inside the caller's transaction when one is open (the move of a file
+    // onto a server creates and copies in one), else in one of its own.
+    const bool own = db::beginTransaction(db);
+    auto rollback = [&db, own] {
+        if (own)
+            db.rollback();
         return false;
     };
 
@@ -135,13 +134,7 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
                   QStringLiteral("INSERT INTO Config (CodeSize, flgPrefixo2) VALUES (%1, 0)").arg(kDefaultCodeSize),
                   error))
             return rollback();
-        if (!db::createScaleRecordTables(db, error))
-            return rollback();
     }
-
-    // The save procedure looks every new code up among all the others.
-    if (!exec(q, db, QStringLiteral("CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)"), error))
-        return rollback();
 
     QSqlQuery ins(db);
     const QString insertSql = current
@@ -186,10 +179,12 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
     ins.finish();
     if (!db::syncAutoNumber(db, QStringLiteral("PLU"), QStringLiteral("pluNo"), error))
         return rollback();
-    if (current && !db::ensureUniqueCodes(db, error))
+    // Everything later versions added, as the upgrade adds it to older
+    // files; a base as delivered gets it from the upgrade.
+    if (current && !db::createSchemaAdditions(db, error))
         return rollback();
     q.finish();
-    if (!db.commit()) {
+    if (own && !db.commit()) {
         if (error)
             *error = db::errorText(db.lastError());
         return rollback();
@@ -214,11 +209,19 @@ bool createDatabaseFile(const QString &path, const CreateOptions &options, QStri
     // Build the file under a temporary name beside the target, then move it
     // into place: a failure never leaves a half-made database under the real
     // name, and an existing file is never replaced.
+    // The file gets the permissions the user's umask gives every new file
+    // (a temporary file would be readable by its owner alone, shutting out
+    // a second cashier account or the transfer timer's user).
     QString tmpPath;
     {
-        QTemporaryFile tmp(info.absolutePath() + QStringLiteral("/.vendabase-XXXXXX.tmp"));
-        tmp.setAutoRemove(false);
-        if (!tmp.open())
+        QFile tmp;
+        for (int attempt = 0; attempt < 100 && !tmp.isOpen(); ++attempt) {
+            tmp.setFileName(info.absolutePath()
+                            + QStringLiteral("/.vendabase-%1.tmp").arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                                        QLatin1Char('0')));
+            tmp.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        }
+        if (!tmp.isOpen())
             return fail(QStringLiteral("Não foi possível criar %1: %2.").arg(path, tmp.errorString()));
         tmpPath = tmp.fileName();
     }

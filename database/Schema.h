@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QSqlDatabase;
 
 namespace torvane::schema {
@@ -38,7 +40,8 @@ struct CreateOptions {
     bool demoProducts = false;
 };
 
-// Creates the tables and the product slots in an open, empty database.
+// Creates the tables and the product slots in an open, empty database,
+// inside the caller's transaction when one is open, else in its own.
 // Free slots of the current layout carry Codigo 0 and the pluCode of code 0;
 // as delivered, each slot's pluCode is its own number in six digits (the
 // scale's factory code), so the upgrade's back-fill gives every slot its
@@ -51,12 +54,20 @@ bool createTables(QSqlDatabase &db, const CreateOptions &options, QString *error
 // instead, refusing a server base that already has them.
 bool createDatabaseFile(const QString &path, const CreateOptions &options, QString *error);
 
-// The server half of createDatabaseFile.
-bool createServerBase(const QString &serverFile, const CreateOptions &options, QString *error);
+// The server half of createDatabaseFile.  fill, when given, runs in the
+// same transaction as the creation (the move of a file's rows), so the base
+// is there with all of it or not at all: a run stopped half-way (the
+// program killed, the PC switched off) leaves the server as it was.  what
+// names the work in the failure message ("A cópia de ..."), which says
+// whether the server was found as it was before.
+bool createServerBase(const QString &serverFile, const CreateOptions &options, QString *error,
+                      const std::function<bool(QSqlDatabase &db, QString *error)> &fill = {},
+                      const QString &what = QString());
 
 // Copies a database file (already brought up to date by the manager) into a
 // new base on the server named by the connection file beside targetPath:
-// every row of PLU, PLU_UPLOADED, RECORD and Config, with its keys, in one
+// every row of PLU, PLU_UPLOADED, RECORD, Config and the scales' record
+// (ScaleTransfer, ScaleAck), with its keys, created and copied in one
 // transaction, checking the row counts.  Refuses a server that already
 // holds a base; a failure leaves the server as it was.  *summary lists the
 // rows copied per table.

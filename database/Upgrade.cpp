@@ -3,8 +3,7 @@
 #include "ConfigRow.h"
 #include "Db.h"
 #include "Engine.h"
-#include "SalesSchema.h"
-#include "ScaleRecordSchema.h"
+#include "SchemaSteps.h"
 #include "Schema.h"
 
 #include <QSqlError>
@@ -63,7 +62,7 @@ QString DatabaseUpgrade::invalidCodeSizeMessage(int stored)
 QString DatabaseUpgrade::rowsLeftMessage(int rows, const QString &why)
 {
     return QStringLiteral("%1 produto(s) ficaram sem código porque o preenchimento dos códigos parou (%2). "
-                          "Os demais foram gravados; o preenchimento continua na próxima vez que o programa "
+                          "Os códigos já preenchidos ficam; o preenchimento continua na próxima vez que o programa "
                           "for aberto.")
         .arg(rows)
         .arg(why);
@@ -108,14 +107,6 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
     Result failed;
     failed.outcome = Outcome::Failed;
     auto run = [&](const QString &sql) { return execute(sql, &failed.error); };
-    // The sales window's key and indexes on RECORD.  Products do not need
-    // them: a file that cannot take them (read-only) still opens, and the
-    // sales window reports the engine's error when it reads.
-    UpgradeSalesRecord(m_db, nullptr, [this] { return mayChange(); });
-    if (m_mayChange == false) {
-        failed.error = kNotChangedMessage;
-        return failed;
-    }
 
     // 1. No Config: the first version's file.  Create it and Codigo, then
     //    the program must be started again.
@@ -156,12 +147,14 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         if (!run(QStringLiteral("Alter Table plu Add flgDel bit ")))
             return failed;
     }
-    // The record of what each scale acknowledged.
-    for (const auto &step : scaleRecordSteps())
-        if (missing(step.probe))
-            for (const auto &sql : step.create)
-                if (!run(sql))
-                    return failed;
+    // What later versions added, as every new base is made with it.
+    for (const SchemaStep &step : schemaSteps()) {
+        QString error;
+        if (!step.afterCodesRefusal && !addStep(step, &error) && (!step.optional || m_mayChange == false)) {
+            failed.error = error;
+            return failed;
+        }
+    }
     if (!m_probeError.isEmpty())
         return probeFailed();
     // 5. The settings row and the codes of rows that have none yet.
@@ -213,21 +206,45 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
         else if (rows > 0)
             m_host.showInformation(rowsLeftMessage(rows, m_backFillRefusal));
     }
-    // On a server, after the codes are filled: the engine itself refuses a
-    // second product with a code (two PCs saving at once).  Codes that are
-    // repeated already keep it from being added; the products stay usable,
-    // the operator is told, and the next start tries again.
-    QString uniqueError;
-    if (r.outcome != Outcome::Failed && !ensureUniqueCodes(m_db, &uniqueError))
-        m_host.showInformation(uniqueCodesMessage(uniqueError));
+    // The rules on the codes, once the codes are filled (the engine itself
+    // refuses a second product with a code: two PCs saving at once, any path
+    // that writes).  Codes that are repeated already keep one from being added;
+    // the products stay usable, the operator is told, and the next start
+    // tries again.
+    for (const SchemaStep &step : schemaSteps()) {
+        QString error;
+        if (step.afterCodesRefusal && r.outcome != Outcome::Failed && !addStep(step, &error))
+            m_host.showInformation(step.afterCodesRefusal(m_db, error));
+    }
     return r;
 }
 
-QString DatabaseUpgrade::uniqueCodesMessage(const QString &error)
+bool DatabaseUpgrade::addStep(const SchemaStep &step, QString *error)
 {
-    return QStringLiteral("O servidor não pôde passar a recusar códigos repetidos entre computadores; corrija os "
-                          "produtos com o mesmo código e abra o programa de novo (%1)")
-        .arg(error);
+    const bool missingPart = !step.probe.isEmpty() ? !probe(step.probe) && m_probeError.isEmpty()
+                           : step.present          ? !step.present(m_db)
+                                                   : true;
+    if (!missingPart)
+        return true;
+    // The copy before the upgrade is made before the first addition.  A
+    // rule on the codes changes no row, and a base whose codes repeat tries
+    // it at every start: a copy each time would push the good ones out.
+    if (!step.afterCodesRefusal && !mayChange()) {
+        *error = kNotChangedMessage;
+        return false;
+    }
+    for (const QString &sql : step.create)
+        if (!execute(sql, error))
+            return false;
+    return !step.ensure || step.ensure(m_db, error);
+}
+
+QString DatabaseUpgrade::uniqueCodesMessage(const QStringList &repeated, const QString &error)
+{
+    return QStringLiteral("Há produtos com o mesmo código, e enquanto for assim o banco de dados não pode recusar "
+                          "códigos repetidos por conta própria. Os produtos podem ser usados; altere o código de um "
+                          "produto de cada grupo abaixo e abra o programa de novo.\n\n%1\n\n(%2)")
+        .arg(repeated.join(u'\n'), error);
 }
 
 DatabaseUpgrade::Result DatabaseUpgrade::backFill()
@@ -248,11 +265,12 @@ DatabaseUpgrade::Result DatabaseUpgrade::backFill()
     const int rows = m_host.productCount();
     if (rows == 0)
         return {};
-    // Every save below looks its new code up among all the others; without
-    // an index each look-up reads the whole table and the back-fill grows
-    // with the square of the slots.
-    if (!execute(kPluCodeIndex, &failed.error))
-        return failed;
+    if (!m_host.backFillAllowed()) {
+        m_backFillRefusal = QStringLiteral("dois produtos ficariam com o mesmo código");
+        Result r;
+        r.errorShown = true;
+        return r;
+    }
     m_host.progressMessage(kBackFillMessage);
     m_host.progressShow(QStringLiteral("Aguarde..."), rows);
     m_host.firstProduct();

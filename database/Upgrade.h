@@ -17,6 +17,7 @@
 namespace torvane::db {
 
 class ConfigRow;
+struct SchemaStep;
 
 class UpgradeHost {
 public:
@@ -41,6 +42,11 @@ public:
     // procedure.  Refused: the procedure showed its own message.  Failed:
     // *error holds the database's text.
     virtual SaveResult saveCurrentCodigo(qint64 codigo, QString *error) = 0;
+    // Asked once before the first code is filled: whether the codes the
+    // rows without one would get can all be saved (no two products on one
+    // code).  When not, it has said which products are in the way, and
+    // nothing is filled.
+    virtual bool backFillAllowed() { return true; }
 
     // Asked once, before the upgrade changes anything in the base (the
     // manager copies the base here).  False: the operator chose not to go
@@ -86,12 +92,13 @@ public:
     static const QString kBackFillMessage;
     // Said once when the stored CodeSize is not 4, 5 or 6 (%1: the value).
     static QString invalidCodeSizeMessage(int stored);
+    // Told when the engine cannot take the products' unique codes because
+    // some repeat already (repeated: one line per product, Engine.h).
+    static QString uniqueCodesMessage(const QStringList &repeated, const QString &error);
     // Said when the back-fill stops with rows still without a code.
-    // Told when the server cannot take the products' unique codes.
-    static QString uniqueCodesMessage(const QString &error);
     static QString rowsLeftMessage(int rows, const QString &why);
     // Index that keeps the duplicate-code look-up of each save fast; made
-    // before the back-fill and in new files.
+    // before the back-fill and in new bases (SchemaSteps.h).
     static const QString kPluCodeIndex;
 
 private:
@@ -102,6 +109,8 @@ private:
     bool execute(const QString &sql, QString *error);
     // Whether the upgrade may change the base: beforeChange(), asked once.
     bool mayChange();
+    // Adds what one of the later additions finds missing.
+    bool addStep(const SchemaStep &step, QString *error);
     Result backFill();
 
     QSqlDatabase m_db;

@@ -73,6 +73,13 @@ bool DataFolder::holdsDatabase(const QString &folder)
     return QFileInfo::exists(databasePath(folder)) || !db::serverFileFor(databasePath(folder)).isEmpty();
 }
 
+QString missingFolderText(const QString &folder)
+{
+    return QStringLiteral("A pasta dos dados da loja não foi encontrada:\n%1\n\n"
+                          "Se ela fica num pen drive ou disco externo, conecte-o e abra o programa de novo.")
+        .arg(QDir::toNativeSeparators(folder));
+}
+
 QString startFolder(const StartOptions &options, const QString &workingDirectory, const DataFolder &data)
 {
     QString folder;

@@ -44,6 +44,11 @@ void setSharedSettings(QSettings *settings);
 
 struct StartOptions;
 
+// Said when the folder a program is to work in is not there (a pen drive
+// not plugged in, a folder moved or renamed), naming it.  Both programs
+// use it.
+QString missingFolderText(const QString &folder);
+
 // The folder a program works in:
 // - --data-folder=DIR: DIR;
 // - --data-folder (the menu's launcher): the shop's folder;

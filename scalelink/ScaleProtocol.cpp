@@ -37,28 +37,63 @@ uint32_t get24(const uint8_t *p)
     return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
 }
 
-// Reads one byte; true when exactly one came.  A failed read counts as an
-// empty poll.
-bool readOne(CSerial &port, uint8_t *byte)
+WireResult portError(int32_t code)
 {
-    uint32_t got = 0;
-    return port.ReadBytes(byte, 1, &got, nullptr, SerialInfinite) == 0 && got == 1;
+    return {WireStatus::PortError, code, 0};
+}
+
+// Reads one byte.  *got tells whether it came; a non-zero result is the
+// port's failure (a device that went away, a port that is not open), which
+// ends the exchange at once instead of counting as an empty poll.
+int32_t readOne(CSerial &port, uint8_t *byte, bool *got)
+{
+    uint32_t n = 0;
+    const int32_t rc = port.ReadBytes(byte, 1, &n, nullptr, SerialInfinite);
+    *got = rc == 0 && n == 1;
+    return rc;
+}
+
+// Polls up to kPollCount times for one byte (1 ms pause after each empty
+// poll); until(byte) tells whether the byte ends the wait.
+WireResult pollFor(CSerial &port, uint8_t *byte, bool (*until)(uint8_t))
+{
+    for (int poll = 0; poll < kPollCount; ++poll) {
+        bool got = false;
+        if (const int32_t rc = readOne(port, byte, &got); rc != 0)
+            return portError(rc);
+        if (got && until(*byte))
+            return {};
+        pause(1);
+    }
+    return {WireStatus::NoAnswer, 0, 0};
 }
 
 // The slot / record reader shared by both uploads: waits for the first byte,
 // then the rest in one read.
-bool readBlock(CSerial &port, uint8_t *buffer, std::size_t size)
+WireResult readBlock(CSerial &port, uint8_t *buffer, std::size_t size)
 {
-    for (int poll = 0; poll < kPollCount; ++poll) {
-        if (readOne(port, buffer)) {
-            uint32_t got = 0;
-            const int32_t rc = port.ReadBytes(buffer + 1, static_cast<uint32_t>(size - 1), &got, nullptr,
-                                              SerialInfinite);
-            return rc == 0 && got == size - 1;
-        }
-        pause(1);
-    }
-    return false;
+    if (WireResult first = pollFor(port, buffer, [](uint8_t) { return true; }); !first)
+        return first;
+    uint32_t got = 0;
+    const int32_t rc = port.ReadBytes(buffer + 1, static_cast<uint32_t>(size - 1), &got, nullptr, SerialInfinite);
+    if (rc != 0)
+        return portError(rc);
+    if (got != size - 1)
+        return {WireStatus::NoAnswer, 0, got + 1};
+    return {};
+}
+
+// Writes a whole frame; a write the port refused, or one that ended short
+// (its time-out ran out with the line blocked), is the port's failure.
+WireResult writeFrame(CSerial &port, const uint8_t *bytes, std::size_t size)
+{
+    uint32_t written = 0;
+    const int32_t rc = port.WriteBytes(bytes, static_cast<uint32_t>(size), &written, nullptr, SerialInfinite);
+    if (rc != 0)
+        return {WireStatus::PortError, rc, written};
+    if (written != size)
+        return {WireStatus::ShortWrite, 0, written};
+    return {};
 }
 
 } // namespace
@@ -174,83 +209,107 @@ ScaleSale DecodeSaleRecord(const uint8_t *r)
 
 using namespace torvane::scalelink;
 
-void SendPluFrame(CSerial &port, const ScalePlu &plu)
+WireResult SendPluFrame(CSerial &port, const ScalePlu &plu, WireClock::time_point *writeBegan)
 {
     const auto frame = BuildPluFrame(plu);
     // Whatever waits now (a late or doubled answer to an earlier frame) is
     // not the answer to this one.
-    port.PurgeInput();
-    uint32_t written = 0;
-    port.WriteBytes(frame.data(), static_cast<uint32_t>(frame.size()), &written, nullptr, SerialInfinite);
+    if (const int32_t rc = port.PurgeInput(); rc != 0)
+        return portError(rc);
+    if (writeBegan)
+        *writeBegan = WireClock::now();
+    return writeFrame(port, frame.data(), frame.size());
 }
 
-bool AwaitOkReply(CSerial &port)
+WireResult AwaitOkReply(CSerial &port, WireClock::time_point writeBegan)
 {
     uint8_t reply[kOkReplySize] = {};
+    // The scale answers a frame only once the frame has crossed the line.
+    // A byte seen before then belongs to something else (an answer given
+    // twice, or late); it is judged only when seen before that moment, so a
+    // slow wake-up here can never turn a true answer into a stray one.
+    const auto frameCrossed = writeBegan + LineTime(kPluFrameSize);
     bool first = false;
-    for (int poll = 0; poll < kPollCount && !first; ++poll) {
-        first = readOne(port, &reply[0]);
-        if (!first)
-            pause(1);
+    for (auto now = WireClock::now(); now < frameCrossed; now = WireClock::now()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(frameCrossed - now).count();
+        uint32_t got = 0;
+        const int32_t rc = port.ReadBytes(&reply[0], 1, &got, nullptr, static_cast<uint32_t>(left));
+        if (got == 1) {
+            if (WireClock::now() < frameCrossed)
+                return {WireStatus::StrayBytes, 0, 1};
+            first = true;
+            break;
+        }
+        if (rc == SerialErrorTimeout)
+            break;
+        if (rc != 0)
+            return portError(rc);
     }
-    if (!first)
-        return false;
+    if (!first) {
+        if (WireResult r = pollFor(port, &reply[0], [](uint8_t) { return true; }); !r)
+            return r;
+    }
     pause(3);
     uint32_t got = 0;
-    port.ReadBytes(&reply[1], 3, &got, nullptr, SerialInfinite);
+    if (const int32_t rc = port.ReadBytes(&reply[1], 3, &got, nullptr, SerialInfinite); rc != 0)
+        return portError(rc);
     if (reply[1] != 'O' || reply[2] != 'K')
-        return false;
+        return {WireStatus::WrongAnswer, 0, got + 1};
     // More than one reply's worth of bytes: the scale answered something
     // else too (twice, or late to an earlier frame), so this "OK" cannot be
     // taken as the answer to this product.
     uint32_t extra = 0;
-    return port.InputQueued(&extra) == 0 && extra == 0;
+    if (const int32_t rc = port.InputQueued(&extra); rc != 0)
+        return portError(rc);
+    if (extra != 0)
+        return {WireStatus::StrayBytes, 0, extra};
+    return {};
 }
 
-void SendUploadRequest(CSerial &port, const char *command)
+WireResult SendUploadRequest(CSerial &port, const char *command)
 {
     const auto request = BuildUploadRequest(command);
     // Stale input (a late answer to an earlier exchange) goes first; after the
     // request only the scale's answer can arrive, and it is kept.
-    port.PurgeInput();
-    uint32_t written = 0;
-    port.WriteBytes(request.data(), static_cast<uint32_t>(request.size()), &written, nullptr, SerialInfinite);
+    if (const int32_t rc = port.PurgeInput(); rc != 0)
+        return portError(rc);
+    if (WireResult r = writeFrame(port, request.data(), request.size()); !r)
+        return r;
     // Let the request leave the driver before anything else happens on the
     // port: a purge or close right after the write would cut it off.
-    port.DrainOutput(1000);
+    if (const int32_t rc = port.DrainOutput(1000); rc != 0)
+        return portError(rc);
+    return {};
 }
 
-bool AwaitUploadHeader(CSerial &port, uint8_t first, uint8_t second)
+WireResult AwaitUploadHeader(CSerial &port, uint8_t first, uint8_t second)
 {
     uint8_t buffer[2] = {};
-    bool start = false;
-    for (int poll = 0; poll < kPollCount && !start; ++poll) {
-        start = readOne(port, &buffer[0]) && buffer[0] == kStx;
-        if (!start)
-            pause(1);
-    }
-    if (!start)
-        return false;
+    if (WireResult r = pollFor(port, &buffer[0], [](uint8_t b) { return b == kStx; }); !r)
+        return r;
     buffer[0] = buffer[1] = 0;
     uint32_t got = 0;
-    port.ReadBytes(buffer, 2, &got, nullptr, SerialInfinite);
-    return got == 2 && buffer[0] == first && buffer[1] == second;
+    if (const int32_t rc = port.ReadBytes(buffer, 2, &got, nullptr, SerialInfinite); rc != 0)
+        return portError(rc);
+    if (got != 2 || buffer[0] != first || buffer[1] != second)
+        return {WireStatus::WrongAnswer, 0, got + 1};
+    return {};
 }
 
-bool ReadPluSlot(CSerial &port, ScalePlu &plu)
+WireResult ReadPluSlot(CSerial &port, ScalePlu &plu)
 {
     uint8_t buffer[64] = {};
-    if (!readBlock(port, buffer, kPluSlotSize))
-        return false;
-    plu = DecodePluSlot(buffer);
-    return true;
+    WireResult r = readBlock(port, buffer, kPluSlotSize);
+    if (r)
+        plu = DecodePluSlot(buffer);
+    return r;
 }
 
-bool ReadSaleRecord(CSerial &port, ScaleSale &sale)
+WireResult ReadSaleRecord(CSerial &port, ScaleSale &sale)
 {
     uint8_t buffer[64] = {};
-    if (!readBlock(port, buffer, kSaleRecordSize))
-        return false;
-    sale = DecodeSaleRecord(buffer);
-    return true;
+    WireResult r = readBlock(port, buffer, kSaleRecordSize);
+    if (r)
+        sale = DecodeSaleRecord(buffer);
+    return r;
 }

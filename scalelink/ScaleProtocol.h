@@ -7,10 +7,16 @@
 //
 // Numbers are big-endian; dates in sales records are packed BCD.  The
 // operations speak through the port object they are given, which the caller
-// has opened with 57600 8N1 and SetReadTimeouts(ReadTimed, 10); they keep no
-// state between calls, never throw, and report only true / false.
+// has opened for overlapped transfers (OpenForWindow; some reads carry a
+// bound of their own) with 57600 8N1 and SetReadTimeouts(ReadTimed, 10).
+// They keep no state between calls and never throw.  Each returns a
+// WireResult that says whether the exchange worked and, when it did not,
+// whose fault it was: the port's (the serial layer's error code, or a write
+// that moved fewer bytes than asked) or the scale's (silence, a wrong
+// answer, bytes that are not this exchange's answer).
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -41,30 +47,55 @@ struct ScaleSale {
     uint32_t value = 0; // 24 bits
 };
 
-// Sends the 53-byte "DL" frame of a product.  Received bytes still waiting
-// are discarded first, so the reply read next belongs to this frame.  A
-// failed write is not reported: it shows up as a missing "OK".
-void SendPluFrame(CSerial &port, const ScalePlu &plu);
+// Whose fault an exchange that did not work was.
+enum class WireStatus {
+    Ok,
+    PortError,   // the serial layer failed: `code` holds its error code
+    ShortWrite,  // the write ended after `transferred` bytes of the frame
+    NoAnswer,    // nothing came in time, or it stopped after `transferred` bytes
+    WrongAnswer, // the scale answered, but not what the exchange expects
+    StrayBytes,  // bytes that cannot be this exchange's answer: they came
+                 // before the frame could have reached the scale, or more
+                 // came than the answer holds (a doubled or late answer)
+};
 
-// Polls up to 50 times for the first reply byte, then reads three more; true
-// when bytes 1 and 2 are "O" and "K" and nothing else waits behind them (a
-// scale that answered twice has not given this product a reply of its own).
-bool AwaitOkReply(CSerial &port);
+struct WireResult {
+    WireStatus status = WireStatus::Ok;
+    int32_t code = 0;         // PortError: the serial layer's code
+    uint32_t transferred = 0; // ShortWrite / NoAnswer: bytes moved before it ended
+    explicit operator bool() const { return status == WireStatus::Ok; }
+};
+
+using WireClock = std::chrono::steady_clock;
+
+// Sends the 53-byte "DL" frame of a product.  Received bytes still waiting
+// are discarded first (a late answer to an earlier frame).  *writeBegan, when
+// given, gets the moment the write began: the frame's answer cannot start
+// before the frame has crossed the line (AwaitOkReply).
+WireResult SendPluFrame(CSerial &port, const ScalePlu &plu, WireClock::time_point *writeBegan = nullptr);
+
+// Waits for the answer to the frame whose write began at writeBegan.  A byte
+// seen before the frame's time on the line (53 bytes at 57600 8N1, about
+// 9.2 ms) has passed is not its answer: StrayBytes.  Then it polls up to 50
+// times for the first byte and reads three more: Ok when bytes 1 and 2 are
+// "O" and "K" and nothing else waits behind them (a scale that answered twice
+// has not given this product an answer of its own).
+WireResult AwaitOkReply(CSerial &port, WireClock::time_point writeBegan);
 
 // Sends the 6-byte request for "UL" or "UR" (command: two ASCII letters).
 // Stale input is discarded before the request goes out and the request is let
 // drain, so the scale's answer, however fast, is kept for AwaitUploadHeader.
-void SendUploadRequest(CSerial &port, const char *command);
+WireResult SendUploadRequest(CSerial &port, const char *command);
 
-// Skips bytes up to 0x02 (50 polls), then reads the two header bytes; true when
+// Skips bytes up to 0x02 (50 polls), then reads the two header bytes; Ok when
 // they are first and second.  It does not purge: the answer may already be
 // waiting in the receive buffer.
-bool AwaitUploadHeader(CSerial &port, uint8_t first, uint8_t second);
+WireResult AwaitUploadHeader(CSerial &port, uint8_t first, uint8_t second);
 
-// Reads the next 45-byte product slot / 12-byte sales record; true and the
+// Reads the next 45-byte product slot / 12-byte sales record; Ok and the
 // image filled only when the whole slot or record arrived.
-bool ReadPluSlot(CSerial &port, ScalePlu &plu);
-bool ReadSaleRecord(CSerial &port, ScaleSale &sale);
+WireResult ReadPluSlot(CSerial &port, ScalePlu &plu);
+WireResult ReadSaleRecord(CSerial &port, ScaleSale &sale);
 
 namespace torvane::scalelink {
 
@@ -74,6 +105,15 @@ inline constexpr std::size_t kOkReplySize = 4;
 inline constexpr std::size_t kPluSlotSize = 45;
 inline constexpr std::size_t kSaleRecordSize = 12;
 inline constexpr int kPollCount = 50;
+
+// The scale's line: 57600 baud, 8 data bits, no parity, 1 stop bit, so
+// every byte takes 10 bits of time.
+inline constexpr uint32_t kLineBaud = 57600;
+// How long count bytes take on the line (rounded up to the microsecond).
+constexpr std::chrono::microseconds LineTime(std::size_t count)
+{
+    return std::chrono::microseconds((uint64_t(count) * 10 * 1000000 + kLineBaud - 1) / kLineBaud);
+}
 
 inline constexpr uint8_t kStx = 0x02;
 inline constexpr uint8_t kEtx = 0x03;

@@ -85,8 +85,9 @@ if [ -d "$STAGE/etc" ]; then
   (cd "$STAGE" && find etc -type f | sort | sed 's|^|/|') >"$STAGE/DEBIAN/conffiles"
   chmod 644 "$STAGE/DEBIAN/conffiles"
 fi
-# Maintainer scripts are not needed: dpkg triggers refresh the menu, the
-# icon cache and the manual-page index.
+# dpkg triggers refresh the menu, the icon cache and the manual-page index;
+# the one maintainer script creates the service's user (sysusers.d).
+install -m 755 packaging/postinst "$STAGE/DEBIAN/postinst"
 
 mkdir -p "$OUT_DIR"
 DEB=$OUT_DIR/${PKG}_${VERSION}_${ARCH}.deb

@@ -35,17 +35,19 @@ QString UsageText()
         "                     balança na saída e no registro (padrão: a porta).\n"
         "                     Várias --port trabalham em paralelo.\n"
         "  --database ARQUIVO   banco de dados (padrão: vendabase.accdb na pasta atual)\n"
-        "  --json             resultado em JSON na saída padrão\n"
+        "  --json             resultado em JSON na saída padrão (sempre um documento,\n"
+        "                     também para um erro na linha de comando)\n"
         "  --help             esta ajuda\n"
         "\n"
         "Códigos de saída (com várias balanças, o maior entre elas):\n"
         "  0  tudo feito (check: nada difere)\n"
         "  1  check: algum produto difere\n"
         "  2  linha de comando inválida\n"
-        "  3  uma porta não pôde ser aberta\n"
-        "  4  uma balança parou de responder\n"
+        "  3  uma porta não pôde ser aberta (ou não aceitou 57600 8N1)\n"
+        "  4  a transferência com uma balança parou (sem resposta, resposta errada ou\n"
+        "     repetida, ou falha da porta no caminho)\n"
         "  5  interrompido (Ctrl-C ou SIGTERM) antes do fim\n"
-        "  6  erro no banco de dados\n");
+        "  6  erro no banco de dados (também somente leitura, exceto para check)\n");
 }
 
 ParseResult ParseCommandLine(const QStringList &arguments)

@@ -8,7 +8,6 @@
 #include "Schema.h"
 #include "TransferJobs.h"
 
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <mutex>
@@ -24,23 +23,6 @@ QByteArray frameOf(const ScalePlu &plu)
 {
     const auto frame = scalelink::BuildPluFrame(plu);
     return QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()));
-}
-
-// Whether a job's text was made from pattern ("... %1 ..."); the number put
-// in goes to *n.
-bool madeFrom(const char *pattern, const QString &text, int *n = nullptr)
-{
-    const QString p = QString::fromUtf8(pattern);
-    const qsizetype at = p.indexOf(QLatin1String("%1"));
-    QString rx = QRegularExpression::escape(at < 0 ? p : p.left(at));
-    if (at >= 0)
-        rx += QStringLiteral("(.+?)") + QRegularExpression::escape(p.mid(at + 2));
-    const auto m = QRegularExpression(QLatin1Char('^') + rx).match(text);
-    if (!m.hasMatch())
-        return false;
-    if (n && at >= 0)
-        *n = m.captured(1).toInt();
-    return true;
 }
 
 // The job's host for one scale and one job.
@@ -65,40 +47,14 @@ public:
     }
     void setCancelRequested(bool on) override { m_ended = on; }
     bool wantsProduct(const ScalePlu &plu) override { return !select || select(plu); }
+    void slotRead(const ScalePlu &plu) override { slotImages.push_back(plu); }
     void productResult(const ScalePlu &plu, bool acknowledged) override
     {
         if (acknowledged)
             acked[plu.number] = frameOf(plu);
-        else
-            failedPluNo = plu.number;
     }
 
-    // How the job ended, from what it reported; *count gets the number in
-    // its last status.
-    Outcome outcome(int *count) const
-    {
-        for (const QString &box : m_boxes) {
-            if (madeFrom(tx::text::kOpenFailed, box))
-                return Outcome::PortFailed;
-        }
-        // Every other box the jobs show is about the tables: a database
-        // error (in the manager's words), a row not stored, or a sale whose
-        // product is not in PLU_UPLOADED.
-        if (!m_boxes.isEmpty())
-            return Outcome::DatabaseError;
-        using namespace tx::text;
-        for (const char *p : {kDownloadCancelled, kPluCancelled, kRecCancelled})
-            if (madeFrom(p, m_status, count))
-                return Outcome::Interrupted;
-        for (const char *p : {kDownloadFailed, kPluFailed, kRecFailed, kNoHeader})
-            if (madeFrom(p, m_status, count))
-                return Outcome::NoAnswer;
-        for (const char *p : {kPluFinished, kRecFinished})
-            if (madeFrom(p, m_status, count))
-                return Outcome::Done;
-        // A download that ended well, or had nothing to send.
-        return Outcome::Done;
-    }
+    // The boxes and the last status the job showed, for support.
     QString detail() const
     {
         QStringList all = m_boxes;
@@ -106,11 +62,9 @@ public:
             all << m_status;
         return all.join(QStringLiteral(" / "));
     }
-    int maximum() const { return m_max; }
-
     std::function<bool(const ScalePlu &)> select;
+    std::vector<ScalePlu> slotImages;
     std::map<int, QByteArray> acked;
-    int failedPluNo = -1;
 
 private:
     void report(int pos)
@@ -128,13 +82,44 @@ private:
     std::atomic<bool> m_ended{false};
 };
 
+Outcome outcomeOf(const tx::JobOutcome &o)
+{
+    switch (o.end) {
+    case tx::JobOutcome::End::Done: return Outcome::Done;
+    case tx::JobOutcome::End::PortNotOpened: return Outcome::PortFailed;
+    case tx::JobOutcome::End::NoAnswer: return Outcome::NoAnswer;
+    case tx::JobOutcome::End::Stopped: return Outcome::Interrupted;
+    case tx::JobOutcome::End::DatabaseError: return Outcome::DatabaseError;
+    }
+    return Outcome::DatabaseError;
+}
+
+// The job's outcome into the scale's result.
+void take(ScaleResult &r, const tx::JobOutcome &o, const RunnerHost &host)
+{
+    r.outcome = outcomeOf(o);
+    r.count = o.count;
+    r.total = o.total;
+    r.failedPluNo = o.end == tx::JobOutcome::End::NoAnswer ? o.pluNo : -1;
+    r.cause = o.cause;
+    r.detail = host.detail();
+}
+
 // A download to one scale.  only: the slots to send (null: by the record).
 void download(const RunSettings &settings, ScaleResult &r, const std::set<int> *only)
 {
+    // A base that cannot be written is refused before the record (which it
+    // could not keep) is touched, in the words the window uses.
+    QString refusal;
+    if (!tx::BaseTakesWrites(tx::JobKind::Download, &refusal)) {
+        r.outcome = Outcome::DatabaseError;
+        r.cause = r.detail = refusal;
+        return;
+    }
     AckRecord record(settings.databasePath, r.scale.name);
     if (!record.load() || !record.markStarted()) {
         r.outcome = Outcome::DatabaseError;
-        r.detail = record.error();
+        r.cause = r.detail = record.error();
         return;
     }
     const bool wasTrusted = record.trusted();
@@ -147,33 +132,26 @@ void download(const RunSettings &settings, ScaleResult &r, const std::set<int> *
         host.select = [&record](const ScalePlu &plu) { return record.needsSending(plu.number, frameOf(plu)); };
         r.everything = !wasTrusted;
     }
-    tx::RunPluDownload(host);
-    r.outcome = host.outcome(nullptr);
-    r.detail = host.detail();
-    r.total = host.maximum();
-    r.count = int(host.acked.size());
-    r.failedPluNo = r.outcome == Outcome::NoAnswer ? host.failedPluNo : -1;
+    take(r, tx::RunPluDownload(host), host);
     // Sending only some slots keeps a record that was trusted trusted; a
     // whole table (or every change since a trusted record) makes it so.
     const bool trustedNow = r.outcome == Outcome::Done && (only ? wasTrusted : true);
     if (!record.finish(host.acked, trustedNow) && r.outcome == Outcome::Done) {
+        // The scale has what it acknowledged (count says how much); only the
+        // record of it is lost.
         r.outcome = Outcome::DatabaseError;
-        r.detail = record.error();
+        r.cause = r.detail = record.error();
     }
 }
 
-void upload(const RunSettings &settings, ScaleResult &r, bool products)
+// slotImages: when given, every slot stored, as the scale sent it.
+void upload(const RunSettings &settings, ScaleResult &r, bool products, std::vector<ScalePlu> *slotImages = nullptr)
 {
     RunnerHost host(r.scale, settings);
-    if (products)
-        tx::RunPluUpload(host);
-    else
-        tx::RunRecordUpload(host);
-    int count = 0;
-    r.outcome = host.outcome(&count);
-    r.count = count;
+    take(r, products ? tx::RunPluUpload(host) : tx::RunRecordUpload(host), host);
     r.total = 0;
-    r.detail = host.detail();
+    if (slotImages)
+        *slotImages = std::move(host.slotImages);
 }
 
 // Reads the scale's sales into RECORD, then keys what the read appended and
@@ -194,17 +172,18 @@ void salesRead(const RunSettings &settings, ScaleResult &r)
     }
     if (lastId < 0) {
         r.outcome = Outcome::DatabaseError;
-        r.detail = error;
+        r.cause = r.detail = error;
         return;
     }
     upload(settings, r, false);
     // A read that stopped half-way is keyed too: what it stored is a prefix
-    // of what the next read sends, and stays unkeyed otherwise.
-    if (!r.recorded || r.outcome == Outcome::PortFailed)
+    // of what the next read sends, and stays unkeyed otherwise.  A read that
+    // stored nothing has nothing to key.
+    if (!r.recorded || r.outcome == Outcome::PortFailed || (r.outcome == Outcome::DatabaseError && r.count == 0))
         return;
     if (!db::AdoptSalesRead(conn->database(), lastId, &r.newSales, &r.knownSales, &error)) {
         r.outcome = Outcome::DatabaseError;
-        r.detail = error;
+        r.cause = r.detail = error;
     }
 }
 
@@ -220,25 +199,28 @@ void check(const RunSettings &settings, ScaleResult &r)
     options.slotCount = 0;
     if (!scratchDir.isValid() || !schema::createDatabaseFile(scratch, options, &error)) {
         r.outcome = Outcome::DatabaseError;
-        r.detail = error;
+        r.cause = r.detail = error;
         return;
     }
+    std::vector<ScalePlu> slotImages;
     tx::SetThreadDatabaseFileOverride(scratch);
-    upload(settings, r, true);
+    upload(settings, r, true, &slotImages);
     tx::SetThreadDatabaseFileOverride(QString());
     if (r.outcome != Outcome::Done)
         return;
     // From here count and total are the products sent by --send.
     r.count = r.total = 0;
 
+    // The scale's side is what it sent (the barcode mode included, which
+    // PLU_UPLOADED does not keep).
     std::vector<tx::CompareProduct> base, scale;
+    for (const ScalePlu &slot : slotImages)
+        scale.push_back(tx::FromScaleSlot(slot));
     {
         auto baseDb = db::Connection::open(settings.databasePath, &error, true);
-        auto scaleDb = db::Connection::open(scratch, &error, true);
-        if (!baseDb || !scaleDb || !tx::ReadBaseProducts(baseDb->database(), &base, &error)
-            || !tx::ReadScaleProducts(scaleDb->database(), &scale, &error)) {
+        if (!baseDb || !tx::ReadBaseProducts(baseDb->database(), &base, &error)) {
             r.outcome = Outcome::DatabaseError;
-            r.detail = error;
+            r.cause = r.detail = error;
             return;
         }
     }
@@ -263,6 +245,7 @@ void check(const RunSettings &settings, ScaleResult &r)
     r.count = sent.count;
     r.failedPluNo = sent.failedPluNo;
     r.everything = false;
+    r.cause = sent.cause;
     r.detail = sent.detail;
 }
 

@@ -7,8 +7,7 @@
 // sends (all; those that differ from the scale's record; or those a check
 // found different), keeps the frames the scale acknowledged and writes them
 // to the scale's record when the job ends.  It tells the job's end apart by
-// what the job reports through its host: the open-failure box, any other box
-// (all of them are about the tables), and its last status text.
+// the outcome the job returns.
 
 #include "CommandLine.h"
 #include "JobHost.h"
@@ -44,7 +43,8 @@ struct ScaleResult {
                             // not been upgraded to hold either yet)
     int newSales = 0;       // sales: records stored as new sales
     int knownSales = 0;     // sales: records dropped as read before
-    QString detail;      // the job's last status or box text, for support
+    QString cause;       // what went wrong, in the operator's words (empty when done)
+    QString detail;      // the job's boxes and last status text, for support
     std::vector<torvane::transmitter::SlotComparison> differences; // check
 };
 

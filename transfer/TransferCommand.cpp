@@ -20,9 +20,13 @@ int RunTransferCommand(const QStringList &arguments, std::FILE *out, std::FILE *
         std::fputs(UsageText().toUtf8().constData(), out);
         return ExitOk;
     }
+    // A script that asked for JSON gets one document, whatever happens.
+    const bool json = parsed.command.json || arguments.contains(QLatin1String("--json"));
     if (!parsed.error.isEmpty()) {
         std::fprintf(err, "torvane-transfer: %s\n%s", parsed.error.toUtf8().constData(),
                      "Use --help para ver as ações e as opções.\n");
+        if (json)
+            std::fputs(TransferOutput::FailureJson(nullptr, ExitUsage, parsed.error).constData(), out);
         return ExitUsage;
     }
     const Command &command = parsed.command;
@@ -33,7 +37,10 @@ int RunTransferCommand(const QStringList &arguments, std::FILE *out, std::FILE *
     // A shop on a server keeps only the connection file beside the path.
     const db::FileKind kind = db::serverFileFor(path).isEmpty() ? db::probeFile(path) : db::FileKind::SQLite;
     if (kind != db::FileKind::SQLite) {
-        std::fprintf(err, "torvane-transfer: %s\n", db::describeProblem(kind, path).toUtf8().constData());
+        const QString problem = db::describeProblem(kind, path);
+        std::fprintf(err, "torvane-transfer: %s\n", problem.toUtf8().constData());
+        if (json)
+            std::fputs(TransferOutput::FailureJson(&command, ExitDatabase, problem).constData(), out);
         return ExitDatabase;
     }
     transmitter::SetDatabaseFileOverride(path);

@@ -41,6 +41,13 @@ QString differenceLine(const tx::SlotComparison &d)
     return parts.join(QStringLiteral("; "));
 }
 
+// ": cause" after a line, when there is one.
+QString withCause(const QString &line, const QString &cause)
+{
+    const QString c = QString(cause).replace(u'\n', u' ').trimmed();
+    return c.isEmpty() ? line : line + QStringLiteral(": ") + c;
+}
+
 QString sendLine(const ScaleResult &r)
 {
     const QString what = r.everything ? QStringLiteral("todos os produtos") : QStringLiteral("só os alterados");
@@ -52,12 +59,23 @@ QString sendLine(const ScaleResult &r)
     case Outcome::Done:
         return QStringLiteral("%1 produto(s) enviado(s) e confirmado(s) (%2)").arg(r.count).arg(what) + unrecorded;
     case Outcome::NoAnswer:
-        return QStringLiteral("a balança parou de responder no produto PLU %1; %2 de %3 confirmado(s)")
-            .arg(r.failedPluNo)
-            .arg(r.count)
-            .arg(r.total);
+        return withCause(QStringLiteral("a transmissão parou no produto PLU %1; %2 de %3 confirmado(s)")
+                             .arg(r.failedPluNo)
+                             .arg(r.count)
+                             .arg(r.total),
+                         r.cause);
     case Outcome::Interrupted:
         return QStringLiteral("interrompido; %1 de %2 produto(s) confirmado(s)").arg(r.count).arg(r.total);
+    case Outcome::DatabaseError:
+        // The database failed after products went out (a server lost at
+        // the end): what the scale received is what the operator needs.
+        if (r.count > 0)
+            return withCause(QStringLiteral("%1 de %2 produto(s) enviado(s) e confirmado(s) pela balança, mas o"
+                                            " registro do que ela recebeu não foi gravado")
+                                 .arg(r.count)
+                                 .arg(r.total),
+                             r.cause);
+        return {};
     default:
         return {};
     }
@@ -120,10 +138,13 @@ QStringList TransferOutput::SummaryLines(const std::vector<ScaleResult> &results
         QString line;
         switch (r.outcome) {
         case Outcome::PortFailed:
-            line = QStringLiteral("não foi possível abrir a porta %1").arg(r.scale.port);
+            line = withCause(QStringLiteral("não foi possível abrir a porta %1").arg(r.scale.port), r.cause);
             break;
         case Outcome::DatabaseError:
-            line = QStringLiteral("erro no banco de dados: %1").arg(r.detail);
+            if (r.action == Action::Send)
+                line = sendLine(r);
+            if (line.isEmpty())
+                line = QStringLiteral("erro no banco de dados: %1").arg(QString(r.cause).replace(u'\n', u' '));
             break;
         default:
             break;
@@ -142,7 +163,7 @@ QStringList TransferOutput::SummaryLines(const std::vector<ScaleResult> &results
                 else if (r.outcome == Outcome::Interrupted)
                     line = QStringLiteral("interrompido; %1 %2").arg(r.count).arg(what);
                 else
-                    line = QStringLiteral("a balança parou de responder; %1 %2").arg(r.count).arg(what);
+                    line = withCause(QStringLiteral("a leitura parou; %1 %2").arg(r.count).arg(what), r.cause);
                 if (r.action == Action::Sales && r.recorded)
                     line += QStringLiteral(" (%1 nova(s), %2 já lida(s) antes)").arg(r.newSales).arg(r.knownSales);
                 else if (r.action == Action::Sales)
@@ -155,9 +176,9 @@ QStringList TransferOutput::SummaryLines(const std::vector<ScaleResult> &results
                 for (const auto &d : r.differences)
                     lines << QStringLiteral("%1: PLU %2: %3").arg(name).arg(d.pluNo).arg(differenceLine(d));
                 if (r.outcome == Outcome::NoAnswer && r.failedPluNo >= 0)
-                    line = QStringLiteral("a balança parou de responder no produto PLU %1").arg(r.failedPluNo);
+                    line = withCause(QStringLiteral("o envio parou no produto PLU %1").arg(r.failedPluNo), r.cause);
                 else if (r.outcome == Outcome::NoAnswer)
-                    line = QStringLiteral("a balança parou de responder");
+                    line = withCause(QStringLiteral("a leitura parou"), r.cause);
                 else if (r.outcome == Outcome::Interrupted)
                     line = QStringLiteral("interrompido");
                 else if (r.differences.empty())
@@ -209,6 +230,8 @@ QByteArray TransferOutput::Json(const Command &command, const std::vector<ScaleR
             }
             o.insert(QStringLiteral("differences"), diffs);
         }
+        if (!r.cause.isEmpty())
+            o.insert(QStringLiteral("cause"), r.cause);
         if (!r.detail.isEmpty())
             o.insert(QStringLiteral("detail"), r.detail);
         scales.append(o);
@@ -217,6 +240,17 @@ QByteArray TransferOutput::Json(const Command &command, const std::vector<ScaleR
                     {QStringLiteral("changedOnly"), command.changedOnly},
                     {QStringLiteral("exitCode"), exitCode},
                     {QStringLiteral("scales"), scales}};
+    return QJsonDocument(doc).toJson(QJsonDocument::Indented);
+}
+
+QByteArray TransferOutput::FailureJson(const Command *command, int exitCode, const QString &error)
+{
+    QJsonObject doc{{QStringLiteral("action"), command ? QJsonValue(ActionName(command->action)) : QJsonValue()},
+                    {QStringLiteral("exitCode"), exitCode},
+                    {QStringLiteral("error"), error},
+                    {QStringLiteral("scales"), QJsonArray()}};
+    if (command)
+        doc.insert(QStringLiteral("changedOnly"), command->changedOnly);
     return QJsonDocument(doc).toJson(QJsonDocument::Indented);
 }
 

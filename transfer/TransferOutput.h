@@ -3,7 +3,7 @@
 // redrawn in place while the transfers run; otherwise (a pipe, the journal)
 // nothing until each scale ends.  Then one line per scale (and, for check,
 // one per differing slot), or with --json a single JSON document for
-// scripts.  Progress may be reported from several threads at once.
+// scripts, also when the command reaches no scale at all.  Progress may be reported from several threads at once.
 
 #include "ScaleRunner.h"
 
@@ -28,6 +28,10 @@ public:
     // The lines / document alone (tests).
     static QStringList SummaryLines(const std::vector<ScaleResult> &results);
     static QByteArray Json(const Command &command, const std::vector<ScaleResult> &results, int exitCode);
+    // The document of a command that reached no scale (a bad command line, a
+    // database that is not there): its exit status and why, and no scales.
+    // command: null when the command line was not understood.
+    static QByteArray FailureJson(const Command *command, int exitCode, const QString &error);
 
 private:
     void redraw(bool force);

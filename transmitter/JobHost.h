@@ -63,6 +63,9 @@ public:
     virtual bool wantsProduct(const ScalePlu &) { return true; }
     // Download only.  The scale's answer to one product: acknowledged or not.
     virtual void productResult(const ScalePlu &, bool /*acknowledged*/) {}
+    // Product upload only.  Each slot stored, as the scale sent it (with
+    // what PLU_UPLOADED does not keep, such as the barcode mode).
+    virtual void slotRead(const ScalePlu &) {}
 };
 
 } // namespace torvane::transmitter

@@ -2,10 +2,12 @@
 
 #include "CodePage.h"
 #include "Db.h"
+#include "ScaleProtocol.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
 #include <map>
 
 namespace torvane::transmitter {
@@ -39,10 +41,10 @@ constexpr Flag kFlags[] = {
     {DiffShelfLife, "validade", "shelf-life"},
     {DiffSaleType, "tipo de venda", "sale-type"},
     {DiffPrefix, "prefixo", "prefix"},
+    {DiffBarcodeMode, "código de barras (peso ou total)", "barcode-mode"},
 };
 
-bool readProducts(const QSqlDatabase &db, const QString &sql, bool base, std::vector<CompareProduct> *out,
-                  QString *error)
+bool readProducts(const QSqlDatabase &db, const QString &sql, std::vector<CompareProduct> *out, QString *error)
 {
     out->clear();
     QSqlQuery q(db);
@@ -62,8 +64,8 @@ bool readProducts(const QSqlDatabase &db, const QString &sql, bool base, std::ve
         p.tareWeight = q.value(5).toInt();
         p.unitPrice = q.value(6).toInt();
         p.sellFlag = q.value(7).toInt();
-        if (base)
-            p.codigo = q.value(8).toLongLong();
+        p.codigo = q.value(8).toLongLong();
+        p.barcodeMode = q.value(9).toInt();
         out->push_back(std::move(p));
     }
     if (q.lastError().isValid()) {
@@ -87,12 +89,32 @@ CompareProduct AsScaleStores(const CompareProduct &base)
     p.tareWeight = base.tareWeight & 0xFFFF;
     p.unitPrice = base.unitPrice & 0xFFFFFF;
     p.sellFlag = base.sellFlag & 0xFF;
+    p.barcodeMode = base.barcodeMode & 0xFF;
     return p;
 }
 
-bool ScaleSlotHoldsProduct(const CompareProduct &scale)
+CompareProduct FromScaleSlot(const ScalePlu &slot)
 {
-    return !scale.pluDesc.isEmpty() || scale.unitPrice != 0;
+    CompareProduct p;
+    p.pluNo = slot.number;
+    p.preFix = slot.prefix;
+    p.pluCode = StringFromAnsiField(slot.code, sizeof slot.code);
+    p.pluDesc = StringFromAnsiField(slot.description, sizeof slot.description);
+    p.validDays = slot.shelfLifeDays;
+    p.tareWeight = slot.tare;
+    p.unitPrice = int(slot.unitPrice & 0xFFFFFF);
+    p.sellFlag = slot.saleType;
+    p.barcodeMode = slot.barcodeMode;
+    return p;
+}
+
+bool SlotIsFree(const CompareProduct &product)
+{
+    if (product.codigo >= 0)
+        return product.codigo == 0;
+    const bool zeroCode = std::all_of(product.pluCode.begin(), product.pluCode.end(),
+                                      [](QChar c) { return c == u'0'; });
+    return product.pluDesc.isEmpty() && product.unitPrice == 0 && zeroCode;
 }
 
 std::vector<SlotComparison> CompareScale(const std::vector<CompareProduct> &base,
@@ -125,30 +147,40 @@ std::vector<SlotComparison> CompareScale(const std::vector<CompareProduct> &base
             c.scale = (s++)->second;
         }
 
-        const bool baseHolds = c.base && c.base->codigo != 0;
-        const bool scaleHolds = c.scale && ScaleSlotHoldsProduct(*c.scale);
-        if (baseHolds && !scaleHolds) {
-            c.differences = DiffMissingOnScale;
-        } else if (!baseHolds && scaleHolds) {
-            c.differences = DiffFreeInBase;
-        } else if (baseHolds && scaleHolds) {
+        const bool baseHolds = c.base && !SlotIsFree(*c.base);
+        const bool scaleHolds = c.scale && !SlotIsFree(*c.scale);
+        unsigned fields = DiffNone;
+        if (c.base && c.scale) {
             const CompareProduct &x = *c.base;
             const CompareProduct &y = *c.scale;
             if (x.pluCode != y.pluCode)
-                c.differences |= DiffCode;
+                fields |= DiffCode;
             if (x.pluDesc != y.pluDesc)
-                c.differences |= DiffDescription;
+                fields |= DiffDescription;
             if (x.unitPrice != y.unitPrice)
-                c.differences |= DiffPrice;
+                fields |= DiffPrice;
             if (x.tareWeight != y.tareWeight)
-                c.differences |= DiffTare;
+                fields |= DiffTare;
             if (x.validDays != y.validDays)
-                c.differences |= DiffShelfLife;
+                fields |= DiffShelfLife;
             if (x.sellFlag != y.sellFlag)
-                c.differences |= DiffSaleType;
+                fields |= DiffSaleType;
             if (x.preFix != y.preFix)
-                c.differences |= DiffPrefix;
+                fields |= DiffPrefix;
+            if (x.barcodeMode != y.barcodeMode)
+                fields |= DiffBarcodeMode;
         }
+        // What a download would put there already is there: equal, whether
+        // or not a product is in it.  Otherwise a slot free on both sides
+        // is equal too.
+        if (c.base && c.scale && fields == DiffNone)
+            c.differences = DiffNone;
+        else if (baseHolds && !scaleHolds)
+            c.differences = DiffMissingOnScale;
+        else if (!baseHolds && scaleHolds)
+            c.differences = DiffFreeInBase;
+        else if (baseHolds && scaleHolds)
+            c.differences = fields;
         if (c.differences != DiffNone)
             out.push_back(std::move(c));
     }
@@ -159,16 +191,8 @@ bool ReadBaseProducts(const QSqlDatabase &db, std::vector<CompareProduct> *out, 
 {
     return readProducts(db,
                         QStringLiteral("SELECT pluNo, preFix, pluCode, pluDesc, validDays, tareWeight, unitPrice,"
-                                       " sellFlag, Codigo FROM PLU"),
-                        true, out, error);
-}
-
-bool ReadScaleProducts(const QSqlDatabase &db, std::vector<CompareProduct> *out, QString *error)
-{
-    return readProducts(db,
-                        QStringLiteral("SELECT pluNo, preFix, pluCode, pluDesc, validDays, tareWeight, unitPrice,"
-                                       " sellFlag FROM PLU_UPLOADED"),
-                        false, out, error);
+                                       " sellFlag, Codigo, BarcodeMode FROM PLU"),
+                        out, error);
 }
 
 QStringList DifferenceNames(unsigned differences)

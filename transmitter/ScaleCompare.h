@@ -9,10 +9,10 @@
 // description the scale could never hold as typed is not reported over and
 // over; only what a new download would change is.
 //
-// A base slot is free when its Codigo is 0.  A scale slot holds a product
-// when it carries a description or a price (an empty slot comes back with
-// only its number).  Free base slots and empty scale slots are not compared
-// field by field.  No widgets, no database writes.
+// Equal means the scale holds what a download would put there, field by
+// field, the barcode mode included.  A slot free on both sides is equal too
+// (one definition of a free slot, SlotIsFree, for the check, the windows and
+// the jobs).  No widgets, no database writes.
 
 #include <QSqlDatabase>
 #include <QString>
@@ -22,9 +22,11 @@
 #include <optional>
 #include <vector>
 
+struct ScalePlu;
+
 namespace torvane::transmitter {
 
-// One product with the columns the scale keeps.  For the base, codigo is the
+// One product with the fields the scale keeps.  For the base, codigo is the
 // manager's product code (0: free slot); for the scale it is unused (-1).
 struct CompareProduct {
     int pluNo = 0;
@@ -36,6 +38,7 @@ struct CompareProduct {
     int tareWeight = 0;
     int unitPrice = 0;
     int sellFlag = 0;
+    int barcodeMode = 0; // 1 the label's barcode carries the weight, 2 the total to pay
 };
 
 // What differs in one slot, as bit flags.
@@ -50,6 +53,7 @@ enum SlotDifference : unsigned {
     DiffShelfLife = 1u << 6,
     DiffSaleType = 1u << 7,
     DiffPrefix = 1u << 8,
+    DiffBarcodeMode = 1u << 9,
 };
 
 struct SlotComparison {
@@ -62,17 +66,23 @@ struct SlotComparison {
 // The base product as the scale would store it after a download.
 CompareProduct AsScaleStores(const CompareProduct &base);
 
-// True when a slot read back from the scale holds a product.
-bool ScaleSlotHoldsProduct(const CompareProduct &scale);
+// A slot read back from the scale, as a product (codigo -1).
+CompareProduct FromScaleSlot(const ScalePlu &slot);
+
+// A slot holds no product.  In the base: its Codigo is 0.  The scale keeps
+// no Codigo: its slot is free when it carries no description, no price and
+// no product code other than zeros (a slot never written, or the image of a
+// free base row).  A product with a code but neither description nor price
+// is not free.
+bool SlotIsFree(const CompareProduct &product);
 
 // Only the slots that differ, in slot order.
 std::vector<SlotComparison> CompareScale(const std::vector<CompareProduct> &base,
                                          const std::vector<CompareProduct> &scale);
 
-// Reads PLU (with Codigo) / PLU_UPLOADED.  False with *error set (the
+// Reads PLU (with Codigo and BarcodeMode).  False with *error set (the
 // engine's text) when the table cannot be read.
 bool ReadBaseProducts(const QSqlDatabase &db, std::vector<CompareProduct> *out, QString *error);
-bool ReadScaleProducts(const QSqlDatabase &db, std::vector<CompareProduct> *out, QString *error);
 
 // Portuguese names of the differences, in flag order ("falta na balança",
 // "preço", ...), and their stable English keys for scripts ("missing",

@@ -4,8 +4,13 @@
 #include "SerialDevices.h"
 
 #include "CodePage.h"
+#include "Db.h"
 #include "ScalePort.h"
 #include "ScaleProtocol.h"
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
 
 
 namespace torvane::transmitter {
@@ -23,21 +28,35 @@ QString fmt(const char *pattern, qint64 n)
 }
 
 // Opens the port and applies the line settings (steps common to every job).
-// Line-format and time-out errors are left for the exchange to show.
-bool openPort(JobHost &host, JobButton button)
+// A port that opens but refuses the line format or the time-outs would only
+// make the scale look silent: it is closed again and reported as a port that
+// cannot be used, with the cause.
+bool openPort(JobHost &host, JobButton button, JobOutcome &out)
 {
     auto &port = host.port();
     const QString name = host.portName();
-    if (const int32_t code = port.OpenForWindow(name, host.notifyTarget(), 0, 0, 0, 0); code != 0) {
-        host.messageBox(QString::fromUtf8(text::kOpenFailed).arg(name) + openFailureHint(name, code),
-                        MessageIcon::None);
-        host.setButtonCaption(button, restingCaption(button));
-        host.setCancelRequested(true);
-        return false;
+    QString hint;
+    int32_t code = port.OpenForWindow(name, host.notifyTarget(), 0, 0, 0, 0);
+    if (code != 0) {
+        hint = openFailureHint(name, code);
+    } else if ((code = port.SetLineFormat(57600, 8, NOPARITY, ONESTOPBIT)) != 0) {
+        hint = QStringLiteral("\n\nA porta não aceitou 57600 baud, 8 bits, sem paridade, 1 bit de parada: %1.")
+                   .arg(PortErrorText(code));
+    } else if ((code = port.SetReadTimeouts(ReadTimed, 10)) != 0) {
+        hint = QStringLiteral("\n\nA porta não aceitou os tempos de espera da transmissão: %1.")
+                   .arg(PortErrorText(code));
     }
-    port.SetLineFormat(57600, 8, NOPARITY, ONESTOPBIT);
-    port.SetReadTimeouts(ReadTimed, 10);
-    return true;
+    if (code == 0)
+        return true;
+    // An open that failed half-way may leave the port open.
+    port.ClosePort();
+    host.messageBox(QString::fromUtf8(text::kOpenFailed).arg(name) + hint, MessageIcon::None);
+    host.setButtonCaption(button, restingCaption(button));
+    host.setCancelRequested(true);
+    out.end = JobOutcome::End::PortNotOpened;
+    out.wire = {WireStatus::PortError, code, 0};
+    out.cause = hint.trimmed();
+    return false;
 }
 
 void closePort(JobHost &host)
@@ -48,7 +67,7 @@ void closePort(JobHost &host)
 // A database error in the words the manager uses for the same cause (the
 // engine layer holds them); "database is error !" only where nothing better
 // is known, or where the tables of the record upload cannot be opened.
-void showDatabaseError(JobHost &host, const QString &error, bool tablesNotOpened = false)
+QString showDatabaseError(JobHost &host, const QString &error, bool tablesNotOpened = false)
 {
     QString message = error;
     if (tablesNotOpened || error.isEmpty()) {
@@ -57,9 +76,118 @@ void showDatabaseError(JobHost &host, const QString &error, bool tablesNotOpened
             message += QStringLiteral("\n\n") + error;
     }
     host.messageBox(message, MessageIcon::Warning);
+    return message;
+}
+
+JobOutcome databaseFailure(const QString &cause, int count = 0)
+{
+    JobOutcome out;
+    out.end = JobOutcome::End::DatabaseError;
+    out.count = count;
+    out.cause = cause;
+    return out;
+}
+
+// The exchange broke off.  A failure of the port itself (a device that went
+// away, a write the line did not take) is told in a box, as a port that
+// cannot be opened is; the scale's own silence only in the status line.
+JobOutcome exchangeFailed(JobHost &host, const WireResult &wire, int count, int pluNo = -1)
+{
+    JobOutcome out;
+    out.end = JobOutcome::End::NoAnswer;
+    out.count = count;
+    out.pluNo = pluNo;
+    out.wire = wire;
+    out.cause = WireCause(wire, host.portName());
+    if (wire.status == WireStatus::PortError || wire.status == WireStatus::ShortWrite)
+        host.messageBox(out.cause, MessageIcon::Warning);
+    return out;
+}
+
+JobOutcome stopped(int count)
+{
+    JobOutcome out;
+    out.end = JobOutcome::End::Stopped;
+    out.count = count;
+    return out;
+}
+
+QString readOnlyRefusal(JobKind kind)
+{
+    const QString sentence = db::engineErrorSentence(db::EngineError::ReadOnly);
+    switch (kind) {
+    case JobKind::Download:
+        return sentence + QStringLiteral("\nNada foi enviado à balança: sem gravar no banco de dados não há como "
+                                         "registrar o que ela recebeu.");
+    case JobKind::ProductUpload:
+        return sentence + QStringLiteral("\nOs produtos da balança não foram lidos.");
+    case JobKind::RecordUpload:
+        return sentence + QStringLiteral("\nAs vendas da balança não foram lidas.");
+    }
+    return sentence;
 }
 
 } // namespace
+
+QString PortErrorText(int32_t code)
+{
+    static const struct {
+        int32_t code;
+        const char *what;
+    } kKnown[] = {
+        {SerialErrorTimeout, "o tempo de espera se esgotou"},
+        {SerialErrorInvalidHandle, "a porta não está aberta"},
+        {EIO, "o dispositivo deixou de responder (o cabo ou o adaptador foi desconectado?)"},
+        {ENODEV, "o dispositivo não existe (o adaptador foi desconectado?)"},
+        {ENOENT, "o dispositivo não existe (o adaptador foi desconectado?)"},
+        {EINVAL, "a porta não aceita essa configuração"},
+    };
+    QString what = QString::fromLocal8Bit(std::strerror(code));
+    for (const auto &k : kKnown)
+        if (k.code == code)
+            what = QString::fromUtf8(k.what);
+    return QStringLiteral("%1 (erro %2)").arg(what).arg(code);
+}
+
+QString WireCause(const WireResult &wire, const QString &portName)
+{
+    switch (wire.status) {
+    case WireStatus::Ok:
+        return {};
+    case WireStatus::PortError:
+        return QStringLiteral("A comunicação pela porta %1 falhou: %2.").arg(portName, PortErrorText(wire.code));
+    case WireStatus::ShortWrite:
+        return QStringLiteral("A porta %1 enviou só %2 bytes e parou; verifique o cabo e o adaptador.")
+            .arg(portName)
+            .arg(wire.transferred);
+    case WireStatus::NoAnswer:
+        if (wire.transferred > 0)
+            return QStringLiteral("A balança parou de enviar no meio de um registro (%1 bytes recebidos).")
+                .arg(wire.transferred);
+        return QStringLiteral("A balança não respondeu; verifique o cabo e se a balança está ligada.");
+    case WireStatus::WrongAnswer:
+        return QStringLiteral("A balança respondeu outra coisa em vez da resposta esperada.");
+    case WireStatus::StrayBytes:
+        return QStringLiteral("Chegaram da balança bytes que não são a resposta deste envio (uma resposta repetida "
+                              "ou atrasada); ele não conta como recebido.");
+    }
+    return {};
+}
+
+bool BaseTakesWrites(JobKind kind, QString *refusal)
+{
+    CPLU rs;
+    if (!rs.Open()) {
+        if (refusal)
+            *refusal = rs.GetLastError();
+        return false;
+    }
+    if (rs.CanAppend())
+        return true;
+    if (refusal)
+        *refusal = readOnlyRefusal(kind);
+    return false;
+}
 
 int CountPluRows(QString *error)
 {
@@ -156,13 +284,9 @@ QDateTime SaleDateTime(const ScaleSale &sale)
 
 // ---- product download -------------------------------------------------------
 
-void RunPluDownload(JobHost &host)
+JobOutcome RunPluDownload(JobHost &host)
 {
     const JobButton button = JobButton::Transmit;
-    if (!openPort(host, button))
-        return;
-    host.port().PurgeBuffers();
-
     auto finish = [&](const QString &status) {
         if (!status.isNull())
             host.setStatusText(status);
@@ -170,25 +294,32 @@ void RunPluDownload(JobHost &host)
         host.setCancelRequested(true);
     };
 
-    // The whole table is read before the first frame: what the scale gets
-    // is one state of it, even while the manager saves.  The host then
-    // picks the products that go out (all of them for the window's button).
+    // The whole table is read before the port is opened: what the scale gets
+    // is one state of it, even while the manager saves, and a base that
+    // cannot be read, or written, never gets as far as the scale.
     QString error;
     std::vector<ScalePlu> products;
-    if (!ReadPluTable(products, &error)) {
-        showDatabaseError(host, error);
+    if (!ReadPluTable(products, &error) || !BaseTakesWrites(JobKind::Download, &error)) {
+        const QString shown = showDatabaseError(host, error);
         finish(fmt(text::kDownloadFailed, 1));
-        closePort(host);
-        return;
+        return databaseFailure(shown);
     }
+    // The host picks the products that go out (all of them for the window's
+    // button).
     std::erase_if(products, [&](const ScalePlu &plu) { return !host.wantsProduct(plu); });
     const int n = int(products.size());
+
+    JobOutcome out;
+    out.total = n;
+    if (!openPort(host, button, out))
+        return out;
+    host.port().PurgeBuffers();
     host.setProgressRange(n);
     if (n == 0) {
         // Nothing to send: the status keeps "Connecting......".
         finish(QString());
         closePort(host);
-        return;
+        return out;
     }
     for (int i = 1; i <= n; ++i) {
         if (host.cancelRequested()) {
@@ -196,31 +327,40 @@ void RunPluDownload(JobHost &host)
             host.setProgressPos(i - 1);
             finish(fmt(text::kDownloadCancelled, i - 1));
             closePort(host);
-            return;
+            out = stopped(i - 1);
+            out.total = n;
+            return out;
         }
         const ScalePlu &plu = products[size_t(i - 1)];
-        SendPluFrame(host.port(), plu);
-        const bool acknowledged = AwaitOkReply(host.port());
-        host.productResult(plu, acknowledged);
-        if (!acknowledged) {
+        WireClock::time_point writeBegan;
+        WireResult wire = SendPluFrame(host.port(), plu, &writeBegan);
+        if (wire)
+            wire = AwaitOkReply(host.port(), writeBegan);
+        host.productResult(plu, bool(wire));
+        if (!wire) {
+            out = exchangeFailed(host, wire, i - 1, plu.number);
+            out.total = n;
             finish(fmt(text::kDownloadFailed, i));
             closePort(host);
-            return;
+            return out;
         }
         host.setStatusText(fmt(text::kDownloadOk, i));
         host.setProgressPos(i);
     }
     finish(QString::fromUtf8(text::kDownloadDone));
     closePort(host);
+    out.count = n;
+    return out;
 }
 
 // ---- product upload ---------------------------------------------------------
 
-void RunPluUpload(JobHost &host)
+JobOutcome RunPluUpload(JobHost &host)
 {
     const JobButton button = JobButton::UploadPlu;
-    if (!openPort(host, button))
-        return;
+    JobOutcome out;
+    if (!openPort(host, button, out))
+        return out;
     host.setProgressRange(kLastScaleNumber);
 
     auto end = [&](const QString &status) {
@@ -237,46 +377,50 @@ void RunPluUpload(JobHost &host)
     // it); an upload that fails keeps them as they were.
     CPLU_UPLOADED rs;
     if (!rs.Open()) {
-        showDatabaseError(host, rs.GetLastError());
+        const QString shown = showDatabaseError(host, rs.GetLastError());
         end(fmt(text::kPluFailed, 0));
-        return;
+        return databaseFailure(shown);
     }
     if (!rs.CanAppend()) {
-        host.messageBox(QString::fromUtf8(text::kCantAppend), MessageIcon::Warning);
+        // A read-only base is said in the operator's words after the
+        // original text; a table that is a view keeps the original alone.
+        QString refusal = QString::fromUtf8(text::kCantAppend);
+        QString readOnly;
+        if (!BaseTakesWrites(JobKind::ProductUpload, &readOnly))
+            refusal += QStringLiteral("\n\n") + readOnly;
+        host.messageBox(refusal, MessageIcon::Warning);
         rs.Close();
         end(fmt(text::kPluFailed, 0));
-        return;
+        return databaseFailure(refusal);
     }
-    auto databaseFailure = [&](int count) {
+    auto databaseError = [&](int count) {
         const QString err = rs.GetLastError();
         rs.Close(); // undoes the emptying and the rows of this run
-        showDatabaseError(host, err);
+        const QString shown = showDatabaseError(host, err);
         end(fmt(text::kPluFailed, count));
+        return databaseFailure(shown, count);
     };
-    if (!rs.BeginTrans(true) || !rs.Requery()) {
-        databaseFailure(0);
-        return;
-    }
+    if (!rs.BeginTrans(true) || !rs.Requery())
+        return databaseError(0);
     while (!rs.IsEOF()) {
-        if (!rs.Delete() || !rs.MoveNext()) {
-            databaseFailure(0);
-            return;
-        }
+        if (!rs.Delete() || !rs.MoveNext())
+            return databaseError(0);
     }
 
-    SendUploadRequest(host.port(), "UL");
-    if (!AwaitUploadHeader(host.port(), 0x57, 0xE5)) {
+    WireResult wire = SendUploadRequest(host.port(), "UL");
+    if (wire)
+        wire = AwaitUploadHeader(host.port(), 0x57, 0xE5);
+    if (!wire) {
         rs.Close();
+        out = exchangeFailed(host, wire, 0);
         end(QString::fromUtf8(text::kNoHeader));
-        return;
+        return out;
     }
 
     // Keeps the slots of this run in place of the old rows.
-    auto complete = [&](int count) {
-        if (!rs.CommitTrans()) {
-            databaseFailure(count);
+    auto complete = [&] {
+        if (!rs.CommitTrans())
             return false;
-        }
         rs.Close();
         return true;
     };
@@ -286,76 +430,96 @@ void RunPluUpload(JobHost &host)
         if (host.cancelRequested()) {
             // The operator chose to stop: the slots read so far are kept,
             // as the status says.
-            if (!complete(count))
-                return;
+            if (!complete())
+                return databaseError(count);
             host.setProgressPos(count);
             end(fmt(text::kPluCancelled, count));
-            return;
+            return stopped(count);
         }
         ScalePlu plu;
-        if (!ReadPluSlot(host.port(), plu))
+        wire = ReadPluSlot(host.port(), plu);
+        if (!wire)
             break;
         if (plu.number > kLastScaleNumber) {
-            if (!complete(count))
-                return;
+            if (!complete())
+                return databaseError(count);
             host.setStatusText(fmt(text::kPluFinished, count));
             host.setButtonCaption(button, restingCaption(button));
             host.setProgressPos(kLastScaleNumber);
             host.setCancelRequested(true);
             closePort(host);
-            return;
+            out.count = count;
+            return out;
         }
         rs.AddNew();
         FillUploadedRow(plu, rs);
         if (!rs.Update()) {
-            if (rs.HasError()) {
-                databaseFailure(count);
-                return;
-            }
+            if (rs.HasError())
+                return databaseError(count);
             host.messageBox(QString::fromUtf8(text::kCantUpdate), MessageIcon::Warning);
         }
+        host.slotRead(plu);
         ++count;
         host.setProgressPos(count);
         host.setStatusText(fmt(text::kPluStored, count));
         if (plu.number == kLastScaleNumber) {
-            if (complete(count))
-                end(fmt(text::kPluFinished, count));
-            return;
+            if (!complete())
+                return databaseError(count);
+            end(fmt(text::kPluFinished, count));
+            out.count = count;
+            return out;
         }
     }
     rs.Close();
+    out = exchangeFailed(host, wire, count);
     end(fmt(text::kPluFailed, count));
+    return out;
 }
 
 // ---- sales-record upload ----------------------------------------------------
 
-void RunRecordUpload(JobHost &host)
+JobOutcome RunRecordUpload(JobHost &host)
 {
     const JobButton button = JobButton::UploadRecord;
     CRECORD rec;
     CPLU_UPLOADED uploaded;
     if (!rec.Open() || !uploaded.Open()) {
         const QString err = rec.HasError() ? rec.GetLastError() : uploaded.GetLastError();
-        showDatabaseError(host, err, true);
+        const QString shown = showDatabaseError(host, err, true);
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
         rec.Close();
         uploaded.Close();
-        return;
+        return databaseFailure(shown);
     }
-    if (!openPort(host, button))
-        return; // the recordsets close as they go out of scope
+    // Sales the base cannot keep are not asked for: the scale streams its
+    // records without waiting, and each would be lost on the way.
+    if (!rec.CanAppend()) {
+        QString refusal;
+        if (BaseTakesWrites(JobKind::RecordUpload, &refusal))
+            refusal = QString::fromUtf8(text::kCantAppend);
+        host.messageBox(refusal, MessageIcon::Warning);
+        host.setButtonCaption(button, restingCaption(button));
+        host.setCancelRequested(true);
+        return databaseFailure(refusal);
+    }
+    JobOutcome out;
+    if (!openPort(host, button, out))
+        return out; // the recordsets close as they go out of scope
     host.setProgressRange(kLastScaleNumber);
 
-    SendUploadRequest(host.port(), "UR");
-    if (!AwaitUploadHeader(host.port(), 0x17, 0x71)) {
+    WireResult wire = SendUploadRequest(host.port(), "UR");
+    if (wire)
+        wire = AwaitUploadHeader(host.port(), 0x17, 0x71);
+    if (!wire) {
+        out = exchangeFailed(host, wire, 0);
         host.setStatusText(QString::fromUtf8(text::kNoHeader));
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
         closePort(host);
         rec.Close();
         uploaded.Close();
-        return;
+        return out;
     }
 
     int count = 0;
@@ -365,16 +529,18 @@ void RunRecordUpload(JobHost &host)
             status += QString::fromUtf8(text::kRecNoDate).arg(undated);
         return status;
     };
-    bool failed = false;
+    // How the loop ended when it did not reach the scale's end.
+    std::optional<JobOutcome> failed;
     for (;;) {
         if (host.cancelRequested()) {
             host.setProgressPos(count);
             host.setStatusText(withUndated(fmt(text::kRecCancelled, count)));
+            out = stopped(count);
             break;
         }
         ScaleSale sale;
-        if (!ReadSaleRecord(host.port(), sale)) {
-            failed = true;
+        if (const WireResult read = ReadSaleRecord(host.port(), sale); !read) {
+            failed = exchangeFailed(host, read, count);
             break;
         }
         if (sale.number > kLastScaleNumber) {
@@ -385,13 +551,14 @@ void RunRecordUpload(JobHost &host)
         }
         uploaded.m_strFilter = QStringLiteral("pluNo=%1").arg(sale.number);
         if (!uploaded.Requery()) {
-            showDatabaseError(host, uploaded.GetLastError());
-            failed = true;
+            failed = databaseFailure(showDatabaseError(host, uploaded.GetLastError()), count);
             break;
         }
         if (uploaded.IsEOF()) {
-            host.messageBox(fmt(text::kPluNotFound, sale.number), MessageIcon::Warning);
-            failed = true;
+            const QString notFound = fmt(text::kPluNotFound, sale.number);
+            host.messageBox(notFound, MessageIcon::Warning);
+            failed = databaseFailure(notFound, count);
+            failed->pluNo = sale.number;
             break;
         }
         rec.AddNew();
@@ -405,8 +572,7 @@ void RunRecordUpload(JobHost &host)
         rec.m_totalPrice = byWeight ? 0 : int32_t(sale.value & 0xFFFFFF);
         if (!rec.Update()) {
             if (rec.HasError()) {
-                showDatabaseError(host, rec.GetLastError());
-                failed = true;
+                failed = databaseFailure(showDatabaseError(host, rec.GetLastError()), count);
                 break;
             }
             host.messageBox(QString::fromUtf8(text::kCantUpdate), MessageIcon::Warning);
@@ -423,12 +589,16 @@ void RunRecordUpload(JobHost &host)
         host.setStatusText(withUndated(fmt(text::kRecFailed, count)));
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
+        out = *failed;
+    } else if (out.end == JobOutcome::End::Done) {
+        out.count = count;
     }
     rec.Close();
     uploaded.Close();
     closePort(host);
     host.setCancelRequested(true);
     host.setButtonCaption(button, restingCaption(button));
+    return out;
 }
 
 } // namespace torvane::transmitter

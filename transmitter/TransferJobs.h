@@ -6,8 +6,13 @@
 // reports through a JobHost.  Every path ends in order: the port is closed,
 // the button's resting caption is back and the cancel flag is raised.
 // A cancel request is honoured between two products, slots or records.
+//
+// Each returns how it ended (JobOutcome): whoever started it decides from
+// that, never from the texts the job showed.  A job that must write the base
+// refuses a read-only one before it asks the scale anything.
 
 #include "JobHost.h"
+#include "ScaleProtocol.h"
 
 #include <QDateTime>
 #include <QString>
@@ -22,9 +27,42 @@ namespace torvane::transmitter {
 class CPLU;
 class CPLU_UPLOADED;
 
-void RunPluDownload(JobHost &host);
-void RunPluUpload(JobHost &host);
-void RunRecordUpload(JobHost &host);
+// How a job ended.
+struct JobOutcome {
+    enum class End {
+        Done,          // every product acknowledged (or none to send) / the scale's list read to its end
+        PortNotOpened, // the port could not be opened or would not take the line settings
+        NoAnswer,      // the exchange broke off: the scale fell silent, answered wrongly or out
+                       // of turn, or the port failed on the way (wire says which)
+        Stopped,       // the operator (or a signal) stopped it between two items
+        DatabaseError, // the base could not be read or written, or refused as read-only
+    };
+    End end = End::Done;
+    int count = 0;    // download: products acknowledged; uploads: slots / records stored
+    int total = 0;    // download: products chosen to go out
+    int pluNo = -1;   // download: the product not acknowledged; sales: a sale's PLU missing from PLU_UPLOADED
+    WireResult wire;  // what the line said when the exchange broke off (or the port would not open)
+    QString cause;    // what went wrong, in the operator's words (empty when done)
+
+    bool done() const { return end == End::Done; }
+};
+
+JobOutcome RunPluDownload(JobHost &host);
+JobOutcome RunPluUpload(JobHost &host);
+JobOutcome RunRecordUpload(JobHost &host);
+
+// The jobs that write the base (the download keeps the scale's record).
+enum class JobKind { Download, ProductUpload, RecordUpload };
+// Whether the base can take the job's writes; false with *refusal set to the
+// operator's text (the same for the window and torvane-transfer) when the
+// base is read-only, or with *refusal set to the engine's error when it
+// cannot be opened.
+bool BaseTakesWrites(JobKind kind, QString *refusal);
+
+// What went wrong on the line, in the operator's words.
+QString WireCause(const WireResult &wire, const QString &portName);
+// A serial-layer error code in the operator's words, with the code.
+QString PortErrorText(int32_t code);
 
 // Number of PLU rows, counted through a recordset of its own; -1 with
 // *error set when the table cannot be read.

@@ -2,11 +2,11 @@
 // scale's products and sales back.  The whole program is one dialog.
 #include "DataFolder.h"
 #include "SerialDevices.h"
+#include "StartFolder.h"
 #include "StartOptions.h"
 #include "TorvaneDlg.h"
 
 #include <QApplication>
-#include <QDir>
 
 namespace {
 
@@ -41,18 +41,17 @@ public:
                                                       torvane::transmitter::serialPortHelp());
             rc >= 0)
             return rc;
-        // Started from the menu, the transmitter works in the shop's folder
-        // (it never creates the database; the manager offers that).  Started
-        // by the manager it is already there.
-        desktop::DataFolder data;
-        const QString folder = desktop::startFolder(options, QDir::currentPath(), data);
-        if (desktop::DataFolder::holdsDatabase(folder) && !options.dataFolder.isEmpty())
-            data.remember(folder);
-        QDir::setCurrent(folder);
         // Message boxes carry the program's own name.
         QApplication::setApplicationName(QLatin1String(torvane::transmitter::kProgramName));
         QApplication::setOrganizationName(QStringLiteral("应用程序向导生成的本地应用程序"));
         QApplication::setWindowIcon(torvane::transmitter::programIcon());
+        // Started from the menu, the transmitter works in the shop's folder
+        // (it never creates the database; the manager offers that).  Started
+        // by the manager it is already there.
+        desktop::DataFolder data;
+        torvane::transmitter::QtMessagePresenter presenter;
+        if (!torvane::transmitter::enterWorkFolder(options, data, presenter))
+            return 1;
         torvane::transmitter::CtorvaneDlg dlg;
         dlg.exec();
         return 0;

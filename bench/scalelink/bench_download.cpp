@@ -74,7 +74,7 @@ int main(int argc, char **argv)
     const double emptyRead = secondsSince(start) / emptyReads;
 
     start = Clock::now();
-    const bool unexpected = AwaitOkReply(port);
+    const bool unexpected = bool(AwaitOkReply(port, {}));
     const double silentWait = secondsSince(start);
 
     int failed = 0;
@@ -92,8 +92,8 @@ int main(int argc, char **argv)
         plu.unitPrice = 100u * static_cast<uint32_t>(n);
         plu.saleType = 1;
         plu.barcodeMode = 1;
-        SendPluFrame(port, plu);
-        if (!AwaitOkReply(port))
+        WireClock::time_point sent;
+        if (!SendPluFrame(port, plu, &sent) || !AwaitOkReply(port, sent))
             ++failed;
     }
     const double measured = secondsSince(start);

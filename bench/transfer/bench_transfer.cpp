@@ -85,7 +85,8 @@ int main(int argc, char **argv)
     o.slotCount = kProducts;
     QString error;
     if (!torvane::schema::createDatabaseFile(QStringLiteral("vendabase.accdb"), o, &error)
-        || !exec(QStringLiteral("UPDATE PLU SET Codigo = pluNo, pluDesc = 'PRODUTO ' || pluNo || ' AÇÚCAR',"
+        || !exec(QStringLiteral("UPDATE PLU SET Codigo = pluNo, pluCode = substr('000000' || (pluNo * 10), -6),"
+                                " pluDesc = 'PRODUTO ' || pluNo || ' AÇÚCAR',"
                                 " unitPrice = pluNo * 137, tareWeight = (pluNo * 2) % 6000")))
         return std::fprintf(stderr, "cannot make the database: %s\n", qPrintable(error)), 1;
     torvane::transmitter::SetDatabaseFileOverride(QFileInfo(QStringLiteral("vendabase.accdb")).absoluteFilePath());

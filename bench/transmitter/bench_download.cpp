@@ -55,7 +55,7 @@ bool fillProducts()
     bool ok = db.open();
     if (ok) {
         QSqlQuery q(db);
-        ok = q.exec(QStringLiteral("UPDATE PLU SET Codigo = pluNo, pluCode = substr('000000' || (pluNo * 10), -6),"
+        ok = q.exec(QStringLiteral("UPDATE PLU SET Codigo = 1000 + pluNo, pluCode = substr('000000' || ((1000 + pluNo) * 10), -6),"
                                    " pluDesc = 'PRODUTO ' || pluNo || ' AÇÚCAR', unitPrice = pluNo * 137,"
                                    " tareWeight = (pluNo * 2) % 6000, validDays = pluNo % 1000, sellFlag = 1 + pluNo % 2"
                                    " WHERE Codigo = 0"));

@@ -179,9 +179,23 @@ bool QtShellActions::openDocument(const QString &path)
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
+namespace {
+
+// A failure that came without a word (nothing should, but a box with no
+// text leaves the operator with nothing to do).
+QString notEmpty(const QString &text)
+{
+    if (!text.trimmed().isEmpty())
+        return text;
+    return QStringLiteral("A operação não foi feita, e o motivo não foi informado; tente de novo e, se continuar, "
+                          "avise o suporte.");
+}
+
+} // namespace
+
 void showError(const QString &text)
 {
-    operatorDialogs().message(kCaptionError, text, DialogIcon::Error);
+    operatorDialogs().message(kCaptionError, notEmpty(text), DialogIcon::Error);
 }
 
 void showInformation(const QString &text)
@@ -196,7 +210,9 @@ bool askChoice(const QString &text)
 
 QString applicationErrorText(const QString &text)
 {
-    if (text.isEmpty() || text.endsWith(u'.'))
+    if (text.trimmed().isEmpty())
+        return notEmpty(text);
+    if (text.endsWith(u'.'))
         return text;
     return text + u'.';
 }

@@ -87,7 +87,9 @@ inline const QString kCaptionInformation = QStringLiteral("Informação");
 inline const QString kCaptionChoice = QStringLiteral("Escolha");
 inline const QString kApplicationTitle = QStringLiteral("Torvane");
 
-// "Erro", error icon: refused input and failures.
+// "Erro", error icon: refused input and failures.  Neither this box nor the
+// application's error box below is ever shown empty: a failure that came
+// without a text says so.
 void showError(const QString &text);
 // "Informação", exclamation icon: information and success.
 void showInformation(const QString &text);

@@ -112,6 +112,7 @@ public:
     bool cancelRequested() const override { return m_runner->m_cancel.load(); }
     void setCancelRequested(bool on) override { m_runner->m_cancel.store(on); }
     bool wantsProduct(const ScalePlu &plu) override { return !m_filter || m_filter(plu); }
+    void slotRead(const ScalePlu &plu) override { m_runner->m_slots.push_back(plu); }
 
 private:
     ScaleJobRunner *m_runner;
@@ -150,12 +151,17 @@ bool ScaleJobRunner::start(const QString &port, Job job, ProductFilter filter)
     m_cancel.store(false);
     m_lastStatus.clear();
     m_messagesShown = 0;
+    m_outcome = {};
+    m_slots.clear();
     m_host = std::make_unique<Host>(this, port, std::move(filter));
     m_running.store(true);
     transmitter::JobHost *host = m_host.get();
     m_worker = std::thread([this, host, job = std::move(job)] {
-        job(*host);
-        post([this] { onEnded(); });
+        transmitter::JobOutcome outcome = job(*host);
+        post([this, outcome] {
+            m_outcome = outcome;
+            onEnded();
+        });
     });
     return true;
 }

@@ -9,6 +9,7 @@
 // it; the job then closes the port itself.
 
 #include "JobHost.h"
+#include "TransferJobs.h"
 
 #include <QObject>
 #include <QString>
@@ -20,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct ScalePlu;
 class QLabel;
@@ -37,7 +39,7 @@ QString PortForTransfer();
 class ScaleJobRunner : public QObject {
     Q_OBJECT
 public:
-    using Job = std::function<void(transmitter::JobHost &)>;
+    using Job = std::function<transmitter::JobOutcome(transmitter::JobHost &)>;
     // Download only: which products go out (all when not set).
     using ProductFilter = std::function<bool(const ScalePlu &)>;
 
@@ -49,6 +51,10 @@ public:
     bool running() const { return m_running.load(); }
     // Asks the running job to stop between two items.
     void cancel() { m_cancel.store(true); }
+    // How the last job ended (valid once finished() has been emitted).
+    const transmitter::JobOutcome &outcome() const { return m_outcome; }
+    // Product upload: every slot stored, as the scale sent it.
+    const std::vector<ScalePlu> &slotsRead() const { return m_slots; }
     // The last status text the job showed.
     const QString &lastStatus() const { return m_lastStatus; }
     // Message boxes the job showed during its run.
@@ -75,6 +81,8 @@ private:
     bool m_shuttingDown = false;
     QString m_lastStatus;
     int m_messagesShown = 0;
+    transmitter::JobOutcome m_outcome;
+    std::vector<ScalePlu> m_slots; // written by the job's thread, read after it ended
 };
 
 // The foot of a window that runs transfers: its summary in bold on the left,

@@ -4,6 +4,7 @@
 #include "Unitutil.h"
 
 #include <QSqlDatabase>
+#include <QHash>
 #include <QSqlError>
 
 #include <climits>
@@ -13,10 +14,14 @@ namespace torvane::manager {
 
 ProductsTransaction::ProductsTransaction(QSqlDatabase db)
     : m_db(std::move(db))
-    , m_active(m_db.isOpen() && db::beginTransaction(m_db))
+    , m_nested(m_db.isOpen() && db::transactionOpen(m_db))
+    , m_active(m_db.isOpen() && !m_nested && db::beginTransaction(m_db, &m_error))
 {
+    if (!m_active && !m_nested && m_error.isEmpty())
+        m_error = QStringLiteral("O banco de dados não está aberto");
     // A change of every row may give a row the code another row gives up
-    // later in the same walk; the codes are checked when it is committed.
+    // later in the same walk; the server checks the codes when it is
+    // committed (the file, every statement: the walk is ordered for it).
     if (m_active)
         db::deferUniqueChecks(m_db);
 }
@@ -25,6 +30,15 @@ ProductsTransaction::~ProductsTransaction()
 {
     if (m_active)
         m_db.rollback();
+}
+
+bool ProductsTransaction::ok(QString *error) const
+{
+    if (m_active || m_nested)
+        return true;
+    if (error)
+        *error = m_error;
+    return false;
 }
 
 bool ProductsTransaction::commit(QString *error)
@@ -52,7 +66,7 @@ QString describeFailure(const ProductQuery &products, ProductQuery::PostResult r
 } // namespace
 
 RowWalkResult walkProducts(ProductQuery &products, bool &skipValidation, const RowChange &change,
-                           const std::function<void()> &step)
+                           const std::function<void()> &step, const WalkOrder *order)
 {
     RowWalkResult result;
     struct ClearFlag {
@@ -65,42 +79,70 @@ RowWalkResult walkProducts(ProductQuery &products, bool &skipValidation, const R
         return result;
     }
     ProductsTransaction transaction(products.database());
+    if (!transaction.ok(&result.error))
+        return result;
+
+    QVector<int> rows;
+    if (order) {
+        rows = order->rows;
+    } else {
+        rows.reserve(products.count());
+        for (int r = 0; r < products.count(); ++r)
+            rows << r;
+    }
+    const QString codeColumn = QStringLiteral("Codigo");
+    QHash<int, QVariant> parkedCodes;
+    // Saves one row: moves there (which stores nothing: no row is left in
+    // edit), edits, sets the values, saves.  False with result.error set
+    // when it stopped.
+    auto saveRow = [&](int row, const std::function<bool(QString *)> &set) {
+        if (products.recNo() != row && !products.moveTo(row)) {
+            result.error = QStringLiteral("Não foi possível passar ao próximo produto");
+            return false;
+        }
+        skipValidation = true;
+        if (!products.edit()) {
+            result.error = QStringLiteral("O produto não pôde ser editado");
+            return false;
+        }
+        QString why;
+        if (!set(&why)) {
+            products.cancel();
+            result.error = why;
+            return false;
+        }
+        const ProductQuery::PostResult posted = products.post();
+        if (posted != ProductQuery::PostResult::Posted) {
+            result.error = describeFailure(products, posted);
+            products.cancel();
+            return false;
+        }
+        return true;
+    };
 
     bool stopped = false;
-    if (!products.isEmpty()) {
-        products.first();
-        for (;;) {
-            skipValidation = true;
-            if (!products.edit()) {
-                result.error = QStringLiteral("O produto não pôde ser editado");
-                stopped = true;
+    if (order) {
+        for (int row : order->parked) {
+            stopped = !saveRow(row, [&](QString *) {
+                parkedCodes.insert(row, products.value(codeColumn));
+                return products.setValue(codeColumn, 0);
+            });
+            if (stopped)
                 break;
-            }
-            QString why;
-            if (!change(products, &why)) {
-                products.cancel();
-                result.error = why;
-                stopped = true;
-                break;
-            }
-            const ProductQuery::PostResult posted = products.post();
-            if (posted != ProductQuery::PostResult::Posted) {
-                result.error = describeFailure(products, posted);
-                products.cancel();
-                stopped = true;
-                break;
-            }
-            ++result.rowsSaved;
-            if (step)
-                step();
-            if (products.recNo() >= products.count() - 1)
-                break;
-            if (!products.next()) {
-                result.error = QStringLiteral("Não foi possível passar ao próximo produto");
-                stopped = true;
-                break;
-            }
         }
+    }
+    for (int i = 0; !stopped && i < rows.size(); ++i) {
+        const int row = rows[i];
+        stopped = !saveRow(row, [&](QString *why) {
+            if (parkedCodes.contains(row))
+                products.setValue(codeColumn, parkedCodes.value(row));
+            return change(products, why);
+        });
+        if (stopped)
+            break;
+        ++result.rowsSaved;
+        if (step)
+            step();
     }
 
     QString commitError;

@@ -6,6 +6,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QVariant>
+#include <QVector>
 
 #include <functional>
 #include <optional>
@@ -15,22 +16,36 @@ namespace torvane::manager {
 class ProductQuery;
 
 // Keeps the saves of one bulk change in one transaction, so a file that
-// syncs every commit is synced once per change instead of once per row.
-// Whatever has been saved when the change ends (also when it stops early)
-// is committed; destroying it uncommitted rolls back.  When a transaction
-// cannot be started (one is already open) the saves commit one by one.
+// syncs every commit is synced once per change instead of once per row,
+// and what the change reads first (the settings, the rows as stored) is
+// what it writes over.  Whatever has been saved when the change ends (also
+// when it stops early) is committed; destroying it uncommitted rolls back.
+// Inside a transaction already open (a change that holds one itself) it
+// does nothing.
 class ProductsTransaction {
 public:
     explicit ProductsTransaction(QSqlDatabase db);
     ~ProductsTransaction();
     ProductsTransaction(const ProductsTransaction &) = delete;
     ProductsTransaction &operator=(const ProductsTransaction &) = delete;
+    // False, with the engine's text, when no transaction could be begun
+    // (the other program kept the file locked): nothing may be changed.
+    bool ok(QString *error) const;
     // False with the engine's text when the commit fails (nothing stored).
     bool commit(QString *error);
 
 private:
     QSqlDatabase m_db;
+    QString m_error; // before m_active, which its begin fills
+    bool m_nested;
     bool m_active;
+};
+
+// The order a walk saves the rows in (CodePlan::order), and the rows first
+// saved as free slots (CodePlan::parked).
+struct WalkOrder {
+    QVector<int> rows;
+    QVector<int> parked;
 };
 
 // How a walk over the product rows ended.
@@ -59,8 +74,12 @@ using RowChange = std::function<bool(ProductQuery &row, QString *error)>;
 // are committed together at its end (also when it stops early), which keeps
 // the walk fast on a file that syncs every commit.  skipValidation is false
 // again when the walk returns, however it ended.
+//
+// With an order, the rows are saved in that order instead (every row of the
+// list, once), the parked ones first saved with code 0 and then again with
+// their own code and the change.
 RowWalkResult walkProducts(ProductQuery &products, bool &skipValidation, const RowChange &change,
-                           const std::function<void()> &step = {});
+                           const std::function<void()> &step = {}, const WalkOrder *order = nullptr);
 
 // The prefix digit an answer of the prefix prompt stands for.  The prompt
 // accepts any number from 0 to 9, fractions included; a whole number (also

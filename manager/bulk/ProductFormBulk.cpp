@@ -4,6 +4,7 @@
 #include "ProductForm.h"
 
 #include "BulkChanges.h"
+#include "CodePlan.h"
 #include "CodeSize.h"
 #include "DataModule.h"
 #include "JpegImage.h"
@@ -73,6 +74,35 @@ void syncEditState(TfrmProdutos &form)
     form.EstadoEdicao(form.qryProdutos->isEditing());
 }
 
+// The start of a change that rewrites every product's scale code, inside
+// the change's transaction: the settings and the rows are read as stored
+// now (another PC may have saved either since this PC loaded them), every
+// new code is worked out with the settings the saves will use, and a change
+// that would give two products one code is refused (notDone says what was
+// not changed) before anything is written.  The plan orders the saves.
+std::optional<CodePlan> planEveryRow(TfrmProdutos &form, const CodeSettings &settings,
+                                     const std::function<void(CodePlan &, int row)> &save, const QString &notDone)
+{
+    QString error;
+    if (!form.qryProdutos->open(&error)) {
+        showApplicationError(error);
+        return std::nullopt;
+    }
+    CodePlan plan(form.storedCodes(), settings);
+    for (int r = 0; r < form.qryProdutos->count(); ++r)
+        save(plan, r);
+    if (!plan.check()) {
+        showError(plan.refusal(notDone));
+        return std::nullopt;
+    }
+    return plan;
+}
+
+WalkOrder walkOrder(const CodePlan &plan)
+{
+    return {plan.order(), plan.parked()};
+}
+
 void changePrefix(TfrmProdutos &form, int which)
 {
     if (!listReady(form))
@@ -86,6 +116,30 @@ void changePrefix(TfrmProdutos &form, int which)
     const std::optional<int> digit = prefixDigit(answer);
     if (!form.CopiaAntes(which == 1 ? db::CopyReason::Prefix1 : db::CopyReason::Prefix2))
         return;
+
+    // One transaction: the settings and the rows are read in it once, the
+    // plan is made on them, every row is saved in it.
+    QString error;
+    ProductsTransaction transaction(form.qryProdutos->database());
+    TfrmProdutos::SettingsHeld settings(form, &error);
+    if (!transaction.ok(&error) || !settings.ok()) {
+        showApplicationError(error);
+        return;
+    }
+    const std::optional<CodePlan> plan = planEveryRow(
+        form, form.codeSettings(),
+        [&](CodePlan &p, int r) {
+            if (which == 2 && digit)
+                p.save(r, form.qryProdutos->value(r, QStringLiteral("Codigo")), *digit);
+            else
+                p.save(r);
+        },
+        QStringLiteral("O prefixo ") + n + QStringLiteral(" não foi alterado"));
+    if (!plan) {
+        syncEditState(form);
+        return;
+    }
+    const WalkOrder order = walkOrder(*plan);
 
     TfrmStatus *status = form.status();
     status->SetMessage(QStringLiteral("Alterando o prefixo ") + n + QStringLiteral(" dos produtos..."));
@@ -103,7 +157,13 @@ void changePrefix(TfrmProdutos &form, int which)
                 row.setValue(column, *digit);
                 return true;
             },
-            [status] { status->StepProgress(); });
+            [status] { status->StepProgress(); }, &order);
+        // The rows saved before a failure keep the new value.
+        if (!transaction.commit(&error)) {
+            result.completed = false;
+            result.rolledBack = true;
+            result.error = error;
+        }
     }
     if (result.rolledBack)
         form.FiltraProdutos();
@@ -195,7 +255,10 @@ void TfrmProdutos::LimparTodosProdutos1Click()
     QString commitError;
     {
         ProductsTransaction transaction(qryProdutos->database());
-        if (!qryProdutos->isEmpty()) {
+        SettingsHeld held(*this, &commitError);
+        if (!transaction.ok(&commitError) || !held.ok())
+            cleared = false;
+        else if (!qryProdutos->isEmpty()) {
             qryProdutos->first();
             for (;;) {
                 if (!LimpaRegistro()) { // shows its own error
@@ -248,6 +311,12 @@ void TfrmProdutos::Configurar2Click()
         showApplicationError(QStringLiteral("As configurações não estão abertas"));
         return;
     }
+    // The size as stored now: another PC may have changed it.
+    QString error;
+    if (!readSettings(&error)) {
+        showApplicationError(error);
+        return;
+    }
     const int oldSize = config.codeSize();
 
     TfrmSelect *dialog = selectDialog(*this);
@@ -265,21 +334,27 @@ void TfrmProdutos::Configurar2Click()
         newSize != 6 && askChoice(QStringLiteral("Seu código de barras vai usar o segundo prefixo ?")));
     if (newSize == config.codeSize() && usePrefix2 == config.flgPrefixo2())
         return;
-    // Every new code is computed before anything is written: a change that
-    // would give two products one code, or leave a product with code 0,
-    // changes nothing and says which products are in the way.
-    QVector<rules::CodeRow> rows;
-    rows.reserve(qryProdutos->count());
-    for (int i = 0; i < qryProdutos->count(); ++i)
-        rows.push_back({qryProdutos->value(i, QStringLiteral("pluNo")).toLongLong(),
-                        qryProdutos->value(i, QStringLiteral("Codigo")),
-                        qryProdutos->value(i, QStringLiteral("Prefixb")).toLongLong(),
-                        qryProdutos->value(i, QStringLiteral("pluDesc")).toString(),
-                        qryProdutos->value(i, QStringLiteral("Preco")).toDouble()});
-    const rules::CodeChangePlan plan = rules::planCodeChange(rows, oldSize, config.flgPrefixo2(), newSize, usePrefix2);
-    if (!plan.ok()) {
-        showError(rules::collisionMessage(plan));
-        return;
+    // Every new code is worked out before anything is written: a change
+    // that would give two products one code, or leave a product with code
+    // 0, changes nothing and says which products are in the way.  Asked
+    // first on the list as shown, before the confirmation; again inside the
+    // change, on the rows and settings as stored then.
+    const QString notDone = QStringLiteral("O tamanho do código não foi alterado");
+    auto cutTo = [&](int fromSize) {
+        return [this, fromSize, newSize](CodePlan &plan, int r) {
+            const QVariant code = qryProdutos->value(r, QStringLiteral("Codigo"));
+            plan.save(r, code.isNull() ? code : QVariant(rules::cutCode(code.toLongLong(), fromSize, newSize)),
+                      qryProdutos->value(r, QStringLiteral("Prefixb")).toLongLong());
+        };
+    };
+    {
+        CodePlan shown(storedCodes(), {newSize, usePrefix2});
+        for (int r = 0; r < qryProdutos->count(); ++r)
+            cutTo(oldSize)(shown, r);
+        if (!shown.check()) {
+            showError(shown.refusal(notDone));
+            return;
+        }
     }
 
     if (!askChoice(QStringLiteral("Você está alterando o tamanho do código do produto.\nAo confirmar, os código "
@@ -292,18 +367,33 @@ void TfrmProdutos::Configurar2Click()
     // The settings and the rewritten codes are stored together or not at
     // all: a failure half-way (a full disk, a lock) must not leave the
     // settings saying one size while the codes keep another.
-    QString error;
     RowWalkResult result;
+    bool refused = false;
     {
         ProductsTransaction together(qryProdutos->database());
+        SettingsHeld held(*this, &error);
         ProgressEnd end(*this);
-        config.edit();
-        config.setFlgPrefixo2(usePrefix2);
-        config.setCodeSize(newSize);
-        if (!config.post(&error)) {
-            config.cancel();
+        std::optional<CodePlan> plan;
+        if (!together.ok(&error) || !held.ok()) {
             result.error = error;
         } else {
+            // The size the stored codes have now is the one they are cut from.
+            plan = planEveryRow(*this, {newSize, usePrefix2}, cutTo(config.codeSize()), notDone);
+            refused = !plan;
+        }
+        if (plan) {
+            config.edit();
+            config.setFlgPrefixo2(usePrefix2);
+            config.setCodeSize(newSize);
+            if (!config.post(&error)) {
+                config.cancel();
+                result.error = error;
+                plan.reset();
+            }
+        }
+        // Without a plan nothing was written; the transaction rolls back.
+        if (plan) {
+            const WalkOrder order = walkOrder(*plan);
             m_status->SetMessage(QStringLiteral("Alterando os códigos dos produtos..."));
             m_status->ShowProgress(this, kWaitCaption, TfrmStatus::Bar, qryProdutos->count(), TfrmStatus::ScreenCentre);
             // Saving rebuilds pluCode from the new settings; a smaller size
@@ -311,12 +401,12 @@ void TfrmProdutos::Configurar2Click()
             result = walkProducts(
                 *qryProdutos, flgSemValidacao,
                 [&plan](ProductQuery &row, QString *) {
-                    const QVariant code = plan.newCodes.value(row.recNo());
+                    const QVariant code = plan->newCodigo(row.recNo());
                     if (!code.isNull())
                         row.setValue(QStringLiteral("Codigo"), code);
                     return true;
                 },
-                [this] { m_status->StepProgress(); });
+                [this] { m_status->StepProgress(); }, &order);
             if (result.completed && !together.commit(&error)) {
                 result.completed = false;
                 result.error = error;
@@ -336,7 +426,7 @@ void TfrmProdutos::Configurar2Click()
     edtCodigo->setMaxLength(m_dm->codeSize());
     AjustaCamposCodigo();
     syncEditState(*this);
-    if (!result.completed && !result.error.isEmpty())
+    if (!result.completed && !refused && !result.error.isEmpty())
         showApplicationError(result.error);
 }
 

@@ -1,6 +1,8 @@
 // Import, search and the printed listing of the product form.
 #include "ProductForm.h"
 
+#include "BulkChanges.h"
+#include "CodePlan.h"
 #include "DataModule.h"
 #include "Engine.h"
 #include "OperatorDialogs.h"
@@ -10,7 +12,6 @@
 #include "StatusWindow.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QFileInfo>
@@ -23,30 +24,31 @@ namespace torvane::manager {
 namespace {
 
 // The product list as the import writes it: every row through the form's
-// own save path, so pluCode is derived exactly as on any other save.
+// own save path, so pluCode is derived exactly as on any other save, all in
+// one transaction.  The settings and the rows are read inside it, and the
+// code gate orders the saves (and refuses a change that would give two
+// products one code) before the first one.
 class FormImportTable : public ImportTable {
 public:
     explicit FormImportTable(TfrmProdutos *form) : m_form(form), m_query(*form->qryProdutos) {}
-    ~FormImportTable() override { commitBatch(nullptr); }
+    ~FormImportTable() override { finish(); }
 
-    int codeSize() override { return m_form->dm()->codeSize(); }
-
-    void clearAllRows() override
+    void begin() override
     {
-        for (int r = 0; r < m_query.count(); ++r)
-            clearRow(r);
-    }
-
-    void markAllRows() override
-    {
-        saved();
         QString error;
-        if (!m_form->qryAux.exec(QStringLiteral("Update plu Set flgDel = true"), {}, &error))
+        m_transaction = std::make_unique<ProductsTransaction>(m_query.database());
+        if (!m_transaction->ok(&error))
             throw ImportFailure(error);
-        m_query.close();
+        m_settings = std::make_unique<TfrmProdutos::SettingsHeld>(*m_form, &error);
+        if (!m_settings->ok())
+            throw ImportFailure(error);
+        // The rows as stored now: another PC may have saved some since
+        // this PC loaded them.
         if (!m_query.open(&error))
             throw ImportFailure(error);
     }
+
+    int codeSize() override { return m_form->dm()->codeSize(); }
 
     int rowCount() override { return m_query.count(); }
 
@@ -58,44 +60,47 @@ public:
         return v.toLongLong();
     }
 
-    void writeRow(int row, const ImportedProduct &p) override
+    void write(const QVector<std::optional<ImportedProduct>> &rows, bool clearedFirst,
+               const std::function<void()> &step) override
     {
-        moveTo(row);
-        m_form->flgSemValidacao = true;
-        if (!m_query.edit())
-            throw ImportFailure(m_query.lastError());
-        m_query.setValue(QStringLiteral("Codigo"), p.codigo);
-        m_query.setValue(QStringLiteral("flgDel"), false);
-        m_query.setValue(QStringLiteral("sellFlag"), p.sellFlag);
-        m_query.setValue(QStringLiteral("pluDesc"), p.description);
-        m_query.setValue(QStringLiteral("unitPrice"), p.unitPrice);
-        m_query.setValue(QStringLiteral("Preco"), p.preco);
-        if (p.validDays)
-            m_query.setValue(QStringLiteral("validDays"), *p.validDays);
-        if (p.tareWeight) {
-            m_query.setValue(QStringLiteral("Tara"), double(*p.tareWeight) / 1000.0);
-            m_query.setValue(QStringLiteral("tareWeight"), *p.tareWeight);
+        CodePlan plan(m_form->storedCodes(), m_form->codeSettings());
+        plan.setRefuseCodeZero(false); // a line of code 000000 fills a free slot
+        for (int r = 0; r < rows.size(); ++r)
+            plan.save(r, rows[r] ? rows[r]->codigo : 0,
+                      rows[r] && rows[r]->prefixb ? *rows[r]->prefixb
+                                                  : m_query.value(r, QStringLiteral("Prefixb")).toLongLong());
+        if (!plan.check())
+            throw ImportFailure(plan.refusal(QStringLiteral("A importação não foi feita")), true);
+        for (int r : plan.parked())
+            save(r, [this] { m_query.setValue(QStringLiteral("Codigo"), 0); });
+        for (int r : plan.order()) {
+            save(r, [&] {
+                const std::optional<ImportedProduct> &p = rows[r];
+                if (!p || clearedFirst)
+                    TfrmProdutos::setClearedValues(m_query);
+                m_query.setValue(QStringLiteral("flgDel"), !p);
+                if (!p)
+                    return;
+                m_query.setValue(QStringLiteral("Codigo"), p->codigo);
+                m_query.setValue(QStringLiteral("sellFlag"), p->sellFlag);
+                m_query.setValue(QStringLiteral("pluDesc"), p->description);
+                m_query.setValue(QStringLiteral("unitPrice"), p->unitPrice);
+                m_query.setValue(QStringLiteral("Preco"), p->preco);
+                if (p->validDays)
+                    m_query.setValue(QStringLiteral("validDays"), *p->validDays);
+                // What a spreadsheet carries besides the fixed layout's fields.
+                if (p->tareWeight) {
+                    m_query.setValue(QStringLiteral("Tara"), double(*p->tareWeight) / 1000.0);
+                    m_query.setValue(QStringLiteral("tareWeight"), *p->tareWeight);
+                }
+                for (const auto &[column, value] :
+                     {std::pair{"Setor", p->setor}, std::pair{"preFix", p->preFix}, std::pair{"Prefixb", p->prefixb},
+                      std::pair{"BarcodeMode", p->barcodeMode}})
+                    if (value)
+                        m_query.setValue(QLatin1String(column), *value);
+            });
+            step();
         }
-        for (const auto &[column, value] : {std::pair{"Setor", p.setor}, std::pair{"preFix", p.preFix},
-                                            std::pair{"Prefixb", p.prefixb}, std::pair{"BarcodeMode", p.barcodeMode}})
-            if (value)
-                m_query.setValue(QLatin1String(column), *value);
-        // The save procedure derives pluCode and, with the flag set, skips
-        // its checks and clears the flag.
-        if (m_query.post() != ProductQuery::PostResult::Posted) {
-            const QString error = m_query.lastError();
-            m_query.cancel();
-            m_form->flgSemValidacao = false;
-            throw ImportFailure(error);
-        }
-        saved();
-    }
-
-    void clearMarkedRows() override
-    {
-        for (int r = 0; r < m_query.count(); ++r)
-            if (m_query.value(r, QStringLiteral("flgDel")).toBool())
-                clearRow(r);
     }
 
     void moveFirst() override { m_query.first(); }
@@ -103,72 +108,41 @@ public:
     void commit() override
     {
         QString error;
-        if (!commitBatch(&error))
+        if (m_transaction && !m_transaction->commit(&error))
             throw ImportFailure(error);
     }
 
     void finish() override
     {
-        // After a failure: keep what was written up to it.
-        commitBatch(nullptr);
+        // Not committed: the transaction rolls back.
+        m_settings.reset();
+        m_transaction.reset();
         m_form->flgSemValidacao = false;
     }
 
 private:
-    // Saves are grouped into short transactions: one commit (and one flush
-    // to disk) per few hundred rows instead of one per row, while the write
-    // lock is never held long enough to keep the transmitter waiting.  Rows
-    // written before a failure are committed like the rest.
-    static constexpr int kRowsPerCommit = 200;
-    static constexpr qint64 kMsPerCommit = 250;
-
-    void saved()
-    {
-        if (!m_inTransaction) {
-            QSqlDatabase db = m_query.database();
-            m_inTransaction = db.isValid() && db::beginTransaction(db);
-            m_pending = 0;
-            m_clock.start();
-            return;
-        }
-        if (++m_pending >= kRowsPerCommit || m_clock.elapsed() >= kMsPerCommit) {
-            commit();
-            saved();
-        }
-    }
-    bool commitBatch(QString *error)
-    {
-        if (!m_inTransaction)
-            return true;
-        m_inTransaction = false;
-        QSqlDatabase db = m_query.database();
-        if (db.commit())
-            return true;
-        if (error)
-            *error = db::errorText(db.lastError());
-        db.rollback();
-        return false;
-    }
-
-    void moveTo(int row)
+    // Saves one row with the values set by `set`, skipping the save-time
+    // checks; the save procedure derives pluCode.
+    void save(int row, const std::function<void()> &set)
     {
         if (m_query.recNo() != row && !m_query.moveTo(row))
             throw ImportFailure(m_query.lastError());
-    }
-    void clearRow(int row)
-    {
-        moveTo(row);
-        // LimpaRegistro shows its own error; the import only stops.
-        if (!m_form->LimpaRegistro())
-            throw ImportFailure(QString());
-        saved();
+        m_form->flgSemValidacao = true;
+        if (!m_query.edit())
+            throw ImportFailure(m_query.lastError());
+        set();
+        if (m_query.post() != ProductQuery::PostResult::Posted) {
+            const QString error = m_query.lastError();
+            m_query.cancel();
+            m_form->flgSemValidacao = false;
+            throw ImportFailure(error);
+        }
     }
 
     TfrmProdutos *m_form;
     ProductQuery &m_query;
-    bool m_inTransaction = false;
-    int m_pending = 0;
-    QElapsedTimer m_clock;
+    std::unique_ptr<ProductsTransaction> m_transaction;
+    std::unique_ptr<TfrmProdutos::SettingsHeld> m_settings;
 };
 
 class StatusImportProgress : public ImportProgress {

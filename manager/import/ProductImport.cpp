@@ -73,15 +73,24 @@ QString importCapacityMessage(const QString &code)
 QString importStoppedMessage(qint64 line, const QString &reason)
 {
     QString text = QStringLiteral("A importação parou na linha %1").arg(line);
-    if (!reason.isEmpty())
-        text += QStringLiteral(": ") + reason;
-    else
-        text += QLatin1Char('.');
-    return text + QStringLiteral(" As linhas anteriores foram importadas; esta linha e as seguintes não foram "
-                                 "importadas.");
+    return reason.isEmpty() ? text : text + QStringLiteral(": ") + reason;
 }
 
-ImportFailure::ImportFailure(const QString &text) : std::runtime_error(text.toStdString()), m_text(text) {}
+QString importNotDoneMessage(const QString &reason)
+{
+    QString text = reason.trimmed();
+    if (text.isEmpty())
+        text = QStringLiteral("A importação não foi concluída");
+    if (!text.endsWith(u'.'))
+        text += u'.';
+    return text + QStringLiteral(" Nenhum produto foi alterado: os produtos continuam como estavam antes da "
+                                 "importação.");
+}
+
+ImportFailure::ImportFailure(const QString &text, bool complete)
+    : std::runtime_error(text.toStdString()), m_text(text), m_complete(complete)
+{
+}
 
 QString decodeCp1252(const char *data, qsizetype size)
 {
@@ -468,12 +477,13 @@ namespace {
 // list's current order; "first" means the lowest position.
 class RowIndex {
 public:
-    void load(ImportTable &table)
+    // With clearFirst every row starts free.
+    void load(ImportTable &table, bool clearFirst)
     {
         m_byCode.clear();
         const int rows = table.rowCount();
         for (int r = 0; r < rows; ++r) {
-            const std::optional<qint64> code = table.codigoAt(r);
+            const std::optional<qint64> code = clearFirst ? std::optional<qint64>(0) : table.codigoAt(r);
             m_code.push_back(code);
             if (code)
                 m_byCode[*code].insert(r);
@@ -558,8 +568,9 @@ ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         m_table.finish();
-        throw ImportFailure(QStringLiteral("Não foi possível abrir o arquivo %1: %2.")
-                                .arg(QDir::toNativeSeparators(path), file.errorString()));
+        throw ImportFailure(importNotDoneMessage(QStringLiteral("Não foi possível abrir o arquivo %1: %2.")
+                                                     .arg(QDir::toNativeSeparators(path), file.errorString())),
+                            true);
     }
     FixedColumnSource source(&file, path);
     return run(source, survey.lines, clearFirst);
@@ -570,21 +581,22 @@ ImportOutcome ProductImport::run(ImportSource &source, qint64 records, bool clea
     ImportOutcome outcome;
     bool progressShown = false;
     try {
-        if (clearFirst)
-            m_table.clearAllRows();
-        m_table.markAllRows();
-
+        m_table.begin();
+        const int codeSize = m_table.codeSize();
+        const int rowCount = m_table.rowCount();
         if (m_progress) {
-            m_progress->start(records);
+            // Every record is read, then every row written.
+            m_progress->start(records + rowCount);
             progressShown = true;
         }
         m_log.remove();
 
         RowIndex index;
-        index.load(m_table);
+        index.load(m_table, clearFirst);
+        QVector<std::optional<ImportedProduct>> rows(rowCount);
 
         ImportRecord record;
-        while (source.next(m_table.codeSize(), &record)) {
+        while (source.next(codeSize, &record)) {
             ++outcome.lines;
             if (m_progress)
                 m_progress->step();
@@ -597,13 +609,10 @@ ImportOutcome ProductImport::run(ImportSource &source, qint64 records, bool clea
                 if (row < 0) {
                     message = importCapacityMessage(product.code);
                 } else {
-                    try {
-                        m_table.writeRow(row, product);
-                    } catch (const ImportFailure &failure) {
-                        throw ImportFailure(importStoppedMessage(record.line, failure.text()));
-                    }
-                    index.written(row, product.codigo);
+                    // A later record with the same code takes the same row.
+                    rows[row] = product;
                     ++outcome.written;
+                    index.written(row, product.codigo);
                 }
             }
             if (!message.isEmpty()) {
@@ -613,13 +622,24 @@ ImportOutcome ProductImport::run(ImportSource &source, qint64 records, bool clea
         }
         m_log.close();
 
-        m_table.clearMarkedRows();
+        m_table.write(rows, clearFirst, [this] {
+            if (m_progress)
+                m_progress->step();
+        });
         m_table.commit();
         if (m_progress)
             m_progress->finish();
         progressShown = false;
         m_table.moveFirst();
         m_table.finish();
+    } catch (const ImportFailure &failure) {
+        m_log.close();
+        if (progressShown && m_progress)
+            m_progress->finish();
+        m_table.finish();
+        if (failure.complete())
+            throw;
+        throw ImportFailure(importNotDoneMessage(failure.text()), true);
     } catch (...) {
         m_log.close();
         if (progressShown && m_progress)

@@ -19,7 +19,10 @@
 // ImportProgress over the progress window.
 
 #include <QString>
+#include <QVector>
 #include <QtGlobal>
+
+#include <functional>
 
 #include <memory>
 #include <optional>
@@ -38,20 +41,26 @@ QString importCapacityMessage(const QString &code);
 // A shelf life the product form would refuse.
 QString importValidDaysMessage(qint64 line);
 
-// The text shown when a line ends the import: the line, numbered as the log
-// numbers lines, what went wrong, and what was and was not imported.
+// The reason given when a line ends the import: the line, numbered as the
+// log numbers lines, and what went wrong.
 QString importStoppedMessage(qint64 line, const QString &reason);
+// What the operator is told when an import ends early: the reason, then
+// that no product changed (an import is one transaction).
+QString importNotDoneMessage(const QString &reason);
 
-// An error that ends the import at the current line (a text that passes the
-// number check but is not an integer, a database error, a log that cannot be
-// written, a read error).  The text is for the operator.
+// An error that ends the import (a text that passes the number check but is
+// not an integer, a database error, a log that cannot be written, a read
+// error, a change the code check refuses).  The text is for the operator;
+// complete when it already says what became of the products.
 class ImportFailure : public std::runtime_error {
 public:
-    explicit ImportFailure(const QString &text);
+    explicit ImportFailure(const QString &text, bool complete = false);
     const QString &text() const { return m_text; }
+    bool complete() const { return m_complete; }
 
 private:
     QString m_text;
+    bool m_complete;
 };
 
 // Windows-1252 to Unicode.
@@ -196,27 +205,32 @@ private:
 class ImportTable {
 public:
     virtual ~ImportTable() = default;
-    // CodeSize of the settings row, read again for every line.
+    // Starts the import's one transaction and reads the settings and the
+    // rows as stored.  Nothing is written before write(); whatever the
+    // import wrote is undone by finish() unless commit() ran.
+    virtual void begin() {}
+    // CodeSize of the settings row, as begin() read it.
     virtual int codeSize() = 0;
-    // Clears every row, first to last (the "Limpar dados existentes" answer).
-    virtual void clearAllRows() = 0;
-    // Marks every row as not yet written and reloads the list.
-    virtual void markAllRows() = 0;
     virtual int rowCount() = 0;
     // Codigo of a row; nothing when it holds no value.
     virtual std::optional<qint64> codigoAt(int row) = 0;
-    // Writes a product into a row and saves it without the save-time checks
-    // (pluCode is still derived from the code); the row loses its mark.
-    virtual void writeRow(int row, const ImportedProduct &product) = 0;
-    // Clears every row still marked, first to last.
-    virtual void clearMarkedRows() = 0;
-    // Makes everything written so far durable.  Throws ImportFailure when
-    // that fails.
+    // Writes what the file made of every row.  rows[r] is the product the
+    // file put in row r: it is written without the save-time checks
+    // (pluCode still derived from the code) and loses its import mark; with
+    // clearedFirst the columns the file does not carry take the cleared
+    // values, otherwise they keep the row's own.  A row without a product
+    // is cleared (LimpaRegistro's values) and keeps its mark.  A change that
+    // would give two products one code is refused (ImportFailure, complete)
+    // before anything is written.  step() once per row.
+    virtual void write(const QVector<std::optional<ImportedProduct>> &rows, bool clearedFirst,
+                       const std::function<void()> &step) = 0;
+    // Makes everything written durable.  Throws ImportFailure when that fails.
     virtual void commit() {}
     // Makes the first row current.
     virtual void moveFirst() = 0;
-    // Called once at the end of every run, also when it failed: no save may
-    // skip its checks after the import.
+    // Called once at the end of every run, also when it failed: what was
+    // not committed is undone, and no save may skip its checks after the
+    // import.
     virtual void finish() = 0;
 };
 
@@ -267,10 +281,12 @@ struct ImportOutcome {
     bool errors() const { return rejected > 0; }
 };
 
-// Runs an import over a surveyed file: optional clearing, marking, the
-// lines, and the clearing of rows the file did not fill.  Throws
-// ImportFailure when a line cannot be written; rows written until then
-// stay written and the rows not reached keep their data and their mark.
+// Runs an import over a surveyed file, in the table's one transaction: the
+// lines first, each finding its row as if the earlier ones were written
+// (every row free with clearFirst), then every row written once: the
+// file's product, or cleared when the file did not fill it.  Throws
+// ImportFailure (its text says that no product changed) when a line cannot
+// be used or anything fails; nothing of the import is then stored.
 class ProductImport {
 public:
     ProductImport(ImportTable &table, ImportLog &log, ImportProgress *progress = nullptr);

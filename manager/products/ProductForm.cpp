@@ -83,7 +83,7 @@ TfrmProdutos::TfrmProdutos(TDM *dm, TfrmStatus *status, QWidget *parent)
     qryProdutos->setObjectName(QStringLiteral("qryProdutos"));
     qryProdutos->setTable(QStringLiteral("PLU"), QStringLiteral("pluNo"));
     qryProdutos->beforePost = [this] { return qryProdutosBeforePost(); };
-    qryProdutos->duringSave = [this] { return qryProdutosDuringSave(); };
+    qryProdutos->insideSave = [this] { return qryProdutosInsideSave(); };
     dsProdutos = new ProductGridModel(qryProdutos, this);
 
     buildMenu();
@@ -419,7 +419,12 @@ bool TfrmProdutos::FormShow()
     }
     // 1. The upgrade.
     db::DatabaseUpgrade upgrade(conn->database(), m_dm->qryConfig, *this);
-    m_upgradeResult = upgrade.run();
+    {
+        // The upgrade reads the settings row inside its transaction; the
+        // codes it fills are saved with those.
+        SettingsHeld held(*this, nullptr, SettingsHeld::Read::Already);
+        m_upgradeResult = upgrade.run();
+    }
     m_upgradeStatements = upgrade.statements();
     switch (m_upgradeResult.outcome) {
     case db::DatabaseUpgrade::Outcome::RestartRequired:
@@ -692,18 +697,16 @@ bool TfrmProdutos::refuseSave(const rules::Refusal &r)
 
 bool TfrmProdutos::qryProdutosBeforePost()
 {
-    m_codeToRecheck = QString(); // asked again only for a save validated here
+    m_validatedSave = false;
     ProductQuery &q = *qryProdutos;
     const QVariant codigo = q.value(QStringLiteral("Codigo"));
     auto refuse = [this](const rules::Refusal &r) { return refuseSave(r); };
     // 1. A product needs its code.
     if (!flgSemValidacao && codigo.isNull())
         return refuse({rules::kMissingCode, rules::Field::Codigo});
-    // 2. The scale's code, from the code, the second prefix and the settings.
-    const QString pluCode = schema::buildPluCode(codigo.toLongLong(), q.value(QStringLiteral("Prefixb")).toLongLong(),
-                                                 m_dm->codeSize(), m_dm->flgPrefixo2());
-    if (!pluCode.isNull())
-        q.setValue(QStringLiteral("pluCode"), pluCode);
+    // 2. The scale's code, from the code, the second prefix and the
+    //    settings (read again inside the save, see qryProdutosInsideSave).
+    rebuildPluCode();
     // 3. Non-interactive changes stop here.
     if (flgSemValidacao) {
         flgSemValidacao = false;
@@ -718,16 +721,15 @@ bool TfrmProdutos::qryProdutosBeforePost()
         return refuse(*checked.refusal);
     // 4. No other product may carry the same code.  Free slots (code 0) all
     //    share the code of 0, so they take no part in the check.  It is
-    //    asked again inside the save, where another PC's code saved in the
-    //    meantime is seen (and on the file, one saved later makes the
-    //    write fail instead of doubling the code).
+    //    asked again inside the save, where the settings and another PC's
+    //    code saved in the meantime are seen (and the engine itself refuses
+    //    a code saved later still).
     if (codigo.toLongLong() != 0) {
         const std::optional<bool> taken = codeTaken();
         if (!taken)
             return false;
         if (*taken)
             return refuse({rules::kDuplicateCode, rules::Field::Codigo});
-        m_codeToRecheck = q.value(QStringLiteral("pluCode")).toString();
     }
     // 5.-6. Price and tare ranges, validity.
     if (checked.refusal)
@@ -747,31 +749,108 @@ bool TfrmProdutos::qryProdutosBeforePost()
     // 8. The columns the scale reads.
     q.setValue(QStringLiteral("tareWeight"), checked.tare.tareWeight);
     q.setValue(QStringLiteral("unitPrice"), checked.price.unitPrice);
+    m_validatedSave = true;
     return true;
+}
+
+CodeSettings TfrmProdutos::codeSettings() const
+{
+    return {m_dm->codeSize(), m_dm->flgPrefixo2()};
+}
+
+void TfrmProdutos::rebuildPluCode()
+{
+    ProductQuery &q = *qryProdutos;
+    const QString pluCode = schema::buildPluCode(q.value(QStringLiteral("Codigo")).toLongLong(),
+                                                 q.value(QStringLiteral("Prefixb")).toLongLong(), m_dm->codeSize(),
+                                                 m_dm->flgPrefixo2());
+    if (!pluCode.isNull())
+        q.setValue(QStringLiteral("pluCode"), pluCode);
+}
+
+bool TfrmProdutos::readSettings(QString *error)
+{
+    db::ConfigRow &config = m_dm->qryConfig;
+    if (m_settingsHeld > 0 || config.isEditing())
+        return true;
+    const CodeSettings before = codeSettings();
+    // Read aside: a failed read keeps the row read last.
+    db::ConfigRow fresh;
+    if (!fresh.open(qryProdutos->database(), error))
+        return false;
+    config = fresh;
+    // Another PC changed them: the fields follow from now on.
+    const CodeSettings now = codeSettings();
+    if (now.codeSize != before.codeSize || now.prefix2 != before.prefix2)
+        AjustaCamposCodigo();
+    return true;
+}
+
+TfrmProdutos::SettingsHeld::SettingsHeld(TfrmProdutos &form, QString *error, Read read)
+    : m_form(form), m_ok(read == Read::Already || form.readSettings(error))
+{
+    ++form.m_settingsHeld;
+}
+
+TfrmProdutos::SettingsHeld::~SettingsHeld()
+{
+    --m_form.m_settingsHeld;
+}
+
+QVector<StoredCode> TfrmProdutos::storedCodes() const
+{
+    const ProductQuery &q = *qryProdutos;
+    QVector<StoredCode> rows;
+    rows.reserve(q.count());
+    const int pluNo = q.fieldIndex(QStringLiteral("pluNo")), codigo = q.fieldIndex(QStringLiteral("Codigo")),
+              prefixb = q.fieldIndex(QStringLiteral("Prefixb")), pluCode = q.fieldIndex(QStringLiteral("pluCode")),
+              desc = q.fieldIndex(QStringLiteral("pluDesc")), preco = q.fieldIndex(QStringLiteral("Preco"));
+    for (int r = 0; r < q.count(); ++r)
+        rows.push_back({q.value(r, pluNo).toLongLong(), q.value(r, codigo), q.value(r, prefixb).toLongLong(),
+                        q.value(r, pluCode).toString(), q.value(r, desc).toString(), q.value(r, preco).toDouble()});
+    return rows;
 }
 
 std::optional<bool> TfrmProdutos::codeTaken()
 {
     ProductQuery &q = *qryProdutos;
     QString error;
-    if (!qryAux.open(QStringLiteral("Select PluNo From PLU Where PluCode = ? And Codigo <> 0"),
+    if (!qryAux.open(QStringLiteral("Select pluNo, Codigo, Prefixb, pluCode, pluDesc, Preco From PLU "
+                                    "Where PluCode = ? And Codigo <> 0"),
                      {q.value(QStringLiteral("pluCode"))}, &error)) {
         showApplicationError(error);
         return std::nullopt;
     }
-    const qint64 self = q.value(QStringLiteral("pluNo")).toLongLong();
-    bool taken = false;
-    for (int i = 0; i < qryAux.count() && !taken; ++i)
-        taken = qryAux.value(i, 0).toLongLong() != self;
+    // The row as it was shown, and every product that holds the code: the
+    // one-row case of the plan every code change passes.
+    QVector<StoredCode> rows{{q.value(QStringLiteral("pluNo")).toLongLong(), q.oldValue(QStringLiteral("Codigo")),
+                              q.oldValue(QStringLiteral("Prefixb")).toLongLong(),
+                              q.oldValue(QStringLiteral("pluCode")).toString(), QString(), 0.0}};
+    for (int i = 0; i < qryAux.count(); ++i)
+        if (qryAux.value(i, 0).toLongLong() != rows[0].pluNo)
+            rows.push_back({qryAux.value(i, 0).toLongLong(), qryAux.value(i, 1), qryAux.value(i, 2).toLongLong(),
+                            qryAux.value(i, 3).toString(), qryAux.value(i, 4).toString(),
+                            qryAux.value(i, 5).toDouble()});
     qryAux.close();
-    return taken;
+    CodePlan plan(rows, codeSettings());
+    plan.setRefuseCodeZero(false); // said by the code check, before this
+    plan.save(0, q.value(QStringLiteral("Codigo")), q.value(QStringLiteral("Prefixb")).toLongLong());
+    return !plan.check();
 }
 
-bool TfrmProdutos::qryProdutosDuringSave()
+bool TfrmProdutos::qryProdutosInsideSave()
 {
-    if (m_codeToRecheck.isNull())
+    // The code size and second prefix as stored now, not as this PC read
+    // them at start: another PC may have changed them since.  A bulk
+    // change read them once, inside its own transaction.
+    QString error;
+    if (!readSettings(&error)) {
+        showApplicationError(error);
+        return false;
+    }
+    rebuildPluCode();
+    if (!m_validatedSave || qryProdutos->value(QStringLiteral("Codigo")).toLongLong() == 0)
         return true;
-    m_codeToRecheck.clear();
     const std::optional<bool> taken = codeTaken();
     if (!taken)
         return false;
@@ -788,6 +867,19 @@ bool TfrmProdutos::LimpaRegistro()
         return false;
     }
     ProductQuery &q = *qryProdutos;
+    setClearedValues(q);
+    if (SalvaRegistro(false) != ProductQuery::PostResult::Posted) {
+        // The error was shown; the row goes back to what it held.
+        q.cancel();
+        flgSemValidacao = false;
+        MostraRegistro();
+        return false;
+    }
+    return true;
+}
+
+void TfrmProdutos::setClearedValues(ProductQuery &q)
+{
     q.setValue(QStringLiteral("pluCode"), QString());
     q.setValue(QStringLiteral("Codigo"), 0);
     q.setValue(QStringLiteral("pluDesc"), QString());
@@ -799,14 +891,6 @@ bool TfrmProdutos::LimpaRegistro()
     q.setValue(QStringLiteral("sellFlag"), 1);
     q.setValue(QStringLiteral("preFix"), 0);
     q.setValue(QStringLiteral("Setor"), 0);
-    if (SalvaRegistro(false) != ProductQuery::PostResult::Posted) {
-        // The error was shown; the row goes back to what it held.
-        q.cancel();
-        flgSemValidacao = false;
-        MostraRegistro();
-        return false;
-    }
-    return true;
 }
 
 // ---- Sorting ---------------------------------------------------------------------------------
@@ -935,6 +1019,25 @@ db::UpgradeHost::SaveResult TfrmProdutos::saveCurrentCodigo(qint64 codigo, QStri
 bool TfrmProdutos::beforeChange()
 {
     return CopiaAntes(db::CopyReason::Upgrade);
+}
+
+bool TfrmProdutos::backFillAllowed()
+{
+    CodePlan plan(storedCodes(), codeSettings());
+    for (int r = 0; r < qryProdutos->count(); ++r) {
+        if (!qryProdutos->value(r, QStringLiteral("Codigo")).isNull())
+            continue;
+        // A scale code that is no number stops the filling when it comes
+        // to that row, with the conversion error.
+        bool ok = false;
+        const qint64 codigo = qryProdutos->value(r, QStringLiteral("pluCode")).toString().toLongLong(&ok, 10);
+        if (ok)
+            plan.save(r, codigo, qryProdutos->value(r, QStringLiteral("Prefixb")).toLongLong());
+    }
+    if (plan.check())
+        return true;
+    showError(plan.refusal(QStringLiteral("Os códigos dos produtos não foram preenchidos")));
+    return false;
 }
 
 void TfrmProdutos::progressMessage(const QString &text)

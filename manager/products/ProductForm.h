@@ -11,6 +11,7 @@
 // ProductFormCopies.cpp (the copies of the base).
 
 #include "BaseCopies.h"
+#include "CodePlan.h"
 #include "ProductGridModel.h"
 #include "ProductQuery.h"
 #include "ProductRules.h"
@@ -137,15 +138,44 @@ public:
     // Clears the current row (a free slot).  False when the save failed: the
     // error was shown and the row keeps its values.
     bool LimpaRegistro();
+    // The values a cleared row takes (pluNo, Prefixb, BarcodeMode and
+    // flgDel keep theirs), set on the row in edit.
+    static void setClearedValues(ProductQuery &q);
     // The save procedure: true lets the save go ahead.
     bool qryProdutosBeforePost();
-    bool qryProdutosDuringSave();
+    bool qryProdutosInsideSave();
     // Shows a refused save's message and puts the cursor on its field;
     // always false.
     bool refuseSave(const rules::Refusal &refusal);
     // Whether another product has the row's pluCode; nullopt when the
     // look-up failed (its error shown).
     std::optional<bool> codeTaken();
+
+    // ---- The settings and the code gate ----------------------------------------
+    // The code size and second prefix the saves build pluCode with.
+    CodeSettings codeSettings() const;
+    // Reads the settings row as stored now (unless a bulk change holds the
+    // ones it read); the code fields follow a change made elsewhere.
+    bool readSettings(QString *error);
+    // Held by a bulk change for its one transaction: the settings are read
+    // once at its start, inside it, and not again for every row.
+    class SettingsHeld {
+    public:
+        // Already: the caller has just read them itself (the upgrade).
+        enum class Read { Now, Already };
+        SettingsHeld(TfrmProdutos &form, QString *error, Read read = Read::Now);
+        ~SettingsHeld();
+        bool ok() const { return m_ok; }
+
+    private:
+        TfrmProdutos &m_form;
+        bool m_ok;
+    };
+    // The rows of the list as the code gate (CodePlan) sees them.
+    QVector<StoredCode> storedCodes() const;
+    // pluCode of the row in edit from its code, its second prefix and the
+    // settings.
+    void rebuildPluCode();
     void qryProdutosAfterPost();
     void qryProdutosAfterScroll();
     // Shows edtPrefixob and lblPrefixo2 when CodeSize is not 6 and the
@@ -242,6 +272,7 @@ private:
     bool currentHasCodigo() override;
     SaveResult saveCurrentCodigo(qint64 codigo, QString *error) override;
     bool beforeChange() override;
+    bool backFillAllowed() override;
     void progressMessage(const QString &text) override;
     void progressShow(const QString &caption, int maximum) override;
     void progressStep() override;
@@ -250,7 +281,8 @@ private:
     TDM *m_dm;
     TfrmStatus *m_status;
     bool m_started = false;
-    QString m_codeToRecheck; // the code the save in progress looks up again
+    bool m_validatedSave = false; // the save in progress went through the checks
+    int m_settingsHeld = 0;
     bool m_startQueued = false;
     bool m_showingRow = false;
     db::DatabaseUpgrade::Result m_upgradeResult;

@@ -127,10 +127,11 @@ bool ProductQuery::open(QString *error)
 QSqlQuery *ProductQuery::statement(const QString &sql)
 {
     auto it = m_statements.find(sql);
-    if (it != m_statements.end() && it->second->lastError().isValid())
-        it = m_statements.erase(it); // a failed statement is prepared again
-    if (it != m_statements.end())
-        return it->second.get();
+    if (it != m_statements.end()) {
+        if (!it->second->lastError().isValid())
+            return it->second.get();
+        m_statements.erase(it); // a failed statement is prepared again
+    }
     // Saves of many column sets (an import, an operator at work) must not
     // keep statements without bound.
     if (m_statements.size() >= 32)
@@ -144,6 +145,7 @@ void ProductQuery::setDatabase(const QSqlDatabase &db)
 {
     m_statements.clear();
     m_db = db;
+    db::dropOnReconnect(m_db, this, [this] { m_statements.clear(); });
 }
 
 void ProductQuery::close()
@@ -269,6 +271,13 @@ QVariant ProductQuery::value(const QString &column) const
     return value(m_current, column);
 }
 
+QVariant ProductQuery::oldValue(const QString &column) const
+{
+    if (m_state != State::Edit)
+        return value(column);
+    return m_backup.value(fieldIndex(column));
+}
+
 QVariant ProductQuery::value(int row, const QString &column) const
 {
     return value(row, fieldIndex(column));
@@ -332,12 +341,17 @@ ProductQuery::PostResult ProductQuery::post()
     QVector<QVariant> &row = m_rows[m_current];
     QStringList sets;
     QVariantList bindings;
-    for (int i = 0; i < m_fields.size(); ++i) {
-        if (i == keyIndex || sameValue(row[i], m_backup.value(i)))
-            continue;
-        sets << m_fields[i] + QStringLiteral(" = ?");
-        bindings << row[i];
-    }
+    auto changedColumns = [&] {
+        sets.clear();
+        bindings.clear();
+        for (int i = 0; i < m_fields.size(); ++i) {
+            if (i == keyIndex || sameValue(row[i], m_backup.value(i)))
+                continue;
+            sets << m_fields[i] + QStringLiteral(" = ?");
+            bindings << row[i];
+        }
+    };
+    changedColumns();
     if (!sets.isEmpty()) {
         if (keyIndex < 0) {
             m_lastError = QStringLiteral("A consulta não traz a coluna %1 e não pode ser gravada").arg(m_keyColumn);
@@ -354,6 +368,15 @@ ProductQuery::PostResult ProductQuery::post()
             sp.rollback();
             return PostResult::Failed;
         };
+        // What the save reads inside its transaction (the settings as
+        // stored now) may still change the row before it is written.
+        if (insideSave && !insideSave()) {
+            sp.rollback();
+            return PostResult::Refused;
+        }
+        changedColumns();
+        if (sets.isEmpty())
+            return sp.release(&m_lastError) ? posted() : (sp.rollback(), PostResult::Failed);
         const QVariant key = m_backup.value(keyIndex);
         // The row as stored now, locked on a server until the save ends: a
         // row another PC changed since it was shown here is not written over.
@@ -397,10 +420,6 @@ ProductQuery::PostResult ProductQuery::post()
             emit rowChanged(m_current);
             return PostResult::Failed;
         }
-        if (duringSave && !duringSave()) {
-            sp.rollback();
-            return PostResult::Refused;
-        }
         // The row keeps what the engine stored (a number typed as text is
         // shown, and later compared, as the number it became).
         if (together.isEmpty()
@@ -420,6 +439,11 @@ ProductQuery::PostResult ProductQuery::post()
         }
         row = written.first();
     }
+    return posted();
+}
+
+ProductQuery::PostResult ProductQuery::posted()
+{
     m_backup.clear();
     setState(State::Browse);
     emit rowChanged(m_current);

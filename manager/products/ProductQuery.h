@@ -72,6 +72,9 @@ public:
     bool locate(const QStringList &columns, const QVariantList &values);
 
     QVariant value(const QString &column) const;
+    // The value the row in edit held when the edit began (as shown then);
+    // the current value when the row is not in edit.
+    QVariant oldValue(const QString &column) const;
     QVariant value(int row, const QString &column) const;
     QVariant value(int row, int column) const;
     // Only while editing; returns false for an unknown column, and the save
@@ -97,11 +100,12 @@ public:
 
     // Runs before every save; return false to refuse it silently.
     std::function<bool()> beforePost;
-    // Runs inside the save's transaction, after the row was read again and
-    // before it is written: a look-up here sees what other PCs committed
-    // meanwhile.  Return false to refuse (it shows its own message); the
-    // row stays in edit.
-    std::function<bool()> duringSave;
+    // Runs inside the save's transaction, before the row is read again and
+    // written, when the save changes anything: what it reads (the settings,
+    // a look-up) is what other PCs committed, and the values it sets are
+    // written with the rest.  Return false to refuse (it shows its own
+    // message); the row stays in edit.
+    std::function<bool()> insideSave;
 
 signals:
     void opened();
@@ -114,6 +118,8 @@ signals:
 private:
     bool moveInternal(int row);
     bool leaveEdit();
+    // The end of a save that went through: the row is browsed again.
+    PostResult posted();
     void setState(State s);
     // Runs a statement of the save (through mapAccessSql, kept prepared)
     // with values bound in order; each result row is split evenly into one

@@ -1,9 +1,5 @@
 #include "ProductRules.h"
 
-#include "Schema.h"
-
-#include <QHash>
-
 #include <cmath>
 
 namespace torvane::manager::rules {
@@ -97,87 +93,6 @@ qint64 cutCode(qint64 codigo, int oldSize, int newSize)
     bool ok = false;
     const qint64 value = kept.toLongLong(&ok);
     return ok ? value : 0;
-}
-
-CodeChangePlan planCodeChange(const QVector<CodeRow> &rows, int oldSize, bool oldPrefix2, int newSize,
-                              bool newPrefix2)
-{
-    CodeChangePlan plan;
-    plan.newCodes.reserve(rows.size());
-    QVector<QString> newPluCodes(rows.size());
-    QVector<bool> inCollision(rows.size(), false);
-    // Rows that keep a code other than 0, grouped by the scale code they get.
-    QHash<QString, QVector<int>> byPluCode;
-    byPluCode.reserve(rows.size());
-
-    for (int i = 0; i < rows.size(); ++i) {
-        const CodeRow &row = rows[i];
-        if (row.codigo.isNull()) {
-            plan.newCodes.push_back(QVariant());
-            continue;
-        }
-        const qint64 code = row.codigo.toLongLong();
-        const qint64 newCode = newSize < oldSize ? cutCode(code, oldSize, newSize) : code;
-        plan.newCodes.push_back(newCode);
-        newPluCodes[i] = schema::buildPluCode(newCode, row.prefixb, newSize, newPrefix2);
-        if (code == 0)
-            continue; // a free slot stays one
-        if (newCode == 0) {
-            inCollision[i] = isProduct(row.pluDesc, row.preco);
-            continue;
-        }
-        byPluCode[newPluCodes[i]].push_back(i);
-    }
-    for (auto it = byPluCode.cbegin(); it != byPluCode.cend(); ++it) {
-        const QVector<int> &group = it.value();
-        if (group.size() < 2)
-            continue;
-        // Rows that already shared one scale code before the change are not
-        // merged by it; only a group the change brings together is refused.
-        const QString first = schema::buildPluCode(rows[group[0]].codigo.toLongLong(), rows[group[0]].prefixb,
-                                                   oldSize, oldPrefix2);
-        bool merged = false;
-        for (int i : group)
-            merged = merged ||
-                     schema::buildPluCode(rows[i].codigo.toLongLong(), rows[i].prefixb, oldSize, oldPrefix2) != first;
-        if (merged)
-            for (int i : group)
-                inCollision[i] = true;
-    }
-    for (int i = 0; i < rows.size(); ++i) {
-        if (!inCollision[i])
-            continue;
-        CodeCollision c;
-        c.pluNo = rows[i].pluNo;
-        c.codigo = rows[i].codigo.toLongLong();
-        c.pluDesc = rows[i].pluDesc;
-        c.newCodigo = plan.newCodes[i].toLongLong();
-        c.newPluCode = newPluCodes[i];
-        c.freed = c.newCodigo == 0;
-        plan.collisions.push_back(c);
-    }
-    return plan;
-}
-
-QString collisionMessage(const CodeChangePlan &plan)
-{
-    QStringList lines;
-    lines << QStringLiteral("O tamanho do código não foi alterado: com o novo padrão os produtos abaixo "
-                            "ficariam com o mesmo código ou sem código. Nenhum produto foi modificado; altere "
-                            "os códigos destes produtos e tente de novo.")
-          << QString();
-    for (const CodeCollision &c : plan.collisions) {
-        const QString desc = c.pluDesc.trimmed().isEmpty() ? QStringLiteral("sem descrição") : c.pluDesc.trimmed();
-        lines << (c.freed ? QStringLiteral("Código %1 (%2) passaria a 0: o produto ficaria sem código")
-                                .arg(c.codigo)
-                                .arg(desc)
-                          : QStringLiteral("Código %1 (%2) passaria a %3 (código nas barras %4)")
-                                .arg(c.codigo)
-                                .arg(desc)
-                                .arg(c.newCodigo)
-                                .arg(c.newPluCode));
-    }
-    return lines.join(u'\n');
 }
 
 } // namespace torvane::manager::rules

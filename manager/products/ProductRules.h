@@ -1,10 +1,9 @@
 #pragma once
 // The rules every save of a product row applies, whichever command makes it
 // (the form's "&Gravar", the bulk changes, the code-size change, the
-// import): a product needs a code other than 0, prices and tares stay in
-// their ranges and are stored exactly as the scale will get them, and a
-// change of code size or of the second prefix never gives two products one
-// code nor turns a product into a free slot.
+// import): a product needs a code other than 0, and prices and tares stay
+// in their ranges and are stored exactly as the scale will get them.  That
+// no change gives two products one code is the plan's (CodePlan.h).
 //
 // Plain functions without widgets or database: the callers read the row,
 // ask here, show the message that comes back and write the values.
@@ -106,43 +105,5 @@ qint64 roundHalfUp(double value);
 // stored value: longer codes keep their leading digits the same way, a
 // negative code is cut from its digits after the sign.
 qint64 cutCode(qint64 codigo, int oldSize, int newSize);
-
-// One row as the code-size change sees it.
-struct CodeRow {
-    qint64 pluNo = 0;
-    QVariant codigo; // null: a row never given a code (kept as it is)
-    qint64 prefixb = 0;
-    QString pluDesc;
-    double preco = 0;
-};
-
-// A product the change would merge with another or turn into a free slot.
-struct CodeCollision {
-    qint64 pluNo = 0;
-    qint64 codigo = 0;
-    QString pluDesc;
-    qint64 newCodigo = 0;
-    QString newPluCode;
-    bool freed = false; // the new code is 0: the product would become a free slot
-};
-
-struct CodeChangePlan {
-    // The code each row gets, in the order of the rows given (null stays null).
-    QVector<QVariant> newCodes;
-    // Every row involved in a collision, in the order of the rows given.
-    QVector<CodeCollision> collisions;
-    bool ok() const { return collisions.isEmpty(); }
-};
-
-// Computes every new code before anything is written.  Two rows with a code
-// other than 0 collide when the change gives them one pluCode they did not
-// share before; a product (a row with a description or a price) whose code
-// is not 0 collides when its new code is 0.
-CodeChangePlan planCodeChange(const QVector<CodeRow> &rows, int oldSize, bool oldPrefix2, int newSize,
-                              bool newPrefix2);
-
-// The refusal shown when the plan has collisions: what happened, then one
-// line per product ("código 101 (PAO FRANCES) passaria a 10").
-QString collisionMessage(const CodeChangePlan &plan);
 
 } // namespace torvane::manager::rules

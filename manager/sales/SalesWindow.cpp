@@ -26,8 +26,8 @@ namespace torvane::manager {
 
 namespace {
 
-const QString kReadFailed = QStringLiteral("Não foi possível ler as vendas da balança na porta %1.\n"
-                                           "Verifique o cabo e a porta escolhida no Rirodidovu.\n(%2)");
+const QString kReadFailed = QStringLiteral("Não foi possível ler as vendas da balança na porta %1.\n%2\n"
+                                           "Confira também a porta escolhida no Rirodidovu.");
 const QString kNothingToPrint = QStringLiteral("Não há vendas a serem impressas.");
 const QString kNothingToExport = QStringLiteral("Não há vendas a serem exportadas.");
 
@@ -281,7 +281,7 @@ void TfrmVendas::btnLerBalancaClick()
     m_lastIdBeforeRead = last;
     m_footer->starting();
     setBusy(true);
-    m_runner->start(m_port, [](transmitter::JobHost &host) { transmitter::RunRecordUpload(host); });
+    m_runner->start(m_port, [](transmitter::JobHost &host) { return transmitter::RunRecordUpload(host); });
 }
 
 void TfrmVendas::readEnded()
@@ -294,13 +294,13 @@ void TfrmVendas::readEnded()
     QSqlDatabase db = database(&error);
     if (!db.isValid() || !SalesLedger(db).adoptRead(m_lastIdBeforeRead, &kept, &removed, &error))
         showApplicationError(error);
-    const QString finished = QString::fromUtf8(transmitter::text::kRecFinished).section(u'%', 0, 0);
-    const bool complete = m_runner->lastStatus().startsWith(finished);
+    const bool complete = m_runner->outcome().done();
     if (complete)
         lblStatus->setText(QStringLiteral("%1 vendas novas, %2 já lidas antes").arg(kept).arg(removed));
     Mostra();
-    if (!complete && m_runner->messagesShown() == 0)
-        showError(kReadFailed.arg(m_port, m_runner->lastStatus()));
+    if (!complete && m_runner->messagesShown() == 0
+        && m_runner->outcome().end != transmitter::JobOutcome::End::Stopped)
+        showError(kReadFailed.arg(m_port, m_runner->outcome().cause));
     emit readFinished();
 }
 

@@ -1,6 +1,7 @@
 #include "ScaleCheck.h"
 
 #include "SalesLedger.h"
+#include "ScaleProtocol.h"
 
 #include <QSqlQuery>
 
@@ -8,18 +9,21 @@ namespace torvane::manager {
 
 using transmitter::CompareProduct;
 
-bool ScaleCheck::compare(const QSqlDatabase &db, ScaleCheckResult *out, QString *error)
+bool ScaleCheck::compare(const QSqlDatabase &db, const std::vector<ScalePlu> &scaleSlots, ScaleCheckResult *out,
+                         QString *error)
 {
     *out = ScaleCheckResult();
     std::vector<CompareProduct> base, scale;
-    if (!transmitter::ReadBaseProducts(db, &base, error) || !transmitter::ReadScaleProducts(db, &scale, error))
+    if (!transmitter::ReadBaseProducts(db, &base, error))
         return false;
+    for (const ScalePlu &slot : scaleSlots)
+        scale.push_back(transmitter::FromScaleSlot(slot));
     out->differing = transmitter::CompareScale(base, scale);
     QSet<int> differing;
     for (const auto &c : out->differing)
         differing.insert(c.pluNo);
     for (const CompareProduct &p : base)
-        if (p.codigo != 0 && !differing.contains(p.pluNo))
+        if (!transmitter::SlotIsFree(p) && !differing.contains(p.pluNo))
             out->equal.push_back(transmitter::AsScaleStores(p));
     return true;
 }
@@ -44,11 +48,12 @@ QString ScaleCheck::describe(const std::optional<CompareProduct> &product, bool 
     if (!product || !holds)
         return QStringLiteral("(vazio)");
     const CompareProduct &p = *product;
-    return QStringLiteral("%1 %2 R$ %3%4 tara %5 validade %6 prefixo %7")
+    return QStringLiteral("%1 %2 R$ %3%4 tara %5 validade %6 prefixo %7 %8")
         .arg(p.pluCode, p.pluDesc, FormatMoney(p.unitPrice),
              p.sellFlag == 1 ? QStringLiteral("/kg") : QStringLiteral("/un"), FormatKg(p.tareWeight))
         .arg(p.validDays)
-        .arg(p.preFix);
+        .arg(p.preFix)
+        .arg(p.barcodeMode == 2 ? QStringLiteral("(total)") : QStringLiteral("(peso)"));
 }
 
 } // namespace torvane::manager

@@ -4,7 +4,9 @@
 // one `torvane-transfer check` prints); this adds what the window shows of
 // it and which products "Enviar diferenças" sends.
 //
-// No widgets.  Reads PLU and PLU_UPLOADED on the connection given.
+// No widgets.  Reads PLU on the connection given; the scale's side is the
+// slots the product upload read (as the scale sent them, barcode mode
+// included).
 
 #include "ScaleCompare.h"
 
@@ -23,9 +25,10 @@ struct ScaleCheckResult {
 
 class ScaleCheck {
 public:
-    // Compares the base with the products last read back from the scale.
-    // False with *error set when a table cannot be read.
-    static bool compare(const QSqlDatabase &db, ScaleCheckResult *out, QString *error);
+    // Compares the base with the slots just read back from the scale.
+    // False with *error set when the base cannot be read.
+    static bool compare(const QSqlDatabase &db, const std::vector<ScalePlu> &scaleSlots, ScaleCheckResult *out,
+                        QString *error);
 
     // The slots a download mends: every differing slot the base has a row
     // for (a free base row clears the scale's slot).

@@ -20,15 +20,17 @@ namespace torvane::manager {
 
 namespace {
 
-const QString kReadFailed = QStringLiteral("Não foi possível ler os produtos da balança na porta %1.\n"
-                                           "Verifique o cabo e a porta escolhida no Rirodidovu.\n(%2)");
-const QString kSendFailed = QStringLiteral("Não foi possível enviar as diferenças à balança na porta %1.\n(%2)");
+const QString kReadFailed = QStringLiteral("Não foi possível ler os produtos da balança na porta %1.\n%2\n"
+                                           "Confira também a porta escolhida no Rirodidovu.");
+const QString kSendFailed = QStringLiteral("Não foi possível enviar as diferenças à balança na porta %1.\n%2");
+const QString kSendStoppedAt = QStringLiteral("A balança não confirmou o produto PLU %1; os %2 anteriores foram "
+                                              "confirmados.\n%3");
 const QString kNothingToSend = QStringLiteral("Não há diferenças a enviar.");
-
-QString prefixOf(const char *text)
-{
-    return QString::fromUtf8(text).section(u'%', 0, 0);
-}
+const QString kNotCompared = QStringLiteral("A leitura falhou: nada foi conferido.");
+const QString kReadStopped = QStringLiteral("Leitura interrompida");
+const QString kSendNotCompared = QStringLiteral("O envio parou no PLU %1: leia a balança de novo para conferir.");
+const QString kSendStopped = QStringLiteral("O envio foi interrompido: leia a balança de novo para conferir.");
+const QString kPluNotAcknowledged = QStringLiteral("PLU %1 não confirmado");
 
 } // namespace
 
@@ -117,7 +119,7 @@ void TfrmConferirBalanca::startRead()
     m_phase = Phase::Reading;
     setBusy(true);
     m_footer->starting();
-    m_runner->start(m_port, [](transmitter::JobHost &host) { transmitter::RunPluUpload(host); });
+    m_runner->start(m_port, [](transmitter::JobHost &host) { return transmitter::RunPluUpload(host); });
 }
 
 void TfrmConferirBalanca::btnEnviarClick()
@@ -139,42 +141,58 @@ void TfrmConferirBalanca::btnEnviarClick()
     setBusy(true);
     m_footer->starting();
     m_runner->start(
-        m_port, [](transmitter::JobHost &host) { transmitter::RunPluDownload(host); },
+        m_port, [](transmitter::JobHost &host) { return transmitter::RunPluDownload(host); },
         [toSend](const ScalePlu &plu) { return toSend.contains(plu.number); });
 }
 
 void TfrmConferirBalanca::jobEnded()
 {
+    using End = transmitter::JobOutcome::End;
     const Phase phase = m_phase;
     m_phase = Phase::Idle;
-    const QString status = m_runner->lastStatus();
+    const transmitter::JobOutcome &outcome = m_runner->outcome();
     const bool silent = m_runner->messagesShown() == 0;
     if (phase == Phase::Sending) {
-        if (status == QString::fromUtf8(transmitter::text::kDownloadDone)) {
+        if (outcome.done()) {
             startRead(); // check again what the scale now holds
             return;
         }
+        // What was compared no longer tells what the scale holds: part of it
+        // may have been sent.
+        m_compared = false;
+        showResult();
+        lblResumo->setText(outcome.pluNo >= 0 ? kSendNotCompared.arg(outcome.pluNo) : kSendStopped);
+        // The job's status counts the products of this send, not their PLU.
+        if (outcome.pluNo >= 0)
+            lblStatus->setText(kPluNotAcknowledged.arg(outcome.pluNo));
         setBusy(false);
-        if (silent)
-            showError(kSendFailed.arg(m_port, status));
+        if (silent && outcome.end == End::NoAnswer && outcome.pluNo >= 0)
+            showError(kSendFailed.arg(m_port, kSendStoppedAt.arg(outcome.pluNo).arg(outcome.count).arg(outcome.cause)));
+        else if (silent && outcome.end != End::Stopped)
+            showError(kSendFailed.arg(m_port, outcome.cause));
         emit checkFinished();
         return;
     }
     // Only a whole read is compared: a broken one would show every missing
-    // slot as a difference.
-    if (!status.startsWith(prefixOf(transmitter::text::kPluFinished))) {
+    // slot as a difference.  What an earlier read showed goes too.
+    if (!outcome.done()) {
         m_compared = false;
+        showResult();
+        lblResumo->setText(kNotCompared);
+        lblStatus->setText(kReadStopped);
         setBusy(false);
-        if (silent)
-            showError(kReadFailed.arg(m_port, status));
+        if (silent && outcome.end != End::Stopped)
+            showError(kReadFailed.arg(m_port, outcome.cause));
         emit checkFinished();
         return;
     }
     QString error;
     db::Connection *conn = m_dm->ADOC(&error);
-    m_compared = conn && ScaleCheck::compare(conn->database(), &m_result, &error);
-    if (!m_compared)
+    m_compared = conn && ScaleCheck::compare(conn->database(), m_runner->slotsRead(), &m_result, &error);
+    if (!m_compared) {
         showApplicationError(error);
+        lblResumo->setText(kNotCompared);
+    }
     showResult();
     setBusy(false);
     emit checkFinished();
@@ -191,8 +209,8 @@ void TfrmConferirBalanca::showResult()
     };
     std::vector<Line> lines;
     for (const auto &c : m_result.differing) {
-        const bool baseHolds = c.base && c.base->codigo != 0;
-        const bool scaleHolds = c.scale && transmitter::ScaleSlotHoldsProduct(*c.scale);
+        const bool baseHolds = c.base && !transmitter::SlotIsFree(*c.base);
+        const bool scaleHolds = c.scale && !transmitter::SlotIsFree(*c.scale);
         lines.push_back({c.pluNo, transmitter::DifferenceNames(c.differences).join(QStringLiteral(", ")),
                          ScaleCheck::describe(c.base, baseHolds), ScaleCheck::describe(c.scale, scaleHolds)});
     }

@@ -7,15 +7,20 @@
 #include "Schema.h"
 #include "ServerBase.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QVariant>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace torvane;
 
@@ -113,6 +118,28 @@ TEST(Open, ALockAndADamagedFileEachSayTheirOwnCause)
     QString err;
     EXPECT_EQ(db::Connection::open(path, &err), nullptr);
     EXPECT_TRUE(err.contains(QStringLiteral("danificado"))) << err.toStdString();
+}
+
+// The connection file is read as libpq reads it: a secret in any spelling
+// libpq takes, or hidden behind a ";" it does not take, is refused before
+// anything connects, and so is a line libpq cannot read.
+TEST(Open, AConnectionFileWithASecretOrBadSyntaxIsRefused)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vendabase.accdb"));
+    const std::pair<const char *, const char *> cases[] = {
+        {"host=loja-srv;password=senha1 dbname=torvane", "não pode conter senha (password)"},
+        {"host=loja-srv dbname=torvane sslpassword=senha1", "não pode conter senha (sslpassword)"},
+        {"host = loja-srv  password = 'senha 1'", "não pode conter senha (password)"},
+        {"host=loja-srv;dbname=torvane", "junta itens"},
+        {"host='loja-srv dbname=torvane", "não pôde ser lido"},
+    };
+    for (const auto &[line, expected] : cases) {
+        writeFile(dir.filePath(QStringLiteral("vendabase.pgconn")), line);
+        QString err;
+        EXPECT_EQ(db::Connection::open(path, &err), nullptr) << line;
+        EXPECT_TRUE(err.contains(QString::fromUtf8(expected))) << line << ": " << err.toStdString();
+    }
 }
 
 TEST(Open, CreatorRefusesToOverwrite)
@@ -289,6 +316,24 @@ TEST(Create, SlotsAndLayouts)
     EXPECT_TRUE(o.exec(QStringLiteral("Select ID, pluNo, pluDesc, dateTime, weight, totalPrice From RECORD")));
 }
 
+// A shop's group (a second cashier account, the transfer timer's user)
+// reaches a new file as the user's umask allows, like any file it makes.
+TEST(Create, ANewFileHasThePermissionsTheUmaskGives)
+{
+    if (test::onServer())
+        GTEST_SKIP() << "file permissions do not reach a server";
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vendabase.accdb"));
+    const mode_t before = ::umask(002);
+    QString err;
+    const bool created = schema::createDatabaseFile(path, {.slotCount = 2}, &err);
+    ::umask(before);
+    ASSERT_TRUE(created) << err.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
+}
+
 TEST(NetworkShare, NetworkFileSystemsAreToldFromLocalOnes)
 {
     EXPECT_TRUE(db::isNetworkMagic(0x6969));     // NFS
@@ -318,12 +363,15 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
         ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO RECORD (pluNo, pluDesc, dateTime, weight, totalPrice)"
                                           " VALUES (3, 'AÇÚCAR', '2024-03-15 09:30:05', 1500, 0)")));
         ASSERT_TRUE(q.exec(QStringLiteral("UPDATE Config SET CodeSize = 6, flgPrefixo2 = 1")));
+        // What the scale "frios" acknowledged: sent again only where it changed.
+        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO ScaleTransfer (Scale, Complete, Products) VALUES ('frios', 1, 40)")));
+        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO ScaleAck (Scale, pluNo, Frame) VALUES ('frios', 3, X'444C0003')")));
     }
     test::useServerBase(serverDir.path());
     const QString target = serverDir.filePath(QStringLiteral("vendabase.accdb"));
     QString summary, err;
     ASSERT_TRUE(schema::copyFileToServer(file, target, &summary, &err)) << err.toStdString();
-    EXPECT_EQ(summary, QStringLiteral("PLU 40, PLU_UPLOADED 0, RECORD 1, Config 1"));
+    EXPECT_EQ(summary.toStdString(), "PLU 40, PLU_UPLOADED 0, RECORD 1, Config 1, ScaleTransfer 1, ScaleAck 1");
 
     auto conn = db::Connection::open(target, &err);
     ASSERT_TRUE(conn) << err.toStdString();
@@ -334,6 +382,8 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
     ASSERT_TRUE(q.exec(QStringLiteral("SELECT CodeSize, flgPrefixo2 FROM Config")) && q.next());
     EXPECT_EQ(q.value(0).toInt(), 6);
     EXPECT_EQ(q.value(1).toInt(), 1);
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT Frame FROM ScaleAck WHERE Scale = 'frios' AND pluNo = 3")) && q.next());
+    EXPECT_EQ(q.value(0).toByteArray(), QByteArray::fromHex("444C0003"));
     // New sales follow the copied ones.
     ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO RECORD (pluNo) VALUES (4) RETURNING ID")) && q.next());
     EXPECT_EQ(q.value(0).toInt(), 2);
@@ -345,6 +395,8 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
     {
         auto conn = db::Connection::open(file, nullptr);
         QSqlQuery q(conn->database());
+        // A file from before the engine refused a repeated code.
+        ASSERT_TRUE(q.exec(QStringLiteral("DROP INDEX plu_codigo_unico")));
         ASSERT_TRUE(q.exec(QStringLiteral("UPDATE PLU SET Codigo = 101, pluCode = (SELECT pluCode FROM PLU WHERE"
                                           " pluNo = 1) WHERE pluNo = 2")));
     }
@@ -352,6 +404,80 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
     test::useServerBase(otherDir.path());
     EXPECT_FALSE(schema::copyFileToServer(file, otherDir.filePath(QStringLiteral("vendabase.accdb")), &summary, &err));
     EXPECT_TRUE(err.contains(QStringLiteral("nos PLU 1, 2"))) << err.toStdString();
+}
+
+namespace {
+
+// torvane-createdb as the shop runs it.
+QString createdb(const QStringList &args, const QString &folder, QProcess *process = nullptr)
+{
+    QProcess own;
+    QProcess &p = process ? *process : own;
+    p.setWorkingDirectory(folder);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(qEnvironmentVariable("TORVANE_BIN_DIR") + QStringLiteral("/torvane-createdb"), args);
+    if (process)
+        return {};
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAll());
+}
+
+} // namespace
+
+TEST(CreateDb, OnAServerItSaysTheBaseWentToTheServer)
+{
+    if (!test::onServer())
+        GTEST_SKIP() << "needs the server";
+    QTemporaryDir dir;
+    test::useServerBase(dir.path());
+    const QString said = createdb({QStringLiteral("--slots"), QStringLiteral("3")}, dir.path());
+    EXPECT_TRUE(said.startsWith(QStringLiteral("created the product base on the server of "))) << said.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("vendabase.accdb"))));
+}
+
+// A copy stopped half-way (the program killed, the PC switched off) leaves
+// the server as it was, and the next copy goes through.
+TEST(CopyToServer, ACopyStoppedHalfWayLeavesTheServerAsItWas)
+{
+    if (!test::onServer())
+        GTEST_SKIP() << "needs the server";
+    QTemporaryDir fileDir, serverDir;
+    const QString file = fileDir.filePath(QStringLiteral("vendabase.accdb"));
+    ASSERT_TRUE(schema::createDatabaseFile(file, {.slotCount = 40}, nullptr));
+    {
+        // Enough sales that the copy takes a while.
+        auto conn = db::Connection::open(file, nullptr);
+        QSqlQuery q(conn->database());
+        ASSERT_TRUE(q.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE"
+                                          " i < 50000) INSERT INTO RECORD (pluNo, pluDesc, dateTime, weight,"
+                                          " totalPrice) SELECT 1, 'A', '2024-03-15 09:30:05', i, 0 FROM n")));
+    }
+    test::useServerBase(serverDir.path());
+    const QString session = QStringLiteral("copy_%1").arg(QCoreApplication::applicationPid());
+    {
+        QFile conn(serverDir.filePath(QStringLiteral("vendabase.pgconn")));
+        ASSERT_TRUE(conn.open(QIODevice::Append));
+        conn.write(QStringLiteral(" application_name=%1\n").arg(session).toUtf8());
+    }
+    auto sessions = [&](const QString &where) {
+        return test::serverExec({QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE application_name = '%1'%2")
+                                     .arg(session, where)})
+            .toInt();
+    };
+    QProcess copy;
+    createdb({QStringLiteral("--copy-from"), file}, serverDir.path(), &copy);
+    ASSERT_TRUE(copy.waitForStarted());
+    // Killed while it copies the rows.
+    for (int i = 0; i < 3000 && sessions(QStringLiteral(" AND query LIKE 'EXECUTE%'")) == 0; ++i)
+        QThread::msleep(10);
+    ASSERT_EQ(copy.state(), QProcess::Running) << "the copy ended before it could be stopped";
+    copy.kill();
+    copy.waitForFinished();
+    for (int i = 0; i < 3000 && sessions(QString()) > 0; ++i)
+        QThread::msleep(10);
+
+    const QString said = createdb({QStringLiteral("--copy-from"), file}, serverDir.path());
+    EXPECT_TRUE(said.contains(QStringLiteral("RECORD 50000"))) << said.toStdString();
 }
 
 // After the move the scale still holds the sales read before it: the next

@@ -6,17 +6,23 @@
 #include "DataModule.h"
 #include "ProductForm.h"
 #include "StatusWindow.h"
+#include "Unitselect.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace torvane;
 using namespace torvane::test;
@@ -362,6 +368,75 @@ TEST_P(EmptyListTest, EveryCommandVisitsNoRowAndStillReportsSuccess)
     EXPECT_TRUE(form().isEnabled());
     EXPECT_TRUE(form().btnEditar->isEnabled());
     EXPECT_TRUE(form().edtCodigo->text().isEmpty());
+}
+
+// One pair of products, 12 with the second prefix 1 and 12 with the second
+// prefix 2 (scale codes 100012 and 200012), and every command that would
+// put them on one scale code: each refuses, says which products, and the
+// base is as it was, to the byte on the file.
+TEST(CodeGate, EveryChangeThatWouldMergeTwoProductsIsRefusedAndChangesNothing)
+{
+    TempDatabase db(dbOptions(6));
+    db.exec("Update Config Set CodeSize = 5, flgPrefixo2 = 1");
+    db.exec("Update PLU Set Codigo = 12, Prefixb = 1, pluCode = '100012', pluDesc = 'PAO', Preco = 1 Where pluNo = 1");
+    db.exec("Update PLU Set Codigo = 12, Prefixb = 2, pluCode = '200012', pluDesc = 'LEITE', Preco = 2 Where pluNo = 2");
+    db.exec("Update PLU Set Codigo = 7, Prefixb = 1, pluCode = '100007', pluDesc = 'SAL', Preco = 3 Where pluNo = 3");
+    auto refuses = [&](const char *caller, const QString &start, const std::function<void(FormFixture &)> &act) {
+        SCOPED_TRACE(caller);
+        const QByteArray before = db.state();
+        QStringList messages;
+        {
+            FormFixture f(db.path());
+            ASSERT_TRUE(f.start());
+            act(f);
+            messages = f.dialogs.messages();
+            EXPECT_FALSE(f.form->qryProdutos->isEditing());
+        }
+        ASSERT_FALSE(messages.isEmpty());
+        EXPECT_TRUE(messages[0].startsWith(start)) << messages[0].toStdString();
+        if (start != QStringLiteral("Código já existente")) {
+            EXPECT_TRUE(messages[0].contains("(PAO)")) << messages[0].toStdString();
+            EXPECT_TRUE(messages[0].contains("(LEITE)")) << messages[0].toStdString();
+            EXPECT_FALSE(messages[0].contains("(SAL)")) << messages[0].toStdString();
+        }
+        EXPECT_EQ(db.state(), before);
+    };
+    {
+        // The base as the manager leaves it after its first start.
+        FormFixture f(db.path());
+        ASSERT_TRUE(f.start());
+    }
+    refuses("form", "Código já existente", [](FormFixture &f) {
+        f.selectSlot(2);
+        f.click(f.form->btnEditar);
+        f.type(f.form->edtPrefixob, "1");
+        f.click(f.form->btnGravar);
+        f.click(f.form->btnCancelar);
+    });
+    refuses("Prefixo 2", "O prefixo 2 não foi alterado", [](FormFixture &f) {
+        f.dialogs.answerInput(QStringLiteral("3"));
+        f.form->Prefixo21->trigger();
+    });
+    refuses("Configurar", "O tamanho do código não foi alterado", [](FormFixture &f) {
+        QTimer::singleShot(0, [] {
+            auto *size = qobject_cast<manager::TfrmSelect *>(QApplication::activeModalWidget());
+            ASSERT_TRUE(size);
+            size->selectOption(2); // 6 digits: one code for both
+            size->btnOk->click();
+        });
+        f.form->Configurar2->trigger();
+    });
+    // Another program left the second prefix out of the settings without
+    // rewriting the codes: saving every row again under them would merge.
+    db.exec("Update Config Set flgPrefixo2 = 0");
+    refuses("Prefixo 1", "O prefixo 1 não foi alterado", [](FormFixture &f) {
+        f.dialogs.answerInput(QStringLiteral("4"));
+        f.form->Prefixo11->trigger();
+    });
+    // A product without a code whose scale code gives it 12 beside PAO.
+    db.exec("Update Config Set flgPrefixo2 = 1");
+    db.exec("Update PLU Set Codigo = Null, Prefixb = 1, pluCode = '000012' Where pluNo = 2");
+    refuses("start", "Os códigos dos produtos não foram preenchidos", [](FormFixture &) {});
 }
 
 INSTANTIATE_TEST_SUITE_P(Locales, BulkFormTest, ::testing::Values("pt_BR", "en_US"),

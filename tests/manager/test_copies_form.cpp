@@ -29,9 +29,9 @@ namespace {
 
 const QString kProducts[] = {
     "UPDATE PLU SET Codigo = 101, pluDesc = 'PÃO FRANCÊS', Preco = 12.99, unitPrice = 1299, Tara = 0.012, "
-    "tareWeight = 12, validDays = 3, sellFlag = 2, Setor = 5, preFix = 2, Prefixb = 0, BarcodeMode = 2 WHERE pluNo = 1",
+    "tareWeight = 12, validDays = 3, sellFlag = 2, Setor = 5, preFix = 2, Prefixb = 0, BarcodeMode = 2, pluCode = '001010' WHERE pluNo = 1",
     "UPDATE PLU SET Codigo = 102, pluDesc = 'CAFÉ', Preco = 0.1, unitPrice = 10, Tara = 0, tareWeight = 0, "
-    "validDays = 0, sellFlag = 1, Setor = 0, preFix = 0, Prefixb = 0, BarcodeMode = 1 WHERE pluNo = 3",
+    "validDays = 0, sellFlag = 1, Setor = 0, preFix = 0, Prefixb = 0, BarcodeMode = 1, pluCode = '001020' WHERE pluNo = 3",
 };
 
 class CopiesFormTest : public ::testing::Test {

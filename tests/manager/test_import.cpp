@@ -45,7 +45,8 @@ struct Row {
     bool flgDel = false;
 };
 
-// The product list in memory, with the clearing rules of the real form.
+// The product list in memory, with the clearing rules of the real form and
+// its one transaction (what was not committed is undone at the end).
 class FakeTable : public ImportTable {
 public:
     std::vector<Row> rows;
@@ -74,41 +75,45 @@ public:
         r.setor = 0;
         r.preFix = 0;
     }
+    void begin() override
+    {
+        m_before = rows;
+        m_committed = false;
+    }
     int codeSize() override { return size; }
-    void clearAllRows() override
-    {
-        for (Row &r : rows)
-            clear(r);
-    }
-    void markAllRows() override
-    {
-        for (Row &r : rows)
-            r.flgDel = true;
-    }
     int rowCount() override { return int(rows.size()); }
     std::optional<qint64> codigoAt(int row) override { return rows.at(row).codigo; }
-    void writeRow(int row, const ImportedProduct &p) override
+    void write(const QVector<std::optional<ImportedProduct>> &products, bool clearedFirst,
+               const std::function<void()> &step) override
     {
-        if (writes++ == failOnWrite)
-            throw ImportFailure(QStringLiteral("disco cheio"));
-        Row &r = rows.at(row);
-        r.codigo = p.codigo;
-        r.flgDel = false;
-        r.sellFlag = p.sellFlag;
-        r.desc = p.description;
-        r.unitPrice = p.unitPrice;
-        r.preco = p.preco;
-        if (p.validDays)
-            r.validDays = *p.validDays;
-    }
-    void clearMarkedRows() override
-    {
-        for (Row &r : rows)
-            if (r.flgDel)
+        for (int i = 0; i < products.size(); ++i) {
+            if (writes++ == failOnWrite)
+                throw ImportFailure(QStringLiteral("disco cheio"));
+            Row &r = rows.at(i);
+            const std::optional<ImportedProduct> &p = products[i];
+            if (!p || clearedFirst)
                 clear(r);
+            r.flgDel = !p;
+            if (p) {
+                r.codigo = p->codigo;
+                r.sellFlag = p->sellFlag;
+                r.desc = p->description;
+                r.unitPrice = p->unitPrice;
+                r.preco = p->preco;
+                if (p->validDays)
+                    r.validDays = *p->validDays;
+            }
+            step();
+        }
     }
+    void commit() override { m_committed = true; }
     void moveFirst() override {}
-    void finish() override { finished = true; }
+    void finish() override
+    {
+        finished = true;
+        if (!m_committed)
+            rows = m_before;
+    }
 
     void put(int row, qint64 code, const QString &desc)
     {
@@ -120,6 +125,10 @@ public:
         rows.at(row).prefixb = 7;
         rows.at(row).validDays = 11;
     }
+
+private:
+    std::vector<Row> m_before;
+    bool m_committed = false;
 };
 
 class CountingProgress : public ImportProgress {
@@ -348,8 +357,8 @@ TEST_F(ImportRun, WritesProductsIntoFreeSlotsAndLogsEveryRejectedLineFromZero)
     EXPECT_FALSE(table.rows[0].flgDel);
     EXPECT_FALSE(table.rows[1].flgDel);
     EXPECT_TRUE(table.rows[2].flgDel);
-    EXPECT_EQ(progress.maximum, 6);
-    EXPECT_EQ(progress.steps, 6);
+    EXPECT_EQ(progress.maximum, 6 + 5); // every line, then every row
+    EXPECT_EQ(progress.steps, 6 + 5);
     EXPECT_EQ(progress.finished, 1);
     EXPECT_TRUE(table.finished);
 }
@@ -417,7 +426,7 @@ TEST_F(ImportRun, SameCodeTwiceAndCodeZeroAndCapacity)
     EXPECT_EQ(logLines(), QStringList(QString::fromUtf8("Estourou a capacidade de produtos. Código: 0124")));
 }
 
-TEST_F(ImportRun, CodeSizeIsReadForEveryLine)
+TEST_F(ImportRun, CodeSizeCutsTheCodeOfEveryLine)
 {
     FakeTable table(3);
     table.size = 6;
@@ -442,37 +451,36 @@ TEST_F(ImportRun, FileOfBlankLinesLogsEachAndClearsEveryProduct)
         EXPECT_EQ(r.codigo, 0);
 }
 
-TEST_F(ImportRun, FailureEndsTheRunKeepsRowsWrittenAndLeavesTheRestMarked)
+TEST_F(ImportRun, AFailureLeavesEveryRowAsItWasAndSaysSo)
 {
     FakeTable table(4);
     table.put(3, 55, "KEEP ME");
     table.failOnWrite = 1;
     const QByteArray file = line("000001", 'P', "ONE", "0000100") + "\n" + line("000002", 'P', "TWO", "0000100") +
                             "\n" + line("000003", 'P', "THREE", "0000100");
-    EXPECT_THROW(import(table, file), ImportFailure);
-    EXPECT_EQ(table.rows[0].codigo, 1);
-    EXPECT_FALSE(table.rows[0].flgDel);
-    EXPECT_EQ(table.rows[3].codigo, 55);     // not cleared: step 8 did not run
-    EXPECT_TRUE(table.rows[3].flgDel);
-    EXPECT_EQ(progress.finished, 1);
-    EXPECT_TRUE(table.finished);
-}
-
-TEST_F(ImportRun, DecimalPriceThatPassesTheCheckEndsTheImportAtThatLine)
-{
-    FakeTable table(3);
-    table.put(2, 9, "NINE");
-    const QByteArray file = line("000001", 'P', "ONE", "0000100") + "\n" + line("000002", 'P', "TWO", "00012.5") +
-                            "\n" + line("000003", 'P', "THREE", "0000100");
     try {
         import(table, file);
         FAIL() << "no failure";
     } catch (const ImportFailure &e) {
-        EXPECT_EQ(e.text(), importStoppedMessage(1, QString::fromUtf8("'0012.5' não é um valor inteiro válido.")));
+        EXPECT_EQ(e.text(), importNotDoneMessage(QStringLiteral("disco cheio")));
     }
-    EXPECT_EQ(table.rows[0].codigo, 1);
-    EXPECT_EQ(table.rows[1].codigo, 0);
-    EXPECT_EQ(table.rows[2].codigo, 9);
+    EXPECT_EQ(table.rows[0].codigo, 0);
+    EXPECT_EQ(table.rows[3].codigo, 55);
+    EXPECT_EQ(progress.finished, 1);
+    EXPECT_TRUE(table.finished);
+
+    // A line that ends the import is found before anything is written.
+    FakeTable other(3);
+    other.put(2, 9, "NINE");
+    try {
+        import(other, line("000001", 'P', "ONE", "0000100") + "\n" + line("000002", 'P', "TWO", "00012.5"));
+        FAIL() << "no failure";
+    } catch (const ImportFailure &e) {
+        EXPECT_EQ(e.text(), importNotDoneMessage(importStoppedMessage(
+                                1, QString::fromUtf8("'0012.5' não é um valor inteiro válido."))));
+    }
+    EXPECT_EQ(other.writes, 0);
+    EXPECT_EQ(other.rows[2].codigo, 9);
 }
 
 TEST_F(ImportRun, NulBytesAreRejectedInNumbersAndBlankedInDescriptions)

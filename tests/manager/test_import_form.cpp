@@ -336,33 +336,46 @@ TEST_F(ImportFormTest, BlankLinesOnlyLogEachAndClearEveryProductWithEitherAnswer
     }
 }
 
-TEST_F(ImportFormTest, PriceWithADecimalPartEndsTheImportAndKeepsTheRest)
+// An import is one transaction: a line that cannot be read, or a database
+// lost half-way (after every slot was cleared, with "Limpar dados
+// existentes ? Sim"), leaves every product as it was, and the message says so.
+TEST_F(ImportFormTest, AStopHalfWayLeavesEveryProductAsItWas)
 {
     start(4, {kProduct3});
-    const QByteArray file = line("000101", 'P', "PRIMEIRO", "0000100") + "\r\n" +
-                            line("000103", 'P', "QUEBRA", "00012.5") + "\r\n" +
-                            line("000104", 'P', "NUNCA", "0000100") + "\r\n";
-    f->dialogs.answerOpenFile(writeFile(file));
-    f->dialogs.answerConfirm(false);
-    f->form->Importar1->trigger();
+    const auto before = table();
+    auto same = [&] {
+        const auto now = table();
+        ASSERT_EQ(now.size(), before.size());
+        for (size_t i = 0; i < now.size(); ++i) {
+            EXPECT_EQ(now[i].codigo, before[i].codigo) << i;
+            EXPECT_EQ(now[i].desc, before[i].desc) << i;
+            EXPECT_EQ(now[i].pluCode, before[i].pluCode) << i;
+            EXPECT_EQ(now[i].flgDel, before[i].flgDel) << i;
+        }
+    };
+    runImport(writeFile(line("000101", 'P', "PRIMEIRO", "0000100") + "\r\n" + line("000103", 'P', "QUEBRA", "00012.5")),
+              false);
     ASSERT_NE(f->dialogs.lastMessage(), nullptr);
     EXPECT_EQ(f->dialogs.lastMessage()->caption, "Torvane");
     EXPECT_EQ(f->dialogs.lastMessage()->text,
-              QString::fromUtf8("A importação parou na linha 1: '0012.5' não é um valor inteiro válido. As linhas "
-                                "anteriores foram importadas; esta linha e as seguintes não foram importadas."));
-    const auto t = table();
-    EXPECT_EQ(t[0].codigo, 101);
-    EXPECT_FALSE(t[0].flgDel);
-    // The import stopped before clearing: the old product keeps its data and its mark.
-    EXPECT_EQ(t[2].codigo, 102);
-    EXPECT_EQ(t[2].desc, "ANTIGO");
-    EXPECT_TRUE(t[2].flgDel);
-    EXPECT_EQ(t[1].codigo, 0);
+              QString::fromUtf8("A importação parou na linha 1: '0012.5' não é um valor inteiro válido. Nenhum "
+                                "produto foi alterado: os produtos continuam como estavam antes da importação."));
+    same();
+    // No question about the log after a failure.
+    EXPECT_EQ(confirmations().size(), 1);
+
+    db->exec(test::faultTrigger(QStringLiteral("lost"), QStringLiteral("UPDATE"), QStringLiteral("PLU"),
+                                QStringLiteral("NEW.pluNo = 4"), QStringLiteral("servidor perdido")));
+    runImport(writeFile(line("000101", 'P', "PRIMEIRO", "0000100") + "\r\n" + line("000104", 'P', "SEGUNDO", "0000200")),
+              true);
+    const QString text = f->dialogs.lastMessage()->text;
+    EXPECT_TRUE(text.contains("servidor perdido")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Nenhum produto foi alterado")) << text.toStdString();
+    same();
+    EXPECT_EQ(f->cell(2, "Descrição"), "ANTIGO");
     EXPECT_FALSE(f->form->flgSemValidacao);
     EXPECT_FALSE(f->status->isVisible());
     EXPECT_TRUE(f->form->isEnabled());
-    // No question about the log after a failure.
-    EXPECT_EQ(confirmations().size(), 1);
 }
 
 TEST_F(ImportFormTest, CodeSizeFourWithSecondPrefixBuildsPluCodeOnSave)

@@ -128,6 +128,49 @@ TEST_F(ProductFormTest, TypedProductIsSavedWithTheColumnsTheScaleReads)
     EXPECT_EQ(form().lblPeso->text(), "TTTTT");
 }
 
+// A save that fails (a full disk, a lock) and is pressed again must write
+// what was typed, whatever columns it changes and whatever saves came before.
+TEST_F(ProductFormTest, ASaveRetriedAfterAFailureWritesWhatWasTyped)
+{
+    struct Typed {
+        const char *code, *desc, *price;
+    };
+    f->selectSlot(8);
+    for (const Typed &t : {Typed{"8", "LEITE", "1.50"}, Typed{nullptr, "PAO", nullptr}, Typed{nullptr, nullptr, "2.75"},
+                           Typed{"1108", nullptr, nullptr}, Typed{"1109", "QUEIJO", "9.10"}}) {
+        SCOPED_TRACE(std::string(t.code ? t.code : "") + "/" + (t.desc ? t.desc : "") + "/" + (t.price ? t.price : ""));
+        db->exec(test::faultTrigger(QStringLiteral("refuse8"), QStringLiteral("UPDATE"), QStringLiteral("PLU"),
+                                    QStringLiteral("NEW.pluNo = 8"), QStringLiteral("disco cheio")));
+        f->dialogs.clear();
+        f->click(form().btnEditar);
+        if (t.code)
+            f->type(form().edtCodigo, t.code);
+        if (t.desc)
+            f->type(form().edtDesc, t.desc);
+        if (t.price)
+            f->type(form().edtPU, t.price);
+        f->click(form().btnGravar);
+        ASSERT_EQ(f->dialogs.messages().size(), 1);
+        ASSERT_TRUE(editing());
+        db->exec(test::onServer() ? "DROP TRIGGER refuse8 ON PLU; DROP FUNCTION refuse8()" : "Drop Trigger refuse8");
+        f->dialogs.clear();
+        f->click(form().btnGravar);
+        EXPECT_TRUE(f->dialogs.messages().isEmpty()) << f->dialogs.messages().join('|').toStdString();
+        EXPECT_FALSE(editing());
+        if (t.code) {
+            EXPECT_EQ(db->scalar("Select Codigo From PLU Where pluNo = 8").toString(), t.code);
+        }
+        if (t.desc) {
+            EXPECT_EQ(db->scalar("Select pluDesc From PLU Where pluNo = 8").toString(), t.desc);
+        }
+        if (t.price) {
+            EXPECT_EQ(db->scalar("Select unitPrice From PLU Where pluNo = 8").toInt(),
+                      qRound(QString::fromLatin1(t.price).toDouble() * 100));
+        }
+    }
+    EXPECT_EQ(db->scalar("Select pluCode From PLU Where pluNo = 8").toString(), "011090");
+}
+
 TEST_F(ProductFormTest, EmptyCodeIsRefusedAndTheRowStaysInEdit)
 {
     editAndSave("", "SEM CODIGO");

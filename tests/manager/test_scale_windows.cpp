@@ -66,14 +66,24 @@ protected:
     }
     // With occupiedOnly the scale answers a product read with its stored
     // products and an end slot, not all 500 slots: short reads.
-    void startScale(bool occupiedOnly = false)
+    void startScale(scalesim::Options o = {})
     {
         scale.reset();
-        scalesim::Options o;
-        o.occupiedOnly = occupiedOnly;
         scale = std::make_unique<SimulatorOnPty>(QDir(db.dirPath()).filePath(QStringLiteral("config/torvane/dosdevices")), 1, o);
         ASSERT_TRUE(scale->ok());
         scale->start();
+    }
+    void startDifferingScale(scalesim::Options o = {});
+    TfrmConferirBalanca *openCheck()
+    {
+        fx->form->ConferirBalanca1->trigger();
+        return fx->form->frmConferirBalanca;
+    }
+    // Presses a button of "Conferir balança" and waits for the check to end.
+    static bool press(QPushButton *button, QSignalSpy &done)
+    {
+        button->click();
+        return done.wait(20000);
     }
     void TearDown() override
     {
@@ -174,15 +184,17 @@ TEST_F(ScaleWindows, SalesOfTwoDaysWithTotalsReadOnceExportedAsCsv)
               QStringLiteral("5 %1 1 BANANA 1,250").arg(w->period().totalCents));
 }
 
-TEST_F(ScaleWindows, CheckShowsThreeDifferingSlotsThatSendingMends)
+// The scale holds the base as a download leaves it, but slot 2 with another
+// price, nothing in slot 1 and a product in slot 6, free here.  A product
+// read answers with the stored products only.
+void ScaleWindows::startDifferingScale(scalesim::Options o)
 {
-    // The scale holds the base as a download leaves it, but slot 2 with
-    // another price, nothing in slot 1 and a product in slot 6, free here.
     std::vector<ScalePlu> products;
     QString error;
     transmitter::RegisterTorvaneDataSource();
     ASSERT_TRUE(transmitter::ReadPluTable(products, &error)) << error.toStdString();
-    startScale(true);
+    o.occupiedOnly = true;
+    startScale(o);
     scale->stop();
     for (ScalePlu plu : products) {
         if (plu.number == 1)
@@ -196,12 +208,14 @@ TEST_F(ScaleWindows, CheckShowsThreeDifferingSlotsThatSendingMends)
         scale->sim.store(scalelink::EncodePluSlot(plu));
     }
     scale->start();
+}
 
-    fx->form->ConferirBalanca1->trigger();
-    TfrmConferirBalanca *w = fx->form->frmConferirBalanca;
+TEST_F(ScaleWindows, CheckShowsThreeDifferingSlotsThatSendingMends)
+{
+    startDifferingScale();
+    TfrmConferirBalanca *w = openCheck();
     QSignalSpy done(w, &TfrmConferirBalanca::checkFinished);
-    w->btnLerBalanca->click();
-    ASSERT_TRUE(done.wait(20000));
+    ASSERT_TRUE(press(w->btnLerBalanca, done));
     ASSERT_EQ(w->result().differing.size(), 3u);
     EXPECT_EQ(w->result().differing[0].differences, transmitter::DiffMissingOnScale);
     EXPECT_EQ(w->result().differing[1].differences, transmitter::DiffPrice);
@@ -218,4 +232,39 @@ TEST_F(ScaleWindows, CheckShowsThreeDifferingSlotsThatSendingMends)
     EXPECT_EQ(w->gridSlots->rowCount(), 2);
     scale->stop();
     EXPECT_EQ(scale->sim.stats().framesAccepted, 3); // only the differing products went out
+}
+
+// A read that fails leaves nothing of the comparison before it; a send the
+// scale stops answering names the product by its PLU.
+TEST_F(ScaleWindows, CheckThatFailsSaysSoAndNamesThePlu)
+{
+    startDifferingScale();
+    TfrmConferirBalanca *w = openCheck();
+    QSignalSpy done(w, &TfrmConferirBalanca::checkFinished);
+    ASSERT_TRUE(press(w->btnLerBalanca, done));
+    ASSERT_EQ(w->gridSlots->rowCount(), 3);
+
+    scalesim::Options silent;
+    silent.noHeader = true;
+    startScale(silent);
+    ASSERT_TRUE(press(w->btnLerBalanca, done));
+    ASSERT_EQ(fx->dialogs.messages().size(), 1);
+    EXPECT_TRUE(fx->dialogs.messages()[0].contains(QStringLiteral("A balança não respondeu")))
+        << fx->dialogs.messages()[0].toStdString();
+    fx->dialogs.clear();
+    EXPECT_EQ(w->gridSlots->rowCount(), 0);
+    EXPECT_FALSE(w->lblResumo->text().contains(QStringLiteral("diferem"))) << w->lblResumo->text().toStdString();
+    EXPECT_FALSE(w->btnEnviar->isEnabled());
+
+    // The differing slots go out as PLU 1, 2 and 6; the third is not answered.
+    scalesim::Options stops;
+    stops.noAnswerFrom = 3;
+    startDifferingScale(stops);
+    ASSERT_TRUE(press(w->btnLerBalanca, done));
+    ASSERT_TRUE(press(w->btnEnviar, done));
+    ASSERT_EQ(fx->dialogs.messages().size(), 1);
+    EXPECT_TRUE(fx->dialogs.messages()[0].contains(QStringLiteral("não confirmou o produto PLU 6")))
+        << fx->dialogs.messages()[0].toStdString();
+    fx->dialogs.clear();
+    EXPECT_TRUE(w->lblResumo->text().contains(QStringLiteral("PLU 6"))) << w->lblResumo->text().toStdString();
 }

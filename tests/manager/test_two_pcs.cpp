@@ -7,13 +7,20 @@
 #include "DataModule.h"
 #include "ManagerTestSupport.h"
 #include "ProductForm.h"
+#include "StatusWindow.h"
 #include "ServerBase.h"
+#include "Unitselect.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QSqlQuery>
+#include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -150,6 +157,23 @@ TEST(TwoPcs, Manager)
             db::beginTransaction(f.dm->ADOC()->database());
         } else if (word == QLatin1String("commit")) {
             f.dm->ADOC()->database().commit();
+        } else if (word == QLatin1String("configure")) {
+            // "configure SIZE [yes|no]": Arquivo, Configurar, the size
+            // picked, the second prefix answered, the change confirmed.
+            const int size = rest.section(u' ', 0, 0).toInt();
+            f.dialogs.clear();
+            if (size != 6)
+                f.dialogs.answerConfirm(rest.section(u' ', 1, 1) == QLatin1String("yes"));
+            f.dialogs.answerConfirm(true);
+            QTimer::singleShot(0, [size] {
+                if (auto *dlg = qobject_cast<manager::TfrmSelect *>(QApplication::activeModalWidget())) {
+                    dlg->selectOption(size - 4);
+                    dlg->btnOk->click();
+                }
+            });
+            form.Configurar2->trigger();
+            for (const QString &m : f.dialogs.messages())
+                say(QStringLiteral("message ") + QString(m).replace(u'\n', u' '));
         } else if (word == QLatin1String("save")) {
             f.dialogs.clear();
             f.click(form.btnGravar);
@@ -232,4 +256,136 @@ TEST(TwoPcs, ACodeSavedElsewhereJustAfterTheLookUpIsStillRefused)
     f.click(form.btnGravar);
     EXPECT_EQ(f.dialogs.messages(), QStringList{QStringLiteral("Código já existente")});
     EXPECT_EQ(db.scalar(QStringLiteral("Select count(*) From PLU Where Codigo = 777")).toInt(), 1);
+}
+
+// Another PC changes the code size: the rewrite there covers the product
+// this PC saved after the other had loaded its list, and this PC's next
+// save builds its code in the new size, though it read the old one at start.
+TEST(TwoPcs, ACodeSizeChangedOnAnotherPcReachesEveryProductAndEverySave)
+{
+    TempDatabase db(dbOptions(6));
+    Pc a(db.dirPath()), b(db.dirPath());
+    ASSERT_TRUE(a.ready && b.ready);
+    a.send(QStringLiteral("edit 4"));
+    a.send(QStringLiteral("code 77"));
+    a.send(QStringLiteral("desc LEITE"));
+    EXPECT_TRUE(a.send(QStringLiteral("save")).contains(QStringLiteral("editing 0")));
+    ASSERT_EQ(db.scalar(QStringLiteral("Select pluCode From PLU Where pluNo = 4")).toString(), "000770");
+
+    const QStringList configured = b.send(QStringLiteral("configure 6"));
+    EXPECT_TRUE(configured.isEmpty()) << configured.join(u'|').toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("Select CodeSize From Config")).toInt(), 6);
+    EXPECT_EQ(db.scalar(QStringLiteral("Select pluCode From PLU Where pluNo = 4")).toString(), "000077");
+
+    a.send(QStringLiteral("edit 3"));
+    a.send(QStringLiteral("code 4321"));
+    a.send(QStringLiteral("desc PAO"));
+    EXPECT_TRUE(a.send(QStringLiteral("save")).contains(QStringLiteral("editing 0")));
+    EXPECT_EQ(db.scalar(QStringLiteral("Select pluCode From PLU Where pluNo = 3")).toString(), "004321");
+}
+
+// The server restarted while the manager stood open, which ends its
+// connection: the next save connects again and is stored.  While the
+// server refuses the connection the save says so, and the row stays in
+// edit until a later save stores it.
+TEST(Server, ASaveAfterTheServerEndedTheConnectionConnectsAgain)
+{
+    if (!onServer())
+        GTEST_SKIP() << "needs the server";
+    TempDatabase db(dbOptions(6));
+    const QString pc = usePcRole(db.dirPath());
+    FormFixture f(db.path());
+    ASSERT_TRUE(f.start());
+    manager::TfrmProdutos &form = *f.form;
+    auto edit = [&](int slot, const QString &code) {
+        f.selectSlot(slot);
+        f.click(form.btnEditar);
+        f.type(form.edtCodigo, code);
+        f.type(form.edtDesc, QStringLiteral("QUEIJO"));
+        f.type(form.edtPU, QStringLiteral("30,00"));
+    };
+
+    endConnections(pc);
+    edit(1, QStringLiteral("301"));
+    f.click(form.btnGravar);
+    EXPECT_TRUE(f.dialogs.messages().isEmpty()) << f.dialogs.messages().join(u'|').toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("Select Codigo From PLU Where pluNo = 1")).toInt(), 301);
+
+    serverExec({QStringLiteral("ALTER ROLE %1 NOLOGIN").arg(pc)});
+    endConnections(pc);
+    edit(2, QStringLiteral("302"));
+    f.click(form.btnGravar);
+    ASSERT_EQ(f.dialogs.messages().size(), 1);
+    EXPECT_TRUE(f.dialogs.messages()[0].contains(QStringLiteral("servidor"))) << f.dialogs.messages()[0].toStdString();
+    EXPECT_TRUE(form.qryProdutos->isEditing());
+
+    serverExec({QStringLiteral("ALTER ROLE %1 LOGIN").arg(pc)});
+    f.dialogs.clear();
+    f.click(form.btnGravar);
+    EXPECT_TRUE(f.dialogs.messages().isEmpty()) << f.dialogs.messages().join(u'|').toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("Select Codigo From PLU Where pluNo = 2")).toInt(), 302);
+}
+
+// The server ends the connection half-way through "Prefixo 1", between
+// two rows: the change is not half made (the rows after it do not go in on
+// a new connection, one by one), the list shows what is stored, and the
+// next save connects again.
+TEST(Server, AConnectionEndedHalfWayThroughABulkChangeLeavesItUndone)
+{
+    if (!onServer())
+        GTEST_SKIP() << "needs the server";
+    TempDatabase db(dbOptions(8, true));
+    const QString pc = usePcRole(db.dirPath());
+    FormFixture f(db.path());
+    ASSERT_TRUE(f.start());
+    QObject::connect(f.status->ProgressBar, &QProgressBar::valueChanged, [&](int row) {
+        if (row == 4)
+            endConnections(pc);
+    });
+    f.dialogs.answerInput(QStringLiteral("7"));
+    f.form->Prefixo11->trigger();
+    ASSERT_EQ(f.dialogs.messages().size(), 1);
+    EXPECT_TRUE(f.dialogs.messages()[0].contains(QStringLiteral("conexão com o servidor"))) << f.dialogs.messages()[0].toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("Select count(*) From PLU Where preFix = 7")).toInt(), 0);
+    EXPECT_EQ(f.form->qryProdutos->value(QStringLiteral("preFix")).toInt(), 2);
+
+    f.dialogs.clear();
+    f.selectSlot(8);
+    f.click(f.form->btnEditar);
+    f.type(f.form->edtCodigo, QStringLiteral("301"));
+    f.click(f.form->btnGravar);
+    EXPECT_TRUE(f.dialogs.messages().isEmpty()) << f.dialogs.messages().join(u'|').toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("Select Codigo From PLU Where pluNo = 8")).toInt(), 301);
+}
+
+// A PC logs in with a role of its own that may use the rows and nothing
+// more (the set-up torvane-createdb --roles prints): it saves products and
+// cannot drop a table; on a base that needs the upgrade it is told that
+// the owner must open it once.
+TEST(Server, APcRoleSavesProductsAndLeavesTheUpgradeToTheOwner)
+{
+    if (!onServer())
+        GTEST_SKIP() << "needs the server";
+    TempDatabase db(dbOptions(6));
+    QString schema;
+    usePcRole(db.dirPath(), &schema);
+    {
+        FormFixture f(db.path());
+        ASSERT_TRUE(f.start());
+        f.selectSlot(1);
+        f.click(f.form->btnEditar);
+        f.type(f.form->edtCodigo, QStringLiteral("301"));
+        f.type(f.form->edtDesc, QStringLiteral("QUEIJO"));
+        f.click(f.form->btnGravar);
+        EXPECT_TRUE(f.dialogs.messages().isEmpty()) << f.dialogs.messages().join(u'|').toStdString();
+        EXPECT_EQ(db.scalar(QStringLiteral("Select Codigo From PLU Where pluNo = 1")).toInt(), 301);
+        QSqlQuery q(f.dm->ADOC()->database());
+        EXPECT_FALSE(q.exec(QStringLiteral("DROP TABLE PLU")));
+    }
+    // A new version adds a table, and the owner has not opened the base yet.
+    serverExec({QStringLiteral("DROP TABLE %1.ScaleAck").arg(schema)});
+    FormFixture f(db.path());
+    EXPECT_FALSE(f.start());
+    ASSERT_EQ(f.dialogs.messages().size(), 1);
+    EXPECT_TRUE(f.dialogs.messages()[0].contains(QStringLiteral("o dono do banco"))) << f.dialogs.messages()[0].toStdString();
 }

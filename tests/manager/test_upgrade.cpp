@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTableView>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -172,10 +173,13 @@ TEST(Upgrade, ARefusedBackFillSaysWhatIsLeftAndResumesAtTheNextStart)
         FormFixture f(db.path());
         EXPECT_TRUE(f.start()); // the list is loaded so the row can be mended
         ASSERT_EQ(f.dialogs.messages().size(), 2);
-        EXPECT_EQ(f.dialogs.messages()[0], "Código já existente");
-        EXPECT_TRUE(f.dialogs.messages()[1].startsWith("4 produto(s) ficaram sem código")) << f.dialogs.messages()[1].toStdString();
-        EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 1").toInt(), 1010);
-        EXPECT_TRUE(db.scalar("Select Codigo From PLU Where pluNo = 2").isNull());
+        // Refused before any code is filled, naming both products.
+        const QString refusal = f.dialogs.messages()[0];
+        EXPECT_TRUE(refusal.startsWith("Os códigos dos produtos não foram preenchidos")) << refusal.toStdString();
+        EXPECT_TRUE(refusal.contains("Código nas barras 001020")) << refusal.toStdString();
+        EXPECT_TRUE(refusal.contains("Código 1020")) << refusal.toStdString();
+        EXPECT_TRUE(f.dialogs.messages()[1].startsWith("5 produto(s) ficaram sem código")) << f.dialogs.messages()[1].toStdString();
+        EXPECT_EQ(db.scalar("Select count(*) From PLU Where Codigo Is Null").toInt(), 5);
         EXPECT_FALSE(f.status->isVisible());
         EXPECT_FALSE(f.form->qryProdutos->isEditing());
     }
@@ -186,6 +190,32 @@ TEST(Upgrade, ARefusedBackFillSaysWhatIsLeftAndResumesAtTheNextStart)
     EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 1").toInt(), 1010); // not filled twice
     EXPECT_EQ(db.scalar("Select Codigo From PLU Where pluNo = 2").toInt(), 1020);
     EXPECT_EQ(db.scalar("Select count(*) From PLU Where Codigo Is Null").toInt(), 0);
+}
+
+// A base from before the engine refused a repeated code, with one repeated:
+// the start says which products share it, and the products stay usable.
+TEST(Upgrade, ABaseWhoseCodesRepeatIsToldWhichAndStaysUsable)
+{
+    TempDatabase db(dbOptions(4, true));
+    db.exec(test::onServer() ? "Alter Table PLU Drop Constraint plu_codigo_unico" : "Drop Index plu_codigo_unico");
+    db.exec("Update PLU Set Codigo = 101, pluCode = '001010' Where pluNo = 2");
+    FormFixture f(db.path());
+    EXPECT_TRUE(f.start());
+    ASSERT_EQ(f.dialogs.messages().size(), 1);
+    const QString told = f.dialogs.messages()[0];
+    EXPECT_TRUE(told.startsWith("Há produtos com o mesmo código")) << told.toStdString();
+    EXPECT_TRUE(told.contains("código nas barras 001010: código 101 (")) << told.toStdString();
+    EXPECT_TRUE(told.contains(", PLU 1)") && told.contains(", PLU 2)")) << told.toStdString();
+    EXPECT_EQ(f.form->qryProdutos->count(), 4);
+    // Mending one of them is an ordinary save; the next start says nothing.
+    f.selectSlot(2);
+    f.click(f.form->btnEditar);
+    f.type(f.form->edtCodigo, "202");
+    f.click(f.form->btnGravar);
+    EXPECT_EQ(f.dialogs.messages().size(), 1) << f.dialogs.messages().join('|').toStdString();
+    FormFixture again(db.path());
+    EXPECT_TRUE(again.start());
+    EXPECT_TRUE(again.dialogs.messages().isEmpty()) << again.dialogs.messages().join('|').toStdString();
 }
 
 TEST(Upgrade, ScaleCodeThatIsNotANumberStopsWithTheConversionError)

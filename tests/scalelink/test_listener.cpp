@@ -191,12 +191,14 @@ TEST(SerialListener, TheScalePortServesOneJobAtATime)
     // The first job's exchange is undisturbed.
     std::thread scale([&] {
         pty.receive(53, 3000);
+        std::this_thread::sleep_for(torvane::scalelink::LineTime(53)); // the frame crosses the line
         pty.send(std::vector<uint8_t>{0x02, 'O', 'K', 0x03});
     });
     ScalePlu plu;
     plu.number = 1;
-    SendPluFrame(theScalePort, plu);
-    EXPECT_TRUE(AwaitOkReply(theScalePort));
+    WireClock::time_point sent;
+    SendPluFrame(theScalePort, plu, &sent);
+    EXPECT_TRUE(AwaitOkReply(theScalePort, sent));
     scale.join();
     EXPECT_EQ(theScalePort.ClosePort(), 0);
     EXPECT_FALSE(theScalePort.IsOpen());

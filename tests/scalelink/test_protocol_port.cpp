@@ -33,13 +33,13 @@ protected:
             m_scale.join();
         m_port.ClosePort();
     }
-    // Plays the scale: waits for `expect` bytes of request, then answers.
+    // Plays the scale: waits for `expect` bytes of request, lets them cross
+    // the line, then answers.
     void answerAfter(std::size_t expect, std::vector<uint8_t> answer, int delayMs = 0)
     {
         m_scale = std::thread([this, expect, answer, delayMs] {
             m_request = m_pty.receive(expect, 3000);
-            if (delayMs)
-                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            std::this_thread::sleep_for(LineTime(expect) + std::chrono::milliseconds(delayMs));
             m_pty.send(answer);
         });
     }
@@ -66,8 +66,9 @@ std::vector<uint8_t> slotBytes(const ScalePlu &plu)
 TEST_F(ProtocolTest, DownloadFrameGoesOutWholeAndOkIsJudgedByTheMiddleBytes)
 {
     answerAfter(53, {0xEE, 'O', 'K', 0x99});
-    SendPluFrame(m_port, samplePlu());
-    EXPECT_TRUE(AwaitOkReply(m_port));
+    WireClock::time_point sent;
+    SendPluFrame(m_port, samplePlu(), &sent);
+    EXPECT_TRUE(AwaitOkReply(m_port, sent));
     finishScale();
     const auto frame = BuildPluFrame(samplePlu());
     EXPECT_EQ(m_request, std::vector<uint8_t>(frame.begin(), frame.end()));
@@ -78,25 +79,26 @@ TEST_F(ProtocolTest, DownloadFrameGoesOutWholeAndOkIsJudgedByTheMiddleBytes)
                                               std::vector<uint8_t>{0x02, 'K', 'O', 0x03},
                                               std::vector<uint8_t>{'O', 'K', 0x03, 0x03}}) {
         m_pty.send(reply);
-        EXPECT_FALSE(AwaitOkReply(m_port));
+        EXPECT_FALSE(AwaitOkReply(m_port, {}));
         m_port.PurgeBuffers();
     }
     // A reply cut after "O" leaves the cleared zero in place.
     m_pty.send(std::vector<uint8_t>{0x02, 'O'});
-    EXPECT_FALSE(AwaitOkReply(m_port));
+    EXPECT_FALSE(AwaitOkReply(m_port, {}));
 }
 
 TEST_F(ProtocolTest, OkAfterAPauseIsStillSeenAndSilenceFailsAfterTheFiftyPolls)
 {
     // The scale answers after 150 ms: within the polling window.
     answerAfter(53, {0x02, 'O', 'K', 0x03}, 150);
-    SendPluFrame(m_port, samplePlu());
-    EXPECT_TRUE(AwaitOkReply(m_port));
+    WireClock::time_point sent;
+    SendPluFrame(m_port, samplePlu(), &sent);
+    EXPECT_TRUE(AwaitOkReply(m_port, sent));
     finishScale();
 
     // Nothing at all: false, after 50 polls of at least 11 + 1 ms.
     const auto start = Clock::now();
-    EXPECT_FALSE(AwaitOkReply(m_port));
+    EXPECT_FALSE(AwaitOkReply(m_port, {}));
     EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 50 * 12);
 }
 
@@ -200,9 +202,9 @@ TEST_F(ProtocolTest, SlotsAndRecordsMustArriveWhole)
 TEST(ProtocolClosedPort, EveryOperationFailsWithoutHanging)
 {
     CSerialMFC port;
-    SendPluFrame(port, samplePlu());
-    SendUploadRequest(port, "UL");
-    EXPECT_FALSE(AwaitOkReply(port));
+    EXPECT_EQ(SendPluFrame(port, samplePlu()).code, SerialErrorInvalidHandle);
+    EXPECT_EQ(SendUploadRequest(port, "UL").status, WireStatus::PortError);
+    EXPECT_FALSE(AwaitOkReply(port, WireClock::now()));
     EXPECT_FALSE(AwaitUploadHeader(port, kPluHeader[0], kPluHeader[1]));
     ScalePlu plu;
     ScaleSale sale;

@@ -6,6 +6,7 @@
 // vendabase.accdb reaches the server instead.
 
 #include <QString>
+#include <QVariant>
 
 namespace torvane::test {
 
@@ -15,6 +16,21 @@ bool onServer();
 // Points the folder at a fresh schema on the server (no-op on the file).
 // Call before creating the base in that folder.
 void useServerBase(const QString &folder);
+
+// Runs statements as the server's administrator (the test server's own
+// user), one after another; a failure is a test failure.  Returns the first
+// value the last one gave.
+QVariant serverExec(const QStringList &statements);
+
+// Makes the folder's base (already created in it) reached by a PC's own
+// login role with least privilege: a new role, member of a new group that
+// holds the grants torvane-createdb --roles prints.  Returns the role's
+// name; *schema: the base's schema on the server.
+QString usePcRole(const QString &folder, QString *schema = nullptr);
+
+// Ends every connection the role holds, from the server's side, the way a
+// restart of the server ends them.
+void endConnections(const QString &role);
 
 // A statement that makes the engine refuse (message given: an error with
 // that text) or silently skip (no message) every `event` (INSERT or UPDATE)

@@ -4,10 +4,11 @@
 #include "AckRecord.h"
 #include "CommandLine.h"
 #include "DataSource.h"
-#include "SalesSchema.h"
 #include "ScaleProtocol.h"
 #include "ScaleRunner.h"
 #include "SimulatorOnPty.h"
+#include "TransferCommand.h"
+#include "TransferJobs.h"
 #include "TransferOutput.h"
 #include "TransmitterTestSupport.h"
 #include "Db.h"
@@ -23,6 +24,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+
+#include <cstdio>
 
 using namespace torvane::transfer;
 using torvane::scalesim::Options;
@@ -139,45 +142,117 @@ TEST_F(Transfer, StoppedTransferLeavesTheRecordUnsure)
     EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) || '/' || max(pluNo) FROM ScaleAck")).toString(), "50/50");
 }
 
-TEST_F(Transfer, ReadOnlyDatabaseIsADatabaseErrorAndNothingIsSent)
+// A read-only base is refused before the scale is asked anything, in the
+// same words by the window's jobs and by the command: a download could not
+// keep the record of what the scale received, a sales read could not keep
+// the sales.
+TEST_F(Transfer, ReadOnlyBaseIsRefusedBeforeTheScaleTheSameWayOnEveryPath)
 {
     if (torvane::test::onServer())
         GTEST_SKIP() << "file permissions do not reach a server";
     startScale(1);
     QFile::setPermissions(QStringLiteral("vendabase.accdb"), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
-    const auto results = run({"send", "--changed", "--port", "COM1"});
+    auto results = run({"send", "--changed", "--port", "COM1"});
     EXPECT_EQ(ExitCodeOf(results), ExitDatabase);
+    const QString refusal = results[0].cause;
+    EXPECT_TRUE(refusal.startsWith(torvane::db::engineErrorSentence(torvane::db::EngineError::ReadOnly)))
+        << refusal.toStdString();
+    ttest::RecordingHost window;
+    torvane::transmitter::RunPluDownload(window);
+    EXPECT_EQ(window.messages(), QStringList{refusal});
     EXPECT_EQ(accepted()[1], 0);
+
+    results = run({"sales", "--port", "COM1"});
+    EXPECT_EQ(ExitCodeOf(results), ExitDatabase);
+    EXPECT_TRUE(results[0].cause.startsWith(torvane::db::engineErrorSentence(torvane::db::EngineError::ReadOnly)))
+        << results[0].cause.toStdString();
+    scales[1]->stop();
+    EXPECT_EQ(scales[1]->sim.stats().uploads, 0);
 }
 
+// A command that reaches no scale still gives a script one JSON document.
+TEST_F(Transfer, JsonAlwaysGivesOneDocument)
+{
+    auto document = [](const QStringList &args, int *code) {
+        std::FILE *out = std::tmpfile();
+        std::FILE *err = std::tmpfile();
+        *code = RunTransferCommand(args, out, err, false, nullptr);
+        std::rewind(out);
+        QByteArray text;
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;)
+            text.append(buf, qsizetype(n));
+        std::fclose(out);
+        std::fclose(err);
+        return QJsonDocument::fromJson(text).object();
+    };
+    int code = 0;
+    QJsonObject doc = document({"sales", "--json"}, &code);
+    EXPECT_EQ(code, ExitUsage);
+    EXPECT_EQ(doc["exitCode"].toInt(), ExitUsage);
+    EXPECT_EQ(doc["error"].toString(), QStringLiteral("falta --port"));
+    // In a folder of its own: no server connection file beside it.
+    doc = document({"send", "--json", "--port", "COM1", "--database", wd.file(QStringLiteral("shop/absent.accdb"))},
+                   &code);
+    EXPECT_EQ(code, ExitDatabase);
+    EXPECT_EQ(doc["exitCode"].toInt(), ExitDatabase);
+    EXPECT_EQ(doc["action"].toString(), QStringLiteral("send"));
+    EXPECT_FALSE(doc["error"].toString().isEmpty());
+    EXPECT_TRUE(doc["scales"].toArray().isEmpty());
+}
+
+// Slot 7 holds a product with a code but neither description nor price,
+// which the scale holds as it was sent: not a difference.  Slot 9's barcode
+// mode changes in the base: a difference.
 TEST_F(Transfer, CheckListsWhatDiffersAndSendsOnlyThat)
 {
     startScale(1);
-    ASSERT_EQ(ExitCodeOf(run({"send", "--port", "COM1"})), ExitOk);
     ttest::Sql sql;
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET pluDesc = '', unitPrice = 0 WHERE pluNo = 7")));
+    ASSERT_EQ(ExitCodeOf(run({"send", "--port", "COM1"})), ExitOk);
     ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET unitPrice = 1 WHERE pluNo = 3")));
     ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET Codigo = 0, pluDesc = '', unitPrice = 0 WHERE pluNo = 5")));
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET BarcodeMode = 2 WHERE pluNo = 9")));
 
     auto results = run({"check", "--port", "COM1"});
     EXPECT_EQ(ExitCodeOf(results), ExitDiffers);
-    ASSERT_EQ(results[0].differences.size(), 2u);
+    ASSERT_EQ(results[0].differences.size(), 3u);
     EXPECT_EQ(results[0].differences[0].differences, unsigned(torvane::transmitter::DiffPrice));
     EXPECT_EQ(results[0].differences[1].differences, unsigned(torvane::transmitter::DiffFreeInBase));
+    EXPECT_EQ(results[0].differences[2].pluNo, 9);
+    EXPECT_EQ(results[0].differences[2].differences, unsigned(torvane::transmitter::DiffBarcodeMode));
     EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 0); // the base is not written
 
     results = run({"check", "--send", "--port", "COM1"});
     EXPECT_EQ(ExitCodeOf(results), ExitOk);
-    EXPECT_EQ(accepted()[1], 502);
+    EXPECT_EQ(accepted()[1], 503);
     EXPECT_EQ(ExitCodeOf(run({"check", "--port", "COM1"})), ExitOk);
 }
 
+// The database gives out after the scale acknowledged every product: the
+// line says what the scale received, not that nothing was done.
+TEST_F(Transfer, DatabaseLostAfterTheLastFrameSaysWhatTheScaleReceived)
+{
+    ASSERT_TRUE(ttest::Sql().exec(QStringLiteral("DELETE FROM PLU WHERE pluNo > 20")));
+    auto &scale = startScale(1);
+    scale.stop();
+    scale.sim.setOnStored([&] {
+        if (scale.sim.stats().framesAccepted == 20)
+            ttest::Sql().exec(QStringLiteral("DROP TABLE ScaleAck"));
+    });
+    scale.start();
+    const auto results = run({"send", "--port", "COM1"});
+    EXPECT_EQ(ExitCodeOf(results), ExitDatabase);
+    const QString line = TransferOutput::SummaryLines(results).value(0);
+    EXPECT_TRUE(line.startsWith(QStringLiteral("COM1: 20 de 20 produto(s) enviado(s) e confirmado(s) pela balança,"
+                                               " mas o registro do que ela recebeu não foi gravado: ")))
+        << line.toStdString();
+}
+
+// On a base just made by torvane-createdb, before the manager ever opened
+// it.
 TEST_F(Transfer, SalesReadTwiceAreStoredOnce)
 {
-    {
-        QString error;
-        auto conn = torvane::db::Connection::open(QStringLiteral("vendabase.accdb"), &error);
-        ASSERT_TRUE(conn && torvane::db::UpgradeSalesRecord(conn->database(), &error)) << error.toStdString();
-    }
     ttest::Sql sql;
     // The sales job looks each product up in the scale's copy.
     ASSERT_TRUE(sql.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, preFix, pluCode, pluDesc, validDays,"

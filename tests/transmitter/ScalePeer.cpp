@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <deque>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -157,6 +158,11 @@ void ScalePeer::handle(const QByteArray &frame)
             answered = int(m_products.size());
         }
         ++m_frames;
+        if (answered == m_hangUpAt) {
+            ::close(m_master);
+            m_master = -1;
+            return;
+        }
         const int limit = m_okLimit;
         if (limit < 0 || answered <= limit)
             send(QByteArray("\x06OK\x03", 4));
@@ -186,10 +192,30 @@ void ScalePeer::handle(const QByteArray &frame)
 
 void ScalePeer::run()
 {
+    using Clock = std::chrono::steady_clock;
+    // A byte at 57600 baud, 10 bits.
+    constexpr auto kByteTime = std::chrono::nanoseconds(1000000000LL * 10 / 57600);
+    struct Due {
+        QByteArray frame;
+        Clock::time_point at; // when its last byte has come off the line
+    };
+    std::deque<Due> due;
+    Clock::time_point lastArrival{};
     QByteArray buf;
-    while (!m_stop) {
+    while (!m_stop && m_master >= 0) {
+        while (!due.empty() && due.front().at <= Clock::now() && m_master >= 0) {
+            handle(due.front().frame);
+            due.pop_front();
+        }
+        if (m_master < 0)
+            break; // hung up
+        const auto now = Clock::now();
+        auto wait = std::chrono::nanoseconds(std::chrono::milliseconds(5));
+        if (!due.empty())
+            wait = std::min(wait, std::max(std::chrono::nanoseconds(0), due.front().at - now));
+        const timespec ts{time_t(wait.count() / 1000000000), long(wait.count() % 1000000000)};
         struct pollfd p = {m_master, POLLIN, 0};
-        const int r = ::poll(&p, 1, 5);
+        const int r = ::ppoll(&p, 1, &ts, nullptr);
         if (r <= 0)
             continue;
         if (!(p.revents & POLLIN)) {
@@ -203,6 +229,7 @@ void ScalePeer::run()
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         }
+        lastArrival = std::max(Clock::now(), lastArrival) + n * kByteTime;
         buf.append(chunk, n);
         // Frames: STX, N, N bytes from the command on, checksum, ETX.
         for (;;) {
@@ -227,7 +254,7 @@ void ScalePeer::run()
                 continue;
             }
             buf.remove(0, total);
-            handle(frame);
+            due.push_back({frame, lastArrival});
         }
     }
 }

@@ -2,7 +2,9 @@
 // A small scale written for the tests, independent of the scale link code:
 // it owns the master side of a pseudo-terminal, links the slave as COMn, and
 // answers the frames the transmitter sends ("DL" with "OK", "UL" and "UR"
-// with a header and the slots or records it was given).
+// with a header and the slots or records it was given).  As on the scale's
+// line (57600 baud, 10 bits a byte), a frame counts as received only once
+// its last byte could have arrived: no answer comes sooner.
 
 #include <QByteArray>
 #include <QString>
@@ -54,6 +56,9 @@ public:
 
     // Answer "OK" to the first n product frames, then stay silent (-1: all).
     void setOkLimit(int n) { m_okLimit = n; }
+    // Close the line (as a cable pulled out) when product frame k (1-based)
+    // arrives, instead of answering it.
+    void setHangUpAt(int k) { m_hangUpAt = k; }
     // Send the upload header (or stay silent).
     void setAnswerHeader(bool on) { m_answerHeader = on; }
     void setSlots(std::vector<QByteArray> bytes);
@@ -80,6 +85,7 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_okLimit{-1};
+    std::atomic<int> m_hangUpAt{0};
     std::atomic<bool> m_answerHeader{true};
     std::atomic<int> m_gapMs{0};
     std::atomic<int> m_frames{0};

@@ -331,7 +331,9 @@ TEST(ScaleCompare, ReportsWhatADownloadWouldChangeAndNothingElse)
         CompareProduct p;
         p.pluNo = no;
         p.codigo = codigo;
-        p.pluCode = QStringLiteral("%1").arg(no, 6, 10, QLatin1Char('0'));
+        // A slot the scale holds nothing in carries no code either.
+        if (codigo != -1 || *desc || price)
+            p.pluCode = QStringLiteral("%1").arg(no, 6, 10, QLatin1Char('0'));
         p.pluDesc = QString::fromUtf8(desc);
         p.unitPrice = price;
         p.sellFlag = 1;

@@ -4,11 +4,15 @@
 #include "Recordsets.h"
 #include "ScalePeer.h"
 #include "ScalePort.h"
+#include "DataFolder.h"
+#include "StartFolder.h"
+#include "StartOptions.h"
 #include "TorvaneDlg.h"
 #include "TransmitterTestSupport.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
@@ -17,6 +21,8 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -439,4 +445,32 @@ TEST_F(Window, AboutBox)
     EXPECT_EQ(title, QStringLiteral("关于 Torvane"));
     EXPECT_EQ(button, QStringLiteral("确定"));
     EXPECT_EQ(dlg.statusText(), QStringLiteral("Conecte o cabo do impressor e pressione Rirodidovu"));
+}
+
+// Started from the menu while the shop's folder is on a pen drive that is
+// not plugged in: the folder is named and the program stays out of the
+// folder it was started from, whose stray base would go to the scale.
+TEST(TransmitterStart, AMissingDataFolderIsNamedAndNothingElseIsUsed)
+{
+    QTemporaryDir tmp;
+    QSettings settings(tmp.filePath(QStringLiteral("t.conf")), QSettings::IniFormat);
+    torvane::desktop::DataFolder data(&settings);
+    const QString pen = tmp.filePath(QStringLiteral("pendrive/loja"));
+    const QString home = tmp.filePath(QStringLiteral("home"));
+    ASSERT_TRUE(QDir().mkpath(home));
+    writeFile(QDir(home).filePath(QStringLiteral("vendabase.accdb")), "stray");
+    const QString before = QDir::currentPath();
+    for (const QString &option : {QStringLiteral("--data-folder"), QStringLiteral("--data-folder=") + pen}) {
+        data.remember(pen);
+        ASSERT_TRUE(QDir::setCurrent(home));
+        RecordingPresenter presenter;
+        const bool entered =
+            enterWorkFolder(torvane::desktop::parseStartOptions({option}), data, presenter);
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(before);
+        EXPECT_FALSE(entered) << option.toStdString();
+        ASSERT_EQ(presenter.shown.size(), 1u) << option.toStdString();
+        EXPECT_TRUE(presenter.shown[0].text.contains(pen)) << presenter.shown[0].text.toStdString();
+        EXPECT_EQ(cwd, home);
+    }
 }

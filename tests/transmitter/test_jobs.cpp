@@ -10,6 +10,9 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+
 using namespace torvane::transmitter;
 using testpeer::recordBytes;
 using testpeer::slotBytes;
@@ -35,6 +38,30 @@ QString latin1(const QByteArray &b)
 {
     return QString::fromLatin1(b);
 }
+
+// The job's port with faults of the test's choosing, around the real one.
+class FaultyPort : public CSerialMFC {
+public:
+    int32_t lineFormatError = 0; // what SetLineFormat answers (0: the real answer)
+    uint32_t writeOnly = 0;      // a write moves at most this many bytes (0: all)
+
+    int32_t SetLineFormat(uint32_t baud, uint8_t bits, uint8_t parity, uint8_t stop) override
+    {
+        return lineFormatError ? lineFormatError : CSerialMFC::SetLineFormat(baud, bits, parity, stop);
+    }
+    int32_t WriteBytes(const void *data, uint32_t count, uint32_t *written, SerialOverlapped *overlapped,
+                       uint32_t timeout) override
+    {
+        return CSerialMFC::WriteBytes(data, writeOnly ? std::min(count, writeOnly) : count, written, overlapped,
+                                      timeout);
+    }
+};
+
+class FaultyHost : public ttest::RecordingHost {
+public:
+    CSerialMFC &port() override { return faulty; }
+    FaultyPort faulty;
+};
 
 } // namespace
 
@@ -139,6 +166,50 @@ TEST_F(Jobs, PortThatCannotBeOpenedIsNamed)
     theScalePort.ClosePort();
     EXPECT_EQ(host.messages(), QStringList{QStringLiteral("Não é possível abrir a COM1")});
     EXPECT_EQ(peer->productFrames(), 0);
+}
+
+// A port that refuses the line format, a cable pulled out half-way and a
+// write that ends short are the port's failures, named as such: not a scale
+// that "did not answer".
+TEST_F(Jobs, PortFailuresAreNamedNotTakenForASilentScale)
+{
+    ASSERT_TRUE(ttest::makeDatabase(5));
+    {
+        FaultyHost h;
+        h.faulty.lineFormatError = EINVAL;
+        const JobOutcome out = RunPluDownload(h);
+        EXPECT_EQ(out.end, JobOutcome::End::PortNotOpened);
+        ASSERT_EQ(h.messages().size(), 1);
+        EXPECT_TRUE(h.messages()[0].startsWith(QStringLiteral("Não é possível abrir a COM1\n\nA porta não aceitou "
+                                                              "57600 baud")))
+            << h.messages()[0].toStdString();
+        EXPECT_FALSE(h.faulty.IsOpen());
+        EXPECT_EQ(peer->productFrames(), 0);
+    }
+
+    peer->setHangUpAt(3);
+    JobOutcome out = RunPluDownload(host);
+    EXPECT_EQ(out.end, JobOutcome::End::NoAnswer);
+    EXPECT_EQ(out.wire.status, WireStatus::PortError);
+    EXPECT_EQ(out.wire.code, EIO);
+    EXPECT_EQ(out.count, 2);
+    EXPECT_EQ(out.pluNo, 3);
+    ASSERT_EQ(host.messages().size(), 1);
+    EXPECT_TRUE(host.messages()[0].contains(QStringLiteral("o dispositivo deixou de responder")))
+        << host.messages()[0].toStdString();
+    EXPECT_EQ(host.lastStatus(), QStringLiteral("download NO. 3 PLU failed !"));
+
+    peer.reset();
+    startPeer();
+    FaultyHost h;
+    h.faulty.writeOnly = 40;
+    out = RunPluDownload(h);
+    EXPECT_EQ(out.wire.status, WireStatus::ShortWrite);
+    EXPECT_EQ(out.pluNo, 1);
+    EXPECT_EQ(h.messages(),
+              QStringList{QStringLiteral("A porta COM1 enviou só 40 bytes e parou; verifique o cabo e o adaptador.")});
+    EXPECT_EQ(h.lastStatus(), QStringLiteral("download NO. 1 PLU failed !"));
+    EXPECT_FALSE(h.faulty.IsOpen());
 }
 
 TEST_F(Jobs, DatabaseErrorEndsTheDownloadInOrder)
@@ -284,7 +355,9 @@ TEST_F(Jobs, ProductUploadHonoursAFileMarkedReadOnly)
     QFile::setPermissions(QStringLiteral("vendabase.accdb"), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     peer->setSlots({slotBytes(500, 2, "000010", "A", 0, 0, 1, 1)});
     RunPluUpload(host);
-    EXPECT_EQ(host.messages(), QStringList{QStringLiteral("can't append!")});
+    ASSERT_EQ(host.messages().size(), 1);
+    EXPECT_TRUE(host.messages()[0].startsWith(QStringLiteral("can't append!\n\n")
+                                              + torvane::db::engineErrorSentence(torvane::db::EngineError::ReadOnly)));
     EXPECT_EQ(peer->uploadRequests(), 0);
     ttest::Sql sql;
     EXPECT_EQ(sql.rows(QStringLiteral("SELECT pluNo FROM PLU_UPLOADED")), (std::vector<QVariantList>{{1}}));

@@ -46,6 +46,7 @@ protected:
     // onStored runs on the simulator's thread, after each product stored.
     void startScale(Options o = {}, std::function<void()> onStored = {})
     {
+        scale.reset(); // a scale replaced on the same port (the old one takes its link away)
         scale = std::make_unique<SimulatorOnPty>(wd.dosDevices(), 1, o);
         ASSERT_TRUE(scale->ok());
         scale->sim.setOnStored(std::move(onStored));
@@ -146,7 +147,9 @@ TEST_F(Simulated, ScaleStopsAnsweringAtTheThirdProduct)
 }
 
 // Frame 1 answered twice and frame 5 never: the spare "OK" must not stand in
-// for the missing one.
+// for the missing one.  Nor may a second "OK" that comes 5 ms after the
+// first, while the next frame is still crossing the line: the scale cannot
+// have answered that frame yet (and here never does).
 TEST_F(Simulated, ScaleThatAnswersOneFrameTwiceIsNotASuccess)
 {
     ASSERT_TRUE(ttest::makeDatabase(6));
@@ -156,6 +159,19 @@ TEST_F(Simulated, ScaleThatAnswersOneFrameTwiceIsNotASuccess)
     startScale(o);
     RunPluDownload(host);
     EXPECT_EQ(host.lastStatus(), QStringLiteral("download NO. 1 PLU failed !"));
+
+    ASSERT_TRUE(ttest::Sql().exec(QStringLiteral("DELETE FROM PLU WHERE pluNo > 3")));
+    Options late;
+    late.doubleReplyAt = 2;
+    late.doubleReplyGapMs = 5;
+    late.noAnswerFrom = 3;
+    startScale(late);
+    ttest::RecordingHost h;
+    const JobOutcome out = RunPluDownload(h);
+    EXPECT_EQ(out.end, JobOutcome::End::NoAnswer);
+    EXPECT_EQ(out.wire.status, WireStatus::StrayBytes);
+    EXPECT_GE(out.pluNo, 2); // the doubled answer itself, or the frame it came in
+    EXPECT_EQ(h.lastStatus(), QStringLiteral("download NO. %1 PLU failed !").arg(out.count + 1));
 }
 
 // A bulk prefix change the manager commits half-way through a download: the

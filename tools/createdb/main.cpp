@@ -3,16 +3,19 @@
 //   torvane-createdb [--slots N] [--demo] [--as-delivered] [FILE]
 //   torvane-createdb --copy-from OLD.accdb [FILE]
 //   torvane-createdb --backup-command [FILE]
+//   torvane-createdb --roles
 //
 // FILE defaults to vendabase.accdb in the current directory.  An existing
 // file is never overwritten.  When FILE's folder holds vendabase.pgconn the
 // base is made on that PostgreSQL server instead; --copy-from then moves an
-// existing file's products, uploads, sales and settings onto it.
+// existing file's products, uploads, sales and settings onto it.  --roles
+// prints the server's least-privilege set-up (ServerRoles.h).
 // --backup-command prints the pg_dump command that copies that server base,
 // for the shop to schedule.
 #include "BaseCopies.h"
 #include "Engine.h"
 #include "Schema.h"
+#include "ServerRoles.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -45,9 +48,17 @@ int main(int argc, char **argv)
     QCommandLineOption backupOpt(QStringLiteral("backup-command"),
                                  QStringLiteral("Print the pg_dump command that copies the server base named by the"
                                                 " vendabase.pgconn beside FILE into a dated file, to be scheduled."));
-    parser.addOptions({slotsOpt, demoOpt, oldOpt, copyOpt, backupOpt});
+    QCommandLineOption rolesOpt(QStringLiteral("roles"),
+                                QStringLiteral("Print the PostgreSQL set-up of an owner role that creates and upgrades"
+                                               " the base and PC roles that only read and write its rows."));
+    parser.addOptions({slotsOpt, demoOpt, oldOpt, copyOpt, backupOpt, rolesOpt});
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Database file (default vendabase.accdb)."));
     parser.process(app);
+
+    if (parser.isSet(rolesOpt)) {
+        QTextStream(stdout) << torvane::schema::serverRolesScript();
+        return 0;
+    }
 
     QTextStream err(stderr);
     bool ok = false;
@@ -62,6 +73,14 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString path = args.isEmpty() ? QStringLiteral("vendabase.accdb") : args.first();
+    // Where the base goes: the file, or the server its folder's connection
+    // file names (said as such, with the connection, which holds no password).
+    QString target = path;
+    if (const QString serverFile = torvane::db::serverFileFor(path); !serverFile.isEmpty()) {
+        QString conninfo, error;
+        torvane::db::readServerFile(serverFile, &conninfo, &error);
+        target = QStringLiteral("the server of %1 (%2)").arg(serverFile, conninfo);
+    }
 
     if (parser.isSet(backupOpt)) {
         // The programs copy a file base themselves (folder "copias"); a
@@ -89,7 +108,7 @@ int main(int argc, char **argv)
             err << "torvane-createdb: " << error << '\n';
             return 1;
         }
-        QTextStream(stdout) << "copied " << parser.value(copyOpt) << " to the server: " << summary << '\n';
+        QTextStream(stdout) << "copied " << parser.value(copyOpt) << " to " << target << ": " << summary << '\n';
         return 0;
     }
 
@@ -103,6 +122,7 @@ int main(int argc, char **argv)
         err << "torvane-createdb: " << error << '\n';
         return 1;
     }
-    QTextStream(stdout) << "created " << path << " with " << slotCount << " product slots\n";
+    QTextStream(stdout) << "created " << (target == path ? path : QStringLiteral("the product base on ") + target)
+                        << " with " << slotCount << " product slots\n";
     return 0;
 }

@@ -505,6 +505,12 @@ void ScaleSimulator::handleDownload(const std::vector<uint8_t> &frame)
     if (m_onStored)
         m_onStored();
     if (m_options.doubleReplyAt > 0 && index == m_options.doubleReplyAt) {
+        if (m_options.doubleReplyGapMs > 0 && !m_replyBuffer) {
+            log(text + QStringLiteral(" -> OK, and again in %1 ms (fault injected)").arg(m_options.doubleReplyGapMs));
+            send({kStx, 'O', 'K', kEtx});
+            m_duplicateAtNs = nowNs() + int64_t(m_options.doubleReplyGapMs) * 1000000;
+            return;
+        }
         log(text + QStringLiteral(" -> OK twice (fault injected)"));
         send({kStx, 'O', 'K', kEtx, kStx, 'O', 'K', kEtx});
         return;
@@ -602,7 +608,10 @@ int ScaleSimulator::serve(int fd, const std::atomic<bool> &stop, int idleExitMs)
 {
     m_fd = fd;
     m_stop = &stop;
-    const int64_t byteNs = m_options.paceBaud ? int64_t(10) * 1000000000 / m_options.paceBaud : 0;
+    // What arrives takes its time on the line (paced, or at the scale's
+    // line speed): a frame is acted on once its last byte could be here.
+    const uint32_t inputBaud = m_options.paceBaud ? m_options.paceBaud : m_options.receiveBaud;
+    const int64_t inputByteNs = inputBaud ? int64_t(10) * 1000000000 / inputBaud : 0;
     struct Pending {
         uint8_t byte;
         int64_t at; // when its last bit has arrived
@@ -621,6 +630,13 @@ int ScaleSimulator::serve(int fd, const std::atomic<bool> &stop, int idleExitMs)
             lastActivity = nowNs();
         }
         now = nowNs();
+        if (m_duplicateAtNs && now >= m_duplicateAtNs) {
+            m_duplicateAtNs = 0;
+            m_requestEndNs = 0;
+            log(QStringLiteral("OK again (fault injected)"));
+            send({kStx, 'O', 'K', kEtx});
+            now = nowNs();
+        }
         if (!m_partial.empty() && queue.empty() && now - lastActivity > int64_t(m_options.frameTimeoutMs) * 1000000)
             dropPartial("incomplete frame, the line went quiet", true);
         if (idleExitMs > 0 && queue.empty() && now - lastActivity > int64_t(idleExitMs) * 1000000) {
@@ -634,6 +650,8 @@ int ScaleSimulator::serve(int fd, const std::atomic<bool> &stop, int idleExitMs)
         int64_t waitNs = 50000000;
         if (!queue.empty())
             waitNs = std::min(waitNs, std::max<int64_t>(0, queue.back().at - now));
+        if (m_duplicateAtNs)
+            waitNs = std::min(waitNs, std::max<int64_t>(0, m_duplicateAtNs - now));
         timespec ts{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
         pollfd p{fd, POLLIN, 0};
         const int r = ::ppoll(&p, 1, &ts, nullptr);
@@ -651,7 +669,7 @@ int ScaleSimulator::serve(int fd, const std::atomic<bool> &stop, int idleExitMs)
             if (got > 0) {
                 const int64_t at = nowNs();
                 for (ssize_t i = 0; i < got; ++i) {
-                    lastArrival = byteNs ? std::max(at, lastArrival) + byteNs : at;
+                    lastArrival = inputByteNs ? std::max(at, lastArrival) + inputByteNs : at;
                     queue.push_back({buf[i], lastArrival});
                 }
                 lastActivity = at;
@@ -673,6 +691,7 @@ int ScaleSimulator::serve(int fd, const std::atomic<bool> &stop, int idleExitMs)
     m_fd = -1;
     m_stop = nullptr;
     m_requestEndNs = 0;
+    m_duplicateAtNs = 0;
     return result;
 }
 

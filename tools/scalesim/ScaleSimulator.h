@@ -32,8 +32,15 @@ using Slot = std::array<uint8_t, scalelink::kPluSlotSize>;
 using Record = std::array<uint8_t, scalelink::kSaleRecordSize>;
 
 struct Options {
-    // 0: no pacing; otherwise bytes take 10 bits each at this rate.
+    // 0: no pacing; otherwise bytes take 10 bits each at this rate, in both
+    // directions.
     uint32_t paceBaud = 0;
+    // Without paceBaud: what the scale receives still takes 10 bits a byte
+    // at this rate, so a frame is answered only once it could have arrived
+    // whole, as on the scale's line (an answer sooner is one no real scale
+    // gives, and the transmitter takes it for a stray one).  0: at once (a
+    // real device, whose line paces itself).
+    uint32_t receiveBaud = scalelink::kLineBaud;
     // Milliseconds before each answer ("OK" or a header).
     int replyDelayMs = 0;
     // 1-based count of the "DL" frames of this run: from this one on, no
@@ -41,8 +48,11 @@ struct Options {
     int noAnswerFrom = 0;
     // From this "DL" frame on, answer "NG" instead of "OK" (nothing stored).
     int badReplyFrom = 0;
-    // This "DL" frame (1-based) is stored and answered "OK" twice in a row.
+    // This "DL" frame (1-based) is stored and answered "OK" twice: right
+    // after each other, or the second doubleReplyGapMs after the first while
+    // the frames that follow are answered as usual.
     int doubleReplyAt = 0;
+    int doubleReplyGapMs = 0;
     // Uploads: no header at all / a header whose second byte is off by one /
     // this many noise bytes (never 0x02) before the header.
     bool noHeader = false;
@@ -139,6 +149,8 @@ private:
     int64_t m_outputFreeNs = 0;
     // Wire time at which the byte being handled had fully arrived.
     int64_t m_requestEndNs = 0;
+    // A doubled "OK" still to go out, and when (0: none).
+    int64_t m_duplicateAtNs = 0;
 };
 
 // Hex dump for the log.

@@ -151,7 +151,9 @@ int main(int argc, char **argv)
     const QCommandLineOption paceOpt(
         QStringLiteral("pace"),
         QStringLiteral("Pace the line at this baud rate in both directions: every byte takes 10 bits of time "
-                       "(use 57600 for the scale's line; 0 = no pacing, the default)."),
+                       "(use 57600 for the scale's line).  Without it, what the scale receives on a "
+                       "pseudo-terminal still takes its time at 57600 (a frame is answered once it could have "
+                       "arrived whole, as on the real line) and what it sends goes at once."),
         QStringLiteral("baud"));
     const QCommandLineOption baudOpt(QStringLiteral("baud"),
                                      QStringLiteral("Line speed set on --device (default 57600)."),
@@ -171,6 +173,11 @@ int main(int argc, char **argv)
         QStringLiteral("double-reply"),
         QStringLiteral("Fault: store the k-th DL frame of this run and answer it \"OK\" twice."),
         QStringLiteral("k"));
+    const QCommandLineOption doubleGapOpt(
+        QStringLiteral("double-reply-gap"),
+        QStringLiteral("With --double-reply: the second \"OK\" goes this many milliseconds after the first, while "
+                       "the scale goes on answering the frames that follow (default 0: right after it)."),
+        QStringLiteral("ms"));
     const QCommandLineOption noHeaderOpt(QStringLiteral("no-header"),
                                          QStringLiteral("Fault: answer UL and UR with nothing at all."));
     const QCommandLineOption wrongHeaderOpt(
@@ -202,7 +209,7 @@ int main(int argc, char **argv)
                                     QStringLiteral("file"));
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), QStringLiteral("No log at all."));
     parser.addOptions({deviceOpt, linkOpt, loadOpt, saveOpt, saveEachOpt, salesOpt, paceOpt, baudOpt, delayOpt,
-                       noAnswerOpt, badReplyOpt, doubleReplyOpt, noHeaderOpt, wrongHeaderOpt, noiseOpt, shortSlotOpt,
+                       noAnswerOpt, badReplyOpt, doubleReplyOpt, doubleGapOpt, noHeaderOpt, wrongHeaderOpt, noiseOpt, shortSlotOpt,
                        shortRecordOpt, occupiedOpt, noEndOpt, idleOpt, logOpt, quietOpt});
     // parse, not process: process ends the program with status 1 on a bad
     // option, the status the help text gives to device and file failures.
@@ -223,12 +230,16 @@ int main(int argc, char **argv)
         || !parseInt(parser, noAnswerOpt, 1, 1000000, &options.noAnswerFrom, &error)
         || !parseInt(parser, badReplyOpt, 1, 1000000, &options.badReplyFrom, &error)
         || !parseInt(parser, doubleReplyOpt, 1, 1000000, &options.doubleReplyAt, &error)
+        || !parseInt(parser, doubleGapOpt, 0, 600000, &options.doubleReplyGapMs, &error)
         || !parseInt(parser, noiseOpt, 0, 100000, &options.noiseBytes, &error)
         || !parseInt(parser, shortSlotOpt, 1, 100000, &options.shortSlot, &error)
         || !parseInt(parser, shortRecordOpt, 1, 100000, &options.shortRecord, &error)
         || !parseInt(parser, idleOpt, 1, 86400 * 365, &idle, &error))
         return fail(error);
     options.paceBaud = static_cast<uint32_t>(pace);
+    // A real device's line paces what arrives by itself.
+    if (parser.isSet(deviceOpt))
+        options.receiveBaud = 0;
     options.noHeader = parser.isSet(noHeaderOpt);
     options.wrongHeader = parser.isSet(wrongHeaderOpt);
     options.occupiedOnly = parser.isSet(occupiedOpt);

@@ -15,6 +15,9 @@
 #include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
+#include <QFile>
+#include <QCryptographicHash>
 #include <QTableView>
 #include <QTest>
 
@@ -179,6 +182,30 @@ QVariantList TempDatabase::column(const QString &column) const
         ADD_FAILURE() << q.lastError().text().toStdString();
     while (q.next())
         out << q.value(0);
+    return out;
+}
+
+QByteArray TempDatabase::state() const
+{
+    if (!onServer()) {
+        QFile file(path());
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+    }
+    QString error;
+    auto conn = db::Connection::open(path(), &error);
+    EXPECT_TRUE(conn) << error.toStdString();
+    QByteArray out;
+    if (!conn)
+        return out;
+    QSqlQuery q(conn->database());
+    for (const char *sql : {"SELECT * FROM PLU ORDER BY pluNo", "SELECT * FROM Config"}) {
+        EXPECT_TRUE(q.exec(QLatin1String(sql)));
+        while (q.next())
+            for (int i = 0; i < q.record().count(); ++i)
+                out += q.value(i).toString().toUtf8() + '|';
+        out += '\n';
+    }
     return out;
 }
 

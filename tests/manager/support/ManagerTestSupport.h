@@ -125,6 +125,10 @@ public:
     QVariant scalar(const QString &sql) const;
     // A column of every row, in pluNo order.
     QVariantList column(const QString &column) const;
+    // The base as a whole, to tell whether anything changed: the file's
+    // bytes (taken with no connection open, the file then holds every
+    // committed page), or every row of PLU and Config on the server.
+    QByteArray state() const;
 
 private:
     QTemporaryDir m_dir;

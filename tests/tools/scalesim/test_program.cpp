@@ -136,7 +136,8 @@ TEST_F(ScaleSimProgram, HelpDocumentsEveryOption)
     EXPECT_EQ(p.exitCode(), 0);
     const QString help = QString::fromLocal8Bit(p.readAllStandardOutput());
     for (const char *option : {"--device", "--link", "--load", "--save", "--save-each", "--sales", "--pace", "--baud",
-                               "--reply-delay", "--no-answer-from", "--bad-reply-from", "--double-reply", "--no-header",
+                               "--reply-delay", "--no-answer-from", "--bad-reply-from", "--double-reply", "--double-reply-gap",
+                               "--no-header",
                                "--wrong-header", "--noise", "--short-slot", "--short-record", "--occupied-only",
                                "--no-end-marker", "--exit-after-idle", "--log", "--quiet"})
         EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
@@ -199,8 +200,9 @@ TEST_F(ScaleSimProgram, DownloadComesBackOnUploadAndIsSavedAtExit)
     EXPECT_EQ(theScalePort.DevicePath(), link);
     theScalePort.PurgeBuffers();
     for (const ScalePlu &p : products) {
-        SendPluFrame(theScalePort, p);
-        ASSERT_TRUE(AwaitOkReply(theScalePort)) << "product " << p.number;
+        WireClock::time_point sent;
+        SendPluFrame(theScalePort, p, &sent);
+        ASSERT_TRUE(AwaitOkReply(theScalePort, sent)) << "product " << p.number;
     }
     EXPECT_EQ(theScalePort.ClosePort(), 0);
 
@@ -260,10 +262,11 @@ TEST_F(ScaleSimProgram, InjectedFaultsFailTheRightOperation)
         ASSERT_TRUE(sim.start({QStringLiteral("--no-answer-from"), QStringLiteral("2"), QStringLiteral("--quiet")}));
         CSerialMFC port;
         ASSERT_EQ(openLikeAJob(port, sim.device()), 0);
-        SendPluFrame(port, product(1, "000001", QStringLiteral("A"), 1));
-        EXPECT_TRUE(AwaitOkReply(port));
-        SendPluFrame(port, product(2, "000002", QStringLiteral("B"), 1));
-        EXPECT_FALSE(AwaitOkReply(port));
+        WireClock::time_point sent;
+        SendPluFrame(port, product(1, "000001", QStringLiteral("A"), 1), &sent);
+        EXPECT_TRUE(AwaitOkReply(port, sent));
+        SendPluFrame(port, product(2, "000002", QStringLiteral("B"), 1), &sent);
+        EXPECT_FALSE(AwaitOkReply(port, sent));
         port.ClosePort();
         EXPECT_EQ(sim.terminate(), 0);
     }
@@ -299,8 +302,9 @@ TEST_F(ScaleSimProgram, InjectedFaultsFailTheRightOperation)
         ASSERT_TRUE(sim.start({QStringLiteral("--reply-delay"), QStringLiteral("150"), QStringLiteral("--quiet")}));
         CSerialMFC port;
         ASSERT_EQ(openLikeAJob(port, sim.device()), 0);
-        SendPluFrame(port, product(1, "000001", QStringLiteral("A"), 1));
-        EXPECT_TRUE(AwaitOkReply(port));
+        WireClock::time_point sent;
+        SendPluFrame(port, product(1, "000001", QStringLiteral("A"), 1), &sent);
+        EXPECT_TRUE(AwaitOkReply(port, sent));
         port.ClosePort();
     }
     {

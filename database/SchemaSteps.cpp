@@ -1,0 +1,65 @@
+#include "SchemaSteps.h"
+
+#include "Db.h"
+#include "Engine.h"
+#include "SalesSchema.h"
+#include "ScaleRecordSchema.h"
+#include "Upgrade.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace torvane::db {
+
+const std::vector<SchemaStep> &schemaSteps()
+{
+    static const std::vector<SchemaStep> steps = [] {
+        std::vector<SchemaStep> all;
+        // The record of what each scale acknowledged.
+        for (const auto &table : scaleRecordSteps()) {
+            SchemaStep &step = all.emplace_back();
+            step.probe = table.probe;
+            step.create = table.create;
+        }
+        // Every save looks its new code up among all the others; without an
+        // index each look-up reads the whole table, and the back-fill grows
+        // with the square of the slots.
+        SchemaStep &index = all.emplace_back();
+        index.present = [](const QSqlDatabase &db) { return hasIndex(db, QStringLiteral("PLU_pluCode")); };
+        index.create = {DatabaseUpgrade::kPluCodeIndex};
+        index.optional = true;
+        // The key on RECORD that stores a sale read twice once (the "Vendas"
+        // window, torvane-transfer), and its date index.
+        SchemaStep &sales = all.emplace_back();
+        sales.present = [](const QSqlDatabase &db) { return HasSalesRecordSchema(db); };
+        sales.ensure = [](const QSqlDatabase &db, QString *error) { return UpgradeSalesRecord(db, error); };
+        sales.optional = true;
+        // No two products with one code, kept by the engine itself.
+        SchemaStep &codes = all.emplace_back();
+        codes.ensure = [](const QSqlDatabase &db, QString *error) { return ensureUniqueCodes(db, error); };
+        codes.afterCodesRefusal = [](const QSqlDatabase &db, const QString &error) {
+            return DatabaseUpgrade::uniqueCodesMessage(repeatedCodes(db), error);
+        };
+        return all;
+    }();
+    return steps;
+}
+
+bool createSchemaAdditions(const QSqlDatabase &db, QString *error)
+{
+    QSqlQuery q(db);
+    for (const SchemaStep &step : schemaSteps()) {
+        for (const QString &sql : step.create) {
+            if (!q.exec(mapAccessSql(db, sql))) {
+                if (error)
+                    *error = errorText(q.lastError());
+                return false;
+            }
+        }
+        if (step.ensure && !step.ensure(db, error))
+            return false;
+    }
+    return true;
+}
+
+} // namespace torvane::db
