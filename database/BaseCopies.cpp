@@ -2,6 +2,7 @@
 
 #include "Db.h"
 #include "Engine.h"
+#include "ProductHistory.h"
 
 #include <QDir>
 #include <QFile>
@@ -302,6 +303,45 @@ void BaseCopies::prune(int keep) const
         QFile::remove(copies[i].path);
 }
 
+namespace {
+
+bool keepHistory(QSqlDatabase db, const QString &before, QString *error)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("ATTACH DATABASE ? AS atual"));
+    q.addBindValue(before);
+    if (!q.exec()) {
+        *error = errorText(q.lastError());
+        return false;
+    }
+    auto keep = [&] {
+        const bool recorded = q.exec(QStringLiteral("SELECT 1 FROM atual.sqlite_master WHERE type = 'table' AND "
+                                                    "name = 'Historico' COLLATE NOCASE")) && q.next();
+        q.finish();
+        if (!createHistory(db, error))
+            return false;
+        if (recorded && !q.exec(QStringLiteral("INSERT OR IGNORE INTO main.Historico (%1) SELECT %1 FROM "
+                                               "atual.Historico WHERE ID NOT IN (SELECT ID FROM main.Historico)")
+                                    .arg(QStringLiteral("ID, Quando, Computador, Usuario, Operacao, pluNo, Codigo, "
+                                                        "Campo, Antes, Depois")))) {
+            *error = errorText(q.lastError());
+            return false;
+        }
+        return recordDifferences(db, QStringLiteral("atual.PLU"), QStringLiteral("Restaurar cópia"), error);
+    };
+    bool kept = beginTransaction(db, error) && keep();
+    if (kept && !db.commit()) {
+        *error = errorText(db.lastError());
+        kept = false;
+    }
+    if (!kept && transactionOpen(db))
+        db.rollback();
+    q.exec(QStringLiteral("DETACH DATABASE atual"));
+    return kept;
+}
+
+} // namespace
+
 bool BaseCopies::restore(const QString &copyPath, const QString &salesFrom, QString *error) const
 {
     auto fail = [&](const QString &why) {
@@ -380,6 +420,13 @@ bool BaseCopies::restore(const QString &copyPath, const QString &salesFrom, QStr
                                 .arg(QDir::toNativeSeparators(salesFrom), keepError));
         }
     }
+    // The record of the products' changes tells the base's story: what was
+    // recorded since the copy stays, and the restore is recorded for every
+    // product it changed.
+    if (!salesFrom.isEmpty() && !keepHistory(db, salesFrom, &openError))
+        return fail(QStringLiteral("a cópia foi gravada, mas o histórico dos produtos não pôde ser mantido; ele está "
+                                   "na cópia %1. %2")
+                        .arg(QDir::toNativeSeparators(salesFrom), openError));
     QString type;
     if (objectType(db, QStringLiteral("ScaleTransfer"), &type, &openError) && type == QLatin1String("table")) {
         QSqlQuery q(db);

@@ -15,7 +15,8 @@ namespace {
 
 // The scales' record goes too: without it every scale would be sent every
 // product again, and a scale whose record says it holds a product would not.
-const char *const kTables[] = {"PLU", "PLU_UPLOADED", "RECORD", "Config", "ScaleTransfer", "ScaleAck"};
+// So does the record of the products' changes.
+const char *const kTables[] = {"PLU", "PLU_UPLOADED", "RECORD", "Config", "ScaleTransfer", "ScaleAck", "Historico"};
 
 bool count(const QSqlDatabase &db, const QString &table, qint64 *n, QString *error)
 {
@@ -168,7 +169,8 @@ bool copyFileToServer(const QString &sourceFile, const QString &targetPath, QStr
             counts << QStringLiteral("%1 %2").arg(table).arg(after);
         }
         return rekeySales(to, error) && db::syncAutoNumber(to, QStringLiteral("PLU"), QStringLiteral("pluNo"), error)
-            && db::syncAutoNumber(to, QStringLiteral("RECORD"), QStringLiteral("ID"), error);
+            && db::syncAutoNumber(to, QStringLiteral("RECORD"), QStringLiteral("ID"), error)
+            && db::syncAutoNumber(to, QStringLiteral("Historico"), QStringLiteral("ID"), error);
     };
     CreateOptions options;
     options.slotCount = 0;

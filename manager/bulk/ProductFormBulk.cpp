@@ -116,6 +116,7 @@ void changePrefix(TfrmProdutos &form, int which)
     const std::optional<int> digit = prefixDigit(answer);
     if (!form.CopiaAntes(which == 1 ? db::CopyReason::Prefix1 : db::CopyReason::Prefix2))
         return;
+    const db::HistoryOperation operation(form.qryProdutos->database(), QStringLiteral("Prefixo ") + n);
 
     // One transaction: the settings and the rows are read in it once, the
     // plan is made on them, every row is saved in it.
@@ -248,6 +249,7 @@ void TfrmProdutos::LimparTodosProdutos1Click()
         return;
     if (!CopiaAntes(db::CopyReason::ClearAll))
         return;
+    const db::HistoryOperation operation(qryProdutos->database(), QStringLiteral("Limpar todos produtos"));
 
     // No progress window: the window stays busy until the last row is clear.
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -295,8 +297,10 @@ void TfrmProdutos::btnExcluirClick()
     // Only while browsing, and only when there is a product to clear.
     if (qryProdutos->isEditing() || qryProdutos->recNo() < 0)
         return;
-    if (askChoice(QStringLiteral("Confirma limpar o produto selecionado ?")))
+    if (askChoice(QStringLiteral("Confirma limpar o produto selecionado ?"))) {
+        const db::HistoryOperation operation(qryProdutos->database(), QStringLiteral("Limpar"));
         LimpaRegistro();
+    }
     syncEditState(*this);
 }
 
@@ -363,6 +367,7 @@ void TfrmProdutos::Configurar2Click()
         return;
     if (!CopiaAntes(db::CopyReason::CodeSize))
         return;
+    const db::HistoryOperation operation(qryProdutos->database(), QStringLiteral("Configurar"));
 
     // The settings and the rewritten codes are stored together or not at
     // all: a failure half-way (a full disk, a lock) must not leave the

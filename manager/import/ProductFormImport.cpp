@@ -209,6 +209,7 @@ void TfrmProdutos::Importar1Click()
     const bool clearFirst = askChoice(QStringLiteral("Limpar dados existentes ?"));
     if (!CopiaAntes(db::CopyReason::Import))
         return;
+    const db::HistoryOperation operation(qryProdutos->database(), QStringLiteral("Importar"));
     ExecutaImportacao(logDir, [&](ProductImport &import) { return import.run(path, survey, clearFirst); });
 }
 

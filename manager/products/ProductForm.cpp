@@ -156,6 +156,8 @@ void TfrmProdutos::buildMenu()
     Exportar1->setObjectName(QStringLiteral("Exportar1"));
     RestaurarCopia1 = Arquivo1->addAction(QStringLiteral("Restaurar cópia…"));
     RestaurarCopia1->setObjectName(QStringLiteral("RestaurarCopia1"));
+    Historico1 = Arquivo1->addAction(QStringLiteral("Histórico"));
+    Historico1->setObjectName(QStringLiteral("Historico1"));
     Arquivo1->addSeparator();
     Vendas1 = Arquivo1->addAction(QStringLiteral("Vendas"));
     Vendas1->setObjectName(QStringLiteral("Vendas1"));
@@ -172,6 +174,7 @@ void TfrmProdutos::buildMenu()
     connect(ImportarPlanilha1, &QAction::triggered, this, [this] { ImportarPlanilha1Click(); });
     connect(Exportar1, &QAction::triggered, this, [this] { Exportar1Click(); });
     connect(RestaurarCopia1, &QAction::triggered, this, [this] { RestaurarCopia1Click(); });
+    connect(Historico1, &QAction::triggered, this, [this] { Historico1Click(); });
     connect(Vendas1, &QAction::triggered, this, [this] { Vendas1Click(); });
     connect(ConferirBalanca1, &QAction::triggered, this, [this] { ConferirBalanca1Click(); });
 }
@@ -423,6 +426,7 @@ bool TfrmProdutos::FormShow()
         // The upgrade reads the settings row inside its transaction; the
         // codes it fills are saved with those.
         SettingsHeld held(*this, nullptr, SettingsHeld::Read::Already);
+        const db::HistoryOperation operation(conn->database(), QStringLiteral("Atualização do banco"));
         m_upgradeResult = upgrade.run();
     }
     m_upgradeStatements = upgrade.statements();
@@ -663,6 +667,7 @@ ProductQuery::PostResult TfrmProdutos::SalvaRegistro(bool fromFields)
 
 void TfrmProdutos::btnGravarClick()
 {
+    const db::HistoryOperation operation(qryProdutos->database(), QStringLiteral("Gravar"));
     if (SalvaRegistro(true) == ProductQuery::PostResult::Posted)
         EstadoEdicao(false);
 }

@@ -12,6 +12,7 @@
 
 #include "BaseCopies.h"
 #include "CodePlan.h"
+#include "ProductHistory.h"
 #include "ProductGridModel.h"
 #include "ProductQuery.h"
 #include "ProductRules.h"
@@ -41,6 +42,7 @@ class TfrmStatus;
 class ProductImport;
 struct ImportOutcome;
 class TfrmVendas;
+class TfrmHistorico;
 class TfrmConferirBalanca;
 
 class TfrmProdutos : public QMainWindow, private db::UpgradeHost {
@@ -119,11 +121,13 @@ public:
     QAction *ImportarPlanilha1;
     QAction *Exportar1;
     QAction *RestaurarCopia1;
+    QAction *Historico1;
     QAction *Vendas1;
     QAction *ConferirBalanca1;
     // Created on first use, kept for the run.
     TfrmVendas *frmVendas = nullptr;
     TfrmConferirBalanca *frmConferirBalanca = nullptr;
+    TfrmHistorico *frmHistorico = nullptr;
 
     // ---- Operations (ProductForm.cpp) -----------------------------------------
     // The start sequence, run once when the window is first shown (queued
@@ -243,9 +247,12 @@ public:
     // start sequence again (the copy may be of an older version).
     bool RestauraCopia(const db::BaseCopy &copy);
 
-    // ---- The scale's sales and products (ProductFormScale.cpp) ---------------
+    // ---- The scale's sales and products, the products' history
+    //      (ProductFormScale.cpp) ---------------------------------------------
     void Vendas1Click();
     void ConferirBalanca1Click();
+    // "Histórico" on the current product.
+    void Historico1Click();
     void ToolButton3Click();
     void ToolButton1Click();
 

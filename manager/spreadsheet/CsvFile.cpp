@@ -284,6 +284,16 @@ bool surveyCsvFile(const QString &path, CsvSurvey *survey, QString *error)
 
 // ---- Writing ---------------------------------------------------------------
 
+bool formulaStart(QStringView text)
+{
+    return !text.isEmpty() && (text[0] == u'=' || text[0] == u'+' || text[0] == u'-' || text[0] == u'@');
+}
+
+QString asSheetText(const QString &text)
+{
+    return formulaStart(text) ? u'\'' + text : text;
+}
+
 QString csvCell(const QString &text, QChar separator)
 {
     if (!text.contains(separator) && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))

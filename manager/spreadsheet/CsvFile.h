@@ -80,6 +80,11 @@ bool surveyCsvFile(const QString &path, CsvSurvey *survey, QString *error);
 // outside quotes (";" on a tie or when none appears).
 QChar guessSeparator(const QString &line);
 
+// A text a spreadsheet would take for a formula ("=...", "+...", "-...",
+// "@...") is written with an apostrophe before it, so opening the file runs
+// nothing.
+bool formulaStart(QStringView text);
+QString asSheetText(const QString &text);
 // A cell ready to be written.
 QString csvCell(const QString &text, QChar separator = QLatin1Char(';'));
 // The whole text in the file's encoding: UTF-8 gets its byte-order mark;

@@ -62,6 +62,7 @@ void TfrmProdutos::ImportarPlanilha1Click()
         return;
     }
     SheetImportSource source(&file, path, window.encoding(), window.separator(), window.mapping());
+    const db::HistoryOperation operation(qryProdutos->database(), QStringLiteral("Importar planilha"));
     ExecutaImportacao(logDir, [&](ProductImport &import) { return import.run(source, survey.records, clearFirst); });
 }
 

@@ -71,22 +71,12 @@ QString shown(const QString &text)
     return text.trimmed();
 }
 
-// A text a spreadsheet would take for a formula ("=...", "+...", "-...",
-// "@...") is written with an apostrophe before it, so opening the file runs
-// nothing; reading it back drops the apostrophe again.
-bool formulaStart(QStringView text)
-{
-    return !text.isEmpty() && (text[0] == u'=' || text[0] == u'+' || text[0] == u'-' || text[0] == u'@');
-}
+using csv::asSheetText;
 
-QString asSheetText(const QString &text)
-{
-    return formulaStart(text) ? u'\'' + text : text;
-}
-
+// Reading back drops the apostrophe asSheetText put before a formula-like text.
 QString fromSheetText(const QString &text)
 {
-    return text.startsWith(u'\'') && formulaStart(QStringView(text).mid(1)) ? text.mid(1) : text;
+    return text.startsWith(u'\'') && csv::formulaStart(QStringView(text).mid(1)) ? text.mid(1) : text;
 }
 
 // A whole number written as a spreadsheet may write it ("30", "30,0").
