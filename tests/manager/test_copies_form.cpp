@@ -164,6 +164,14 @@ TEST_F(CopiesFormTest, AWrongImportIsRestoredToTheByteIdenticalProductsOfBefore)
     EXPECT_TRUE(products(copies().first().path).contains("OUTRA LOJA"));
     ASSERT_NE(f->dialogs.lastMessage(), nullptr);
     EXPECT_TRUE(f->dialogs.lastMessage()->text.startsWith(QString::fromUtf8("A cópia de "))) << f->dialogs.lastMessage()->text.toStdString();
+    // The history keeps what the import did, and records the restore.
+    QStringList codes;
+    auto conn = db::Connection::openFile(db->path(), nullptr, true);
+    QSqlQuery q(conn->database());
+    q.exec("SELECT Operacao || ': ' || Antes || ' -> ' || Depois FROM Historico WHERE pluNo = 1 AND Campo = 'Codigo' ORDER BY ID");
+    while (q.next())
+        codes << q.value(0).toString();
+    EXPECT_EQ(codes, (QStringList{"Importar: 101 -> 555", QString::fromUtf8("Restaurar cópia: 555 -> 101")}));
 }
 
 TEST_F(CopiesFormTest, EveryCommandThatChangesManyProductsCopiesTheBaseFirst)
