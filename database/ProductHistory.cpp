@@ -11,6 +11,11 @@
 
 #include <sqlite3.h>
 
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 namespace torvane::db {
 
 namespace {
@@ -165,6 +170,11 @@ QString thisUser()
     for (const char *name : {"USER", "LOGNAME", "USERNAME"})
         if (const QString user = qEnvironmentVariable(name); !user.isEmpty())
             return user;
+#ifdef Q_OS_UNIX
+    // A service or a session that sets none (the transfer timer's user).
+    if (const passwd *pw = getpwuid(geteuid()))
+        return QString::fromLocal8Bit(pw->pw_name);
+#endif
     return {};
 }
 

@@ -24,8 +24,10 @@ namespace torvane::manager {
 // per cell).
 class HistoryRowsModel : public QAbstractTableModel {
 public:
+    // The CSV's columns, but before and after side by side in one.
     HistoryRowsModel(const std::vector<HistoryRow> &rows, QObject *parent)
-        : QAbstractTableModel(parent), m_rows(rows), m_titles(historyTitles())
+        : QAbstractTableModel(parent), m_rows(rows),
+          m_titles(historyTitles().mid(0, kBefore) << QStringLiteral("Antes → Depois"))
     {
     }
     void reset()
@@ -41,12 +43,17 @@ public:
     }
     QVariant data(const QModelIndex &index, int role) const override
     {
-        if (!index.isValid() || role != Qt::DisplayRole)
+        // A value wider than its column is read whole in its tip.
+        if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
             return {};
-        return historyCells(m_rows[size_t(index.row())]).value(index.column());
+        const QStringList cells = historyCells(m_rows[size_t(index.row())]);
+        if (index.column() == kBefore)
+            return cells.value(kBefore) + QStringLiteral("  →  ") + cells.value(kBefore + 1);
+        return cells.value(index.column());
     }
 
 private:
+    static constexpr int kBefore = 7;
     const std::vector<HistoryRow> &m_rows;
     QStringList m_titles;
 };
@@ -101,9 +108,9 @@ TfrmHistorico::TfrmHistorico(TDM *dm, QWidget *parent) : QDialog(parent), m_dm(d
     gridHistorico->horizontalHeader()->setStretchLastSection(true);
     // Widths for what each column holds, so 1024 x 768 shows every column.
     const int ch = gridHistorico->fontMetrics().horizontalAdvance(u'0');
-    const int widths[] = {19, 12, 10, 16, 5, 7, 15, 22};
+    const int widths[] = {19, 10, 8, 17, 4, 6, 17};
     for (int c = 0; c < int(std::size(widths)); ++c)
-        gridHistorico->setColumnWidth(c, (widths[c] + 2) * ch);
+        gridHistorico->setColumnWidth(c, (widths[c] + 1) * ch);
 
     lblTotal = new QLabel(this);
     lblTotal->setObjectName(QStringLiteral("lblTotal"));
