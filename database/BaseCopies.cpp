@@ -3,6 +3,7 @@
 #include "Db.h"
 #include "Engine.h"
 #include "ProductHistory.h"
+#include "SalesSchema.h"
 
 #include <QDir>
 #include <QFile>
@@ -305,7 +306,26 @@ void BaseCopies::prune(int keep) const
 
 namespace {
 
-bool keepHistory(QSqlDatabase db, const QString &before, QString *error)
+// The columns of one table that both the restored base and the attached
+// base before the restore have.
+QStringList commonColumns(const QSqlDatabase &db, const QString &table)
+{
+    QStringList restored, before, common;
+    QString ignored;
+    tableColumns(db, table, &restored, &ignored);
+    QSqlQuery q(db);
+    if (q.exec(QStringLiteral("SELECT name FROM pragma_table_info('%1', 'atual')").arg(table)))
+        while (q.next())
+            before << q.value(0).toString();
+    for (const QString &c : restored)
+        if (before.contains(c, Qt::CaseInsensitive))
+            common << c;
+    return common;
+}
+
+// Runs keep in one transaction with the base as it was before the restore
+// attached as "atual" (ATTACH cannot run inside a transaction).
+bool besideBefore(QSqlDatabase db, const QString &before, QString *error, const std::function<bool(QSqlQuery &)> &keep)
 {
     QSqlQuery q(db);
     q.prepare(QStringLiteral("ATTACH DATABASE ? AS atual"));
@@ -314,7 +334,56 @@ bool keepHistory(QSqlDatabase db, const QString &before, QString *error)
         *error = errorText(q.lastError());
         return false;
     }
-    auto keep = [&] {
+    bool kept = beginTransaction(db, error) && keep(q);
+    if (kept && !db.commit()) {
+        *error = errorText(db.lastError());
+        kept = false;
+    }
+    if (!kept && transactionOpen(db))
+        db.rollback();
+    q.exec(QStringLiteral("DETACH DATABASE atual"));
+    return kept;
+}
+
+// The sales as the base before the restore held them, with the runs they
+// belong to: a sale read after the copy stays, a sale the base had taken
+// into a run since keeps its run, and each run keeps how many of the
+// scale's records it holds.  Without the runs the next read of a scale
+// would store again the sales it still holds (or be refused by their keys).
+bool keepSales(QSqlDatabase db, const QString &before, QString *error)
+{
+    return besideBefore(db, before, error, [&](QSqlQuery &q) {
+        const QStringList common = commonColumns(db, QStringLiteral("RECORD"));
+        // A copy from before the runs existed gets them first, so the sales
+        // keep their runs.
+        if (common.contains(QStringLiteral("ID"), Qt::CaseInsensitive)
+            && !common.contains(QStringLiteral("saleRun"), Qt::CaseInsensitive)
+            && q.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('RECORD', 'atual') WHERE name = 'saleRun' "
+                                     "COLLATE NOCASE")) && q.next()) {
+            q.finish();
+            if (!UpgradeSalesRecord(db, error))
+                return false;
+        }
+        q.finish();
+        for (const char *table : {"RECORD", "SalesRun"}) {
+            const QStringList columns = commonColumns(db, QLatin1String(table));
+            if (!columns.contains(QStringLiteral("ID"), Qt::CaseInsensitive))
+                continue;
+            // The later row wins: it is what the scale's reads since made
+            // of the same sale or run.
+            if (!q.exec(QStringLiteral("INSERT OR REPLACE INTO main.%1 (%2) SELECT %2 FROM atual.%1")
+                            .arg(QLatin1String(table), columns.join(QStringLiteral(", "))))) {
+                *error = errorText(q.lastError());
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+bool keepHistory(QSqlDatabase db, const QString &before, QString *error)
+{
+    return besideBefore(db, before, error, [&](QSqlQuery &q) {
         const bool recorded = q.exec(QStringLiteral("SELECT 1 FROM atual.sqlite_master WHERE type = 'table' AND "
                                                     "name = 'Historico' COLLATE NOCASE")) && q.next();
         q.finish();
@@ -328,16 +397,7 @@ bool keepHistory(QSqlDatabase db, const QString &before, QString *error)
             return false;
         }
         return recordDifferences(db, QStringLiteral("atual.PLU"), QStringLiteral("Restaurar cópia"), error);
-    };
-    bool kept = beginTransaction(db, error) && keep();
-    if (kept && !db.commit()) {
-        *error = errorText(db.lastError());
-        kept = false;
-    }
-    if (!kept && transactionOpen(db))
-        db.rollback();
-    q.exec(QStringLiteral("DETACH DATABASE atual"));
-    return kept;
+    });
 }
 
 } // namespace
@@ -391,35 +451,10 @@ bool BaseCopies::restore(const QString &copyPath, const QString &salesFrom, QStr
     if (!conn)
         return fail(openError);
     QSqlDatabase db = conn->database();
-    QStringList copied, current;
-    tableColumns(db, QStringLiteral("RECORD"), &copied, &openError);
-    if (!salesFrom.isEmpty() && !copied.isEmpty()) {
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral("ATTACH DATABASE ? AS atual"));
-        q.addBindValue(salesFrom);
-        if (q.exec()) {
-            QStringList common;
-            if (q.exec(QStringLiteral("SELECT name FROM pragma_table_info('RECORD', 'atual')")))
-                while (q.next())
-                    current << q.value(0).toString();
-            for (const QString &c : copied)
-                if (current.contains(c, Qt::CaseInsensitive))
-                    common << c;
-            const QString cols = common.join(QStringLiteral(", "));
-            const bool kept = common.contains(QStringLiteral("ID"), Qt::CaseInsensitive) &&
-                              q.exec(QStringLiteral("INSERT OR IGNORE INTO main.RECORD (%1) SELECT %1 FROM atual.RECORD "
-                                                    "WHERE ID NOT IN (SELECT ID FROM main.RECORD)")
-                                         .arg(cols));
-            const QString keepError = kept || !common.contains(QStringLiteral("ID"), Qt::CaseInsensitive)
-                                          ? QString()
-                                          : errorText(q.lastError());
-            q.exec(QStringLiteral("DETACH DATABASE atual"));
-            if (!keepError.isEmpty())
-                return fail(QStringLiteral("a cópia foi gravada, mas as vendas lidas depois dela não puderam ser "
-                                           "mantidas; elas estão na cópia %1. %2")
-                                .arg(QDir::toNativeSeparators(salesFrom), keepError));
-        }
-    }
+    if (!salesFrom.isEmpty() && !keepSales(db, salesFrom, &openError))
+        return fail(QStringLiteral("a cópia foi gravada, mas as vendas lidas depois dela não puderam ser "
+                                   "mantidas; elas estão na cópia %1. %2")
+                        .arg(QDir::toNativeSeparators(salesFrom), openError));
     // The record of the products' changes tells the base's story: what was
     // recorded since the copy stays, and the restore is recorded for every
     // product it changed.

@@ -15,8 +15,11 @@ namespace {
 
 // The scales' record goes too: without it every scale would be sent every
 // product again, and a scale whose record says it holds a product would not.
-// So does the record of the products' changes.
-const char *const kTables[] = {"PLU", "PLU_UPLOADED", "RECORD", "Config", "ScaleTransfer", "ScaleAck", "Historico"};
+// The sales' runs go with the sales: without them the next read of a scale
+// would store every sale it still holds a second time.  The record of the
+// products' changes goes too.
+const char *const kTables[] = {"PLU",    "PLU_UPLOADED",  "RECORD",   "SalesRun",
+                               "Config", "ScaleTransfer", "ScaleAck", "Historico"};
 
 bool count(const QSqlDatabase &db, const QString &table, qint64 *n, QString *error)
 {
@@ -119,7 +122,9 @@ bool copyFileToServer(const QString &sourceFile, const QString &targetPath, QStr
     const QSqlDatabase from = source->database();
     // Only a base the manager has brought up to date: the copy keeps every
     // column as it is and the server base must not need the upgrade.
-    for (const char *probe : {"SELECT Codigo, BarcodeMode, Prefixb, flgDel FROM PLU", "SELECT flgPrefixo2 FROM Config"}) {
+    for (const char *probe : {"SELECT Codigo, BarcodeMode, Prefixb, flgDel FROM PLU", "SELECT flgPrefixo2 FROM Config",
+                              "SELECT saleRun, saleTotal FROM RECORD", "SELECT Records FROM SalesRun",
+                              "SELECT Port FROM ScaleTransfer"}) {
         QSqlQuery q(from);
         if (!q.exec(QLatin1String(probe)))
             return fail(QStringLiteral("O banco de dados %1 precisa ser atualizado: abra-o uma vez no programa "

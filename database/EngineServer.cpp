@@ -128,6 +128,12 @@ bool createServerBase(const QString &serverFile, const CreateOptions &options, Q
                 err = db::server::serverFailure(serverFile, err);
             } else if (!type.isEmpty()) {
                 err = QStringLiteral("O banco de dados do servidor já existe (tem a tabela PLU); nada foi alterado.");
+            } else if (!db::prepareSchema(db, &err)) {
+                // Made before the base's transaction and kept: creating the
+                // collation locks the server database's whole list of them
+                // until its transaction ends, and a long copy would hold
+                // every other base's creation there past its lock time-out.
+                err = db::server::serverFailure(serverFile, err);
             } else if (!(begun = db.transaction())) {
                 err = db::server::serverFailure(serverFile, db::errorText(db.lastError()));
             } else {

@@ -1,19 +1,14 @@
 #pragma once
-// The step that keeps a second read of the scale's sales from storing a sale
-// twice, shared by the manager's "Vendas" window and torvane-transfer.
+// The keys a stored sale carries in RECORD.saleKey (SalesSchema.h), kept in
+// one place for every path that reads the scale's sales.
 //
-// A read appends the scale's records to RECORD after the highest ID it found
-// (LastRecordId before the read).  AdoptSalesRead then gives those rows their
-// saleKey ("pluNo|dateTime|weight|totalPrice|n", see SalesSchema.h) and
-// deletes the ones whose key is already stored: the scale sends every record
-// it holds on each read, in the same order, so the n-th record with the same
-// values is the same sale every time.  A read that stopped half-way is keyed
-// the same way: its records are a prefix of what a complete read sends.
-//
-// The rows appended since lastId must all come from one read of one scale;
-// reads that run at the same time must be keyed one after another.
+//   "<scale>|<run>|<place>"  a sale stored since runs exist: the scale's name
+//                            when its run began, the run, and the sale's
+//                            place among the scale's records in that run;
+//   "pluNo|dateTime|weight|totalPrice|n"  a sale stored before: its values
+//                            and its place among the records of one read
+//                            with those same values.
 
-#include <QSqlDatabase>
 #include <QString>
 #include <QVariant>
 
@@ -25,14 +20,7 @@ namespace torvane::db {
 // in that same text, so a base moved from its file keeps its keys.
 QString SaleKeyDate(const QVariant &dateTime);
 
-// The highest ID in RECORD (0 when empty), -1 with *error set on failure.
-qint64 LastRecordId(const QSqlDatabase &db, QString *error);
-
-// Whether the upgrade has given RECORD its saleKey column.
-bool HasSaleKey(const QSqlDatabase &db);
-
-// Keys the rows after lastId that have none and deletes those already
-// stored.  *kept and *removed count them.  One transaction: all or nothing.
-bool AdoptSalesRead(const QSqlDatabase &db, qint64 lastId, int *kept, int *removed, QString *error);
+QString RunSaleKey(const QString &scale, qint64 run, int place);
+QString ValueSaleKey(int pluNo, const QString &date, qint64 weight, qint64 totalPrice, int n);
 
 } // namespace torvane::db

@@ -11,6 +11,8 @@ const std::vector<ScaleRecordTable> &scaleRecordSteps()
         {QStringLiteral("Select Scale From ScaleAck"),
          {QStringLiteral("Create Table ScaleAck ( Scale varchar(64) Not Null, pluNo int Not Null,"
                          " Frame blob Not Null, AckedAt datetime, Primary Key (Scale, pluNo) )")}},
+        {QStringLiteral("Select Port From ScaleTransfer"),
+         {QStringLiteral("Alter Table ScaleTransfer Add Port varchar(255)")}},
     };
     return steps;
 }

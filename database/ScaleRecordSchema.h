@@ -3,8 +3,10 @@
 // file so the manager and every PC see the same record.
 //
 //   ScaleTransfer  one row per scale (by the name the shop gives it, or its
-//                  port): whether its last transfer ended cleanly (Complete),
-//                  when it started and ended, how many products it took.
+//                  port as one PC reaches it): whether its last transfer ended
+//                  cleanly (Complete), when it started and ended, how many
+//                  products it took, and the port it was last reached through
+//                  (Port: the PC's name and the device, see ScaleRecord.h).
 //   ScaleAck       one row per scale and slot: the 53-byte "DL" frame the
 //                  scale acknowledged last for that slot, and when.
 //

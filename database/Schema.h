@@ -66,8 +66,8 @@ bool createServerBase(const QString &serverFile, const CreateOptions &options, Q
 
 // Copies a database file (already brought up to date by the manager) into a
 // new base on the server named by the connection file beside targetPath:
-// every row of PLU, PLU_UPLOADED, RECORD, Config and the scales' record
-// (ScaleTransfer, ScaleAck), with its keys, created and copied in one
+// every row of PLU, PLU_UPLOADED, RECORD, SalesRun, Config and the scales'
+// record (ScaleTransfer, ScaleAck), with its keys, created and copied in one
 // transaction, checking the row counts.  Refuses a server that already
 // holds a base; a failure leaves the server as it was.  *summary lists the
 // rows copied per table.

@@ -29,8 +29,10 @@ const std::vector<SchemaStep> &schemaSteps()
         index.present = [](const QSqlDatabase &db) { return hasIndex(db, QStringLiteral("PLU_pluCode")); };
         index.create = {DatabaseUpgrade::kPluCodeIndex};
         index.optional = true;
-        // The key on RECORD that stores a sale read twice once (the "Vendas"
-        // window, torvane-transfer), and its date index.
+        // What every sales read stores with a sale (SalesSchema.h): the key
+        // that stores a sale read twice once, its scale's run and place
+        // (table SalesRun), its price and worth when read (filled once for
+        // the sales stored before), and the indexes.
         SchemaStep &sales = all.emplace_back();
         sales.present = [](const QSqlDatabase &db) { return HasSalesRecordSchema(db); };
         sales.ensure = [](const QSqlDatabase &db, QString *error) { return UpgradeSalesRecord(db, error); };

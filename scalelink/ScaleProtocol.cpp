@@ -228,7 +228,10 @@ WireResult AwaitOkReply(CSerial &port, WireClock::time_point writeBegan)
     // A byte seen before then belongs to something else (an answer given
     // twice, or late); it is judged only when seen before that moment, so a
     // slow wake-up here can never turn a true answer into a stray one.
-    const auto frameCrossed = writeBegan + LineTime(kPluFrameSize);
+    // Over raw TCP no line of a known speed lies between us and the scale
+    // (a scale with an Ethernet port may answer at once): there the answer
+    // is held to the frame having reached the far end, below.
+    const auto frameCrossed = port.LineKnown() ? writeBegan + LineTime(kPluFrameSize) : writeBegan;
     bool first = false;
     for (auto now = WireClock::now(); now < frameCrossed; now = WireClock::now()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(frameCrossed - now).count();
@@ -249,10 +252,21 @@ WireResult AwaitOkReply(CSerial &port, WireClock::time_point writeBegan)
         if (WireResult r = pollFor(port, &reply[0], [](uint8_t) { return true; }); !r)
             return r;
     }
+    // On a network port the far end acknowledges what it receives, and its
+    // answer carries that acknowledgement: a byte that came while the frame
+    // was not yet acknowledged was sent before the far end had the frame.
+    uint32_t unconfirmed = 0;
+    if (const int32_t rc = port.UnconfirmedOutput(&unconfirmed); rc != 0)
+        return portError(rc);
+    if (unconfirmed != 0)
+        return {WireStatus::StrayBytes, 0, 1};
     pause(3);
     uint32_t got = 0;
     if (const int32_t rc = port.ReadBytes(&reply[1], 3, &got, nullptr, SerialInfinite); rc != 0)
         return portError(rc);
+    // An answer cut short is the scale going quiet, not another answer.
+    if (got < 3)
+        return {WireStatus::NoAnswer, 0, got + 1};
     if (reply[1] != 'O' || reply[2] != 'K')
         return {WireStatus::WrongAnswer, 0, got + 1};
     // More than one reply's worth of bytes: the scale answered something

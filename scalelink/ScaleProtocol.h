@@ -76,7 +76,9 @@ WireResult SendPluFrame(CSerial &port, const ScalePlu &plu, WireClock::time_poin
 
 // Waits for the answer to the frame whose write began at writeBegan.  A byte
 // seen before the frame's time on the line (53 bytes at 57600 8N1, about
-// 9.2 ms) has passed is not its answer: StrayBytes.  Then it polls up to 50
+// 9.2 ms) has passed is not its answer: StrayBytes.  Over raw TCP, where no
+// line of a known speed paces the far end, the rule is that the far end's TCP
+// has acknowledged the whole frame when the first byte is seen.  Then it polls up to 50
 // times for the first byte and reads three more: Ok when bytes 1 and 2 are
 // "O" and "K" and nothing else waits behind them (a scale that answered twice
 // has not given this product an answer of its own).

@@ -2,6 +2,7 @@
 // the window.  Everything that touches the operating system goes through
 // SerialPlatform.h.
 #include "Serial.h"
+#include "NetPort.h"
 #include "SerialNotify.h"
 #include "SerialPlatform.h"
 
@@ -78,7 +79,7 @@ CSerial::~CSerial()
 
 QString CSerial::DevicePath() const
 {
-    return portHandle ? platform::devicePath(portHandle) : QString();
+    return portHandle ? portHandle->path() : QString();
 }
 
 void CSerial::closeDevice()
@@ -86,7 +87,7 @@ void CSerial::closeDevice()
     delete ioEvent;
     ioEvent = nullptr;
     if (portHandle) {
-        platform::closeDevice(portHandle);
+        delete portHandle;
         portHandle = nullptr;
     }
     eventMask.store(0);
@@ -100,7 +101,8 @@ int32_t CSerial::OpenPort(const QString &portName, uint32_t inQueueSize, uint32_
         return setError(SerialErrorAlreadyInitialized);
 
     SerialDevice *device = nullptr;
-    const int32_t rc = platform::openDevice(platform::resolvePortName(portName), &device);
+    const int32_t rc = torvane::scalelink::IsNetworkPortName(portName) ? torvane::scalelink::OpenNetDevice(portName, &device)
+                                                   : platform::openDevice(platform::resolvePortName(portName), &device);
     if (rc != 0)
         return setError(rc);
     portHandle = device;
@@ -108,7 +110,7 @@ int32_t CSerial::OpenPort(const QString &portName, uint32_t inQueueSize, uint32_
         ioEvent = new SerialEvent;
 
     if (inQueueSize != 0 || outQueueSize != 0) {
-        const int32_t q = platform::setQueueSizes(portHandle, inQueueSize, outQueueSize);
+        const int32_t q = portHandle->setQueueSizes(inQueueSize, outQueueSize);
         if (q != 0) {
             ClosePort();
             return setError(q);
@@ -117,7 +119,7 @@ int32_t CSerial::OpenPort(const QString &portName, uint32_t inQueueSize, uint32_
 
     // The default configuration first, so the mask and time-outs below are
     // set on the line as it will be used.
-    platform::applyDefaultConfig(portHandle);
+    portHandle->applyDefaultConfig();
     SetEventMask(SerialDefaultEventMask);
     SetReadTimeouts(ReadTimed, 1000);
     // A failed time-out setting is reported with the port left open; a
@@ -143,11 +145,11 @@ int32_t editLineState(SerialDevice *handle, Edit edit)
     if (!handle)
         return SerialErrorInvalidHandle;
     platform::LineState state;
-    if (const int32_t rc = platform::getLineState(handle, &state); rc != 0)
+    if (const int32_t rc = handle->getLineState(&state); rc != 0)
         return rc;
     if (const int32_t rc = edit(state); rc != 0)
         return rc;
-    return platform::setLineState(handle, state);
+    return handle->setLineState(state);
 }
 
 } // namespace
@@ -179,7 +181,7 @@ int32_t CSerial::SetEventMask(uint32_t mask)
     setError(SerialErrorSuccess);
     if (!portHandle)
         return setError(SerialErrorInvalidHandle);
-    const int32_t rc = platform::setEventMask(portHandle, mask);
+    const int32_t rc = portHandle->setEventMask(mask);
     if (rc != 0)
         return setError(rc);
     eventMask.store(mask);
@@ -195,7 +197,7 @@ int32_t CSerial::WaitForEvent(SerialOverlapped *overlapped, uint32_t timeout)
         return setError(SerialErrorInvalidFunction);
 
     uint32_t fired = 0;
-    const int32_t rc = platform::waitEvent(portHandle, &fired, timeout);
+    const int32_t rc = portHandle->waitEvent(&fired, timeout);
     if (rc != 0)
         return setError(rc);
     firedEvents.store(fired);
@@ -243,7 +245,7 @@ int32_t CSerial::SetReadTimeouts(int mode, uint32_t totalConstant)
     if (!portHandle)
         return setError(SerialErrorInvalidHandle);
     platform::Timeouts t;
-    int32_t rc = platform::getTimeouts(portHandle, &t);
+    int32_t rc = portHandle->getTimeouts(&t);
     if (rc != 0)
         return setError(rc);
     switch (mode) {
@@ -260,7 +262,7 @@ int32_t CSerial::SetReadTimeouts(int mode, uint32_t totalConstant)
     default:
         return setError(SerialErrorInvalidArg);
     }
-    return setError(platform::setTimeouts(portHandle, t));
+    return setError(portHandle->setTimeouts(t));
 }
 
 #define SERIAL_QUERY(expr)                                                                                           \
@@ -270,7 +272,7 @@ int32_t CSerial::SetReadTimeouts(int mode, uint32_t totalConstant)
         return -1;                                                                                                   \
     }                                                                                                                \
     platform::LineState state;                                                                                       \
-    if (const int32_t rc = platform::getLineState(portHandle, &state); rc != 0) {                                           \
+    if (const int32_t rc = portHandle->getLineState(&state); rc != 0) {                                           \
         setError(rc);                                                                                                \
         return -1;                                                                                                   \
     }                                                                                                                \
@@ -307,7 +309,7 @@ uint8_t CSerial::GetEventChar()
         return 0;
     }
     platform::LineState state;
-    if (const int32_t rc = platform::getLineState(portHandle, &state); rc != 0) {
+    if (const int32_t rc = portHandle->getLineState(&state); rc != 0) {
         setError(rc);
         return 0;
     }
@@ -335,8 +337,8 @@ static int32_t transfer(SerialDevice *device, SerialEvent *ioEvent, Direction di
     // A caller's record carries no bound of its own; its transfer completes
     // under the line's time-outs before the call returns.
     const uint32_t bound = overlapped ? SerialInfinite : timeout;
-    const int32_t rc = dir == Direction::Read ? platform::read(device, buffer, count, &moved, bound)
-                                              : platform::write(device, buffer, count, &moved, bound);
+    const int32_t rc = dir == Direction::Read ? device->read(buffer, count, &moved, bound)
+                                              : device->write(buffer, count, &moved, bound);
     if (done)
         *done = moved;
     if (overlapped) {
@@ -378,7 +380,7 @@ int32_t CSerial::PurgeBuffers()
     setError(SerialErrorSuccess);
     if (!portHandle)
         return setError(SerialErrorInvalidHandle);
-    return setError(platform::purge(portHandle, true, true));
+    return setError(portHandle->purge(true, true));
 }
 
 int32_t CSerial::PurgeInput()
@@ -386,7 +388,7 @@ int32_t CSerial::PurgeInput()
     setError(SerialErrorSuccess);
     if (!portHandle)
         return setError(SerialErrorInvalidHandle);
-    return setError(platform::purge(portHandle, false, true));
+    return setError(portHandle->purge(false, true));
 }
 
 int32_t CSerial::DrainOutput(uint32_t timeout)
@@ -394,7 +396,21 @@ int32_t CSerial::DrainOutput(uint32_t timeout)
     setError(SerialErrorSuccess);
     if (!portHandle)
         return setError(SerialErrorInvalidHandle);
-    return setError(platform::drain(portHandle, timeout));
+    return setError(portHandle->drain(timeout));
+}
+
+bool CSerial::LineKnown() const
+{
+    return !portHandle || portHandle->lineKnown();
+}
+
+int32_t CSerial::UnconfirmedOutput(uint32_t *count)
+{
+    *count = 0;
+    setError(SerialErrorSuccess);
+    if (!portHandle)
+        return setError(SerialErrorInvalidHandle);
+    return setError(portHandle->unconfirmedOutput(count));
 }
 
 int32_t CSerial::InputQueued(uint32_t *count)
@@ -403,7 +419,7 @@ int32_t CSerial::InputQueued(uint32_t *count)
     setError(SerialErrorSuccess);
     if (!portHandle)
         return setError(SerialErrorInvalidHandle);
-    return setError(platform::inputQueued(portHandle, count));
+    return setError(portHandle->inputQueued(count));
 }
 
 // ---- CSerialEx ---------------------------------------------------------------
@@ -475,7 +491,7 @@ int32_t CSerialEx::StopListener(uint32_t timeout)
         const auto start = std::chrono::steady_clock::now();
         while (!listenerDone.load()) {
             if (portHandle)
-                platform::setEventMask(portHandle, eventMask.load());
+                portHandle->setEventMask(eventMask.load());
             if (timeout != SerialInfinite
                 && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeout))
                 break;
@@ -511,7 +527,7 @@ void CSerialEx::listenerLoop(CSerialEx *self)
             break;
         const uint32_t events = self->eventMask.load() & self->firedEvents.exchange(0);
         uint32_t errors = 0;
-        if (const int32_t ce = platform::clearErrors(self->portHandle, &errors); ce != 0) {
+        if (const int32_t ce = self->portHandle->clearErrors(&errors); ce != 0) {
             self->setError(ce);
             errors = 0;
         }

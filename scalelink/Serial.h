@@ -36,6 +36,12 @@ inline constexpr int32_t SerialErrorInvalidHandle = 6;         // ERROR_INVALID_
 inline constexpr int32_t SerialErrorAlreadyInitialized = 1247; // ERROR_ALREADY_INITIALIZED
 inline constexpr int32_t SerialErrorTimeout = 1460;            // ERROR_TIMEOUT
 inline constexpr int32_t SerialErrorInvalidArg = static_cast<int32_t>(0x80070057u); // E_INVALIDARG
+// Network ports (tcp://, rfc2217://).  Refused connections, unreachable
+// hosts, resets and connect time-outs are the platform's own codes.
+inline constexpr int32_t SerialErrorConnectionClosed = 10101; // WSAEDISCON: the far end closed the connection
+inline constexpr int32_t SerialErrorHostNotFound = 11001;     // WSAHOST_NOT_FOUND: the name does not resolve
+inline constexpr int32_t SerialErrorSettingsRefused = 20001;  // the device server did not take the line settings
+inline constexpr int32_t SerialErrorNoComPortOption = 20002;  // the far end does not speak RFC 2217
 
 // Wait without limit.
 inline constexpr uint32_t SerialInfinite = 0xFFFFFFFFu;
@@ -142,7 +148,9 @@ public:
     CSerial(const CSerial &) = delete;
     CSerial &operator=(const CSerial &) = delete;
 
-    // portName: "COM1".."COM9" (see ResolveSerialPortName) or a device path.
+    // portName: "COM1".."COM9" (see ResolveSerialPortName), a device path, or
+    // a scale on the network, "tcp://HOST:PORT" or "rfc2217://HOST:PORT"
+    // (NetAddress.h), one connection at a time per address.
     // Exclusive: a second open of the same device, by this object (1247),
     // another object or another process (the platform's "busy" code), fails
     // and leaves the first user alone.
@@ -179,6 +187,14 @@ public:
     // How many received bytes wait to be read, without waiting for more
     // (the receive queue count of ClearCommError).
     int32_t InputQueued(uint32_t *count);
+
+    // Whether the bytes cross a serial line at the speed SetLineFormat set:
+    // true for a local port and an RFC 2217 device server, false for raw TCP
+    // (what, if anything, paces the far end is not known there).
+    bool LineKnown() const;
+    // Bytes written that the far end has not confirmed receiving yet: on a
+    // network port those its TCP has not acknowledged; 0 on a serial port.
+    int32_t UnconfirmedOutput(uint32_t *count);
 
     bool IsOpen() const { return portHandle != nullptr; }
     int32_t GetLastError() const { return lastError.load(std::memory_order_relaxed); }

@@ -1,8 +1,9 @@
 #pragma once
 // The platform under the serial-port classes.  Serial.cpp holds the logic
 // that every platform shares (states, error codes, the listener loop, the
-// window posts); an implementation file per platform provides these calls.
-// Only SerialPosix.cpp exists today.
+// window posts); an implementation file per platform provides the serial
+// device and the calls below (only SerialPosix.cpp exists today), and one
+// provides the sockets of the network ports (SocketPlatform.h).
 
 #include <QString>
 
@@ -42,31 +43,55 @@ struct Timeouts {
     uint32_t writeTotalConstant = 0;
 };
 
-// Every call returns 0 or an error code (the layer's or the platform's).
+} // namespace torvane::scalelink::platform
+
+// An open port: a serial device, or a connection to a scale on the network
+// (NetPort.h).  Serial.cpp holds the states and the error codes and calls
+// these; each kind of port implements them.  Every call returns 0 or an
+// error code (the layer's or the platform's).  Deleting the device closes it.
+struct SerialDevice {
+    using LineState = torvane::scalelink::platform::LineState;
+    using Timeouts = torvane::scalelink::platform::Timeouts;
+    virtual ~SerialDevice() = default;
+    virtual QString path() const = 0;
+    virtual int32_t setQueueSizes(uint32_t inQueue, uint32_t outQueue) = 0;
+    virtual int32_t applyDefaultConfig() = 0;
+    virtual int32_t getLineState(LineState *state) = 0;
+    virtual int32_t setLineState(const LineState &state) = 0;
+    virtual int32_t getTimeouts(Timeouts *timeouts) = 0;
+    virtual int32_t setTimeouts(const Timeouts &timeouts) = 0;
+    // Sets the mask and completes a pending waitEvent (with no fired bits).
+    virtual int32_t setEventMask(uint32_t mask) = 0;
+    // Waits for a masked line event; SerialErrorTimeout after timeout ms.
+    virtual int32_t waitEvent(uint32_t *fired, uint32_t timeout) = 0;
+    virtual int32_t clearErrors(uint32_t *errorFlags) = 0;
+    virtual int32_t purge(bool transmit, bool receive) = 0;
+    virtual int32_t drain(uint32_t timeout) = 0;
+    // Bytes received and not yet read.
+    virtual int32_t inputQueued(uint32_t *count) = 0;
+    // Transfers under the port's time-outs; SerialErrorTimeout when
+    // callerTimeout (ms, SerialInfinite = none) ran out first.
+    // *transferred = bytes moved.
+    virtual int32_t read(void *buffer, uint32_t count, uint32_t *transferred, uint32_t callerTimeout) = 0;
+    virtual int32_t write(const void *data, uint32_t count, uint32_t *transferred, uint32_t callerTimeout) = 0;
+    // Whether the bytes cross a serial line whose speed this program set
+    // (a local port, or an RFC 2217 device server); false for raw TCP.
+    virtual bool lineKnown() const { return true; }
+    // Bytes written that the far end has not confirmed yet (TCP: not
+    // acknowledged); 0 where nothing tells.
+    virtual int32_t unconfirmedOutput(uint32_t *count)
+    {
+        *count = 0;
+        return 0;
+    }
+};
+
+namespace torvane::scalelink::platform {
+
+// The serial device of this platform.
 QString resolvePortName(const QString &portName);
 QString dosDevicesDir();
 int32_t openDevice(const QString &path, SerialDevice **device);
-void closeDevice(SerialDevice *device);
-QString devicePath(const SerialDevice *device);
-int32_t setQueueSizes(SerialDevice *device, uint32_t inQueue, uint32_t outQueue);
-int32_t applyDefaultConfig(SerialDevice *device);
-int32_t getLineState(SerialDevice *device, LineState *state);
-int32_t setLineState(SerialDevice *device, const LineState &state);
-int32_t getTimeouts(SerialDevice *device, Timeouts *timeouts);
-int32_t setTimeouts(SerialDevice *device, const Timeouts &timeouts);
-// Sets the mask and completes a pending waitEvent (with no fired bits).
-int32_t setEventMask(SerialDevice *device, uint32_t mask);
-// Waits for a masked line event; SerialErrorTimeout after timeout ms.
-int32_t waitEvent(SerialDevice *device, uint32_t *fired, uint32_t timeout);
-int32_t clearErrors(SerialDevice *device, uint32_t *errorFlags);
-int32_t purge(SerialDevice *device, bool transmit, bool receive);
-int32_t drain(SerialDevice *device, uint32_t timeout);
-// Bytes received and not yet read.
-int32_t inputQueued(SerialDevice *device, uint32_t *count);
-// Transfers under the port's time-outs; SerialErrorTimeout when callerTimeout
-// (ms, SerialInfinite = none) ran out first.  *transferred = bytes moved.
-int32_t read(SerialDevice *device, void *buffer, uint32_t count, uint32_t *transferred, uint32_t callerTimeout);
-int32_t write(SerialDevice *device, const void *data, uint32_t count, uint32_t *transferred, uint32_t callerTimeout);
 
 // The wake channel of the notification relay: a descriptor the
 // application's event loop can watch, signalled from any thread.

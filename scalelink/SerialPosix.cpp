@@ -30,14 +30,31 @@
 
 using Clock = std::chrono::steady_clock;
 
-struct SerialDevice {
+struct TtyDevice final : SerialDevice {
+    ~TtyDevice() override;
+    QString path() const override { return devicePath; }
+    int32_t setQueueSizes(uint32_t inQueue, uint32_t outQueue) override;
+    int32_t applyDefaultConfig() override;
+    int32_t getLineState(LineState *state) override;
+    int32_t setLineState(const LineState &state) override;
+    int32_t getTimeouts(Timeouts *timeouts) override;
+    int32_t setTimeouts(const Timeouts &timeouts) override;
+    int32_t setEventMask(uint32_t mask) override;
+    int32_t waitEvent(uint32_t *fired, uint32_t timeout) override;
+    int32_t clearErrors(uint32_t *errorFlags) override;
+    int32_t purge(bool transmit, bool receive) override;
+    int32_t drain(uint32_t timeout) override;
+    int32_t inputQueued(uint32_t *count) override;
+    int32_t read(void *buffer, uint32_t count, uint32_t *transferred, uint32_t callerTimeout) override;
+    int32_t write(const void *data, uint32_t count, uint32_t *transferred, uint32_t callerTimeout) override;
+
     int fd = -1;
     int wakeRead = -1;
     int wakeWrite = -1;
     // Line-event waits: the device edge-triggered (each arrival is one
     // event, as "a byte arrived" should be), the wake pipe level-triggered.
     int epollFd = -1;
-    QString path;
+    QString devicePath;
     std::atomic<uint32_t> mask{0};
     // Bumped by every mask change; a line-event wait completes when it moves.
     std::atomic<uint64_t> maskGeneration{0};
@@ -227,17 +244,17 @@ int32_t openDevice(const QString &path, SerialDevice **device)
         ::close(fd);
         return platformCode(err);
     }
-    auto *d = new SerialDevice;
+    auto *d = new TtyDevice;
     d->fd = fd;
     d->wakeRead = pipeFds[0];
     d->wakeWrite = pipeFds[1];
     d->epollFd = ep;
-    d->path = path;
+    d->devicePath = path;
     *device = d;
     return 0;
 }
 
-void closeDevice(SerialDevice *device)
+void closeDevice(TtyDevice *device)
 {
     if (!device)
         return;
@@ -248,21 +265,15 @@ void closeDevice(SerialDevice *device)
     ::close(device->epollFd);
     ::close(device->wakeRead);
     ::close(device->wakeWrite);
-    delete device;
 }
 
-QString devicePath(const SerialDevice *device)
-{
-    return device->path;
-}
-
-int32_t setQueueSizes(SerialDevice *, uint32_t, uint32_t)
+int32_t setQueueSizes(TtyDevice *, uint32_t, uint32_t)
 {
     // The tty layer sizes its own queues; there is nothing to ask for.
     return 0;
 }
 
-int32_t applyDefaultConfig(SerialDevice *device)
+int32_t applyDefaultConfig(TtyDevice *device)
 {
     // The port's default configuration: raw bytes, receiver on, modem
     // status lines ignored, no flow control; the speed stays as it is.
@@ -285,7 +296,7 @@ int32_t applyDefaultConfig(SerialDevice *device)
     return 0;
 }
 
-int32_t getLineState(SerialDevice *device, LineState *state)
+int32_t getLineState(TtyDevice *device, LineState *state)
 {
     termios tio{};
     if (::tcgetattr(device->fd, &tio) != 0)
@@ -322,7 +333,7 @@ int32_t getLineState(SerialDevice *device, LineState *state)
     return 0;
 }
 
-int32_t setLineState(SerialDevice *device, const LineState &s)
+int32_t setLineState(TtyDevice *device, const LineState &s)
 {
     termios tio{};
     if (::tcgetattr(device->fd, &tio) != 0)
@@ -383,21 +394,21 @@ int32_t setLineState(SerialDevice *device, const LineState &s)
     return 0;
 }
 
-int32_t getTimeouts(SerialDevice *device, Timeouts *timeouts)
+int32_t getTimeouts(TtyDevice *device, Timeouts *timeouts)
 {
     std::lock_guard<std::mutex> lock(device->shadowMutex);
     *timeouts = device->timeouts;
     return 0;
 }
 
-int32_t setTimeouts(SerialDevice *device, const Timeouts &timeouts)
+int32_t setTimeouts(TtyDevice *device, const Timeouts &timeouts)
 {
     std::lock_guard<std::mutex> lock(device->shadowMutex);
     device->timeouts = timeouts;
     return 0;
 }
 
-int32_t setEventMask(SerialDevice *device, uint32_t mask)
+int32_t setEventMask(TtyDevice *device, uint32_t mask)
 {
     device->mask.store(mask);
     // Completes a pending wait (and only a wait already pending: a later
@@ -413,7 +424,7 @@ namespace {
 
 // Line errors and breaks counted by the driver since the last look; false
 // where the driver keeps no counts (pseudo-terminals).
-bool lineCounts(SerialDevice *device, uint32_t *events, uint32_t *errors)
+bool lineCounts(TtyDevice *device, uint32_t *events, uint32_t *errors)
 {
     serial_icounter_struct now{};
     if (::ioctl(device->fd, TIOCGICOUNT, &now) != 0)
@@ -449,7 +460,7 @@ bool lineCounts(SerialDevice *device, uint32_t *events, uint32_t *errors)
 
 } // namespace
 
-int32_t waitEvent(SerialDevice *device, uint32_t *fired, uint32_t timeout)
+int32_t waitEvent(TtyDevice *device, uint32_t *fired, uint32_t timeout)
 {
     *fired = 0;
     const uint64_t generation = device->maskGeneration.load();
@@ -511,14 +522,14 @@ int32_t waitEvent(SerialDevice *device, uint32_t *fired, uint32_t timeout)
     }
 }
 
-int32_t clearErrors(SerialDevice *device, uint32_t *errorFlags)
+int32_t clearErrors(TtyDevice *device, uint32_t *errorFlags)
 {
     *errorFlags = 0;
     lineCounts(device, nullptr, errorFlags);
     return 0;
 }
 
-int32_t purge(SerialDevice *device, bool transmit, bool receive)
+int32_t purge(TtyDevice *device, bool transmit, bool receive)
 {
     const int which = transmit && receive ? TCIOFLUSH : transmit ? TCOFLUSH : TCIFLUSH;
     if (::tcflush(device->fd, which) != 0)
@@ -526,7 +537,7 @@ int32_t purge(SerialDevice *device, bool transmit, bool receive)
     return 0;
 }
 
-int32_t drain(SerialDevice *device, uint32_t timeout)
+int32_t drain(TtyDevice *device, uint32_t timeout)
 {
     const auto until = Clock::now() + std::chrono::milliseconds(timeout == SerialInfinite ? 24u * 3600000u : timeout);
     for (;;) {
@@ -541,7 +552,7 @@ int32_t drain(SerialDevice *device, uint32_t timeout)
     }
 }
 
-int32_t inputQueued(SerialDevice *device, uint32_t *count)
+int32_t inputQueued(TtyDevice *device, uint32_t *count)
 {
     int queued = 0;
     if (::ioctl(device->fd, TIOCINQ, &queued) != 0)
@@ -550,7 +561,7 @@ int32_t inputQueued(SerialDevice *device, uint32_t *count)
     return 0;
 }
 
-int32_t read(SerialDevice *device, void *buffer, uint32_t count, uint32_t *transferred, uint32_t callerTimeout)
+int32_t read(TtyDevice *device, void *buffer, uint32_t count, uint32_t *transferred, uint32_t callerTimeout)
 {
     *transferred = 0;
     if (count == 0)
@@ -609,7 +620,7 @@ int32_t read(SerialDevice *device, void *buffer, uint32_t count, uint32_t *trans
     }
 }
 
-int32_t write(SerialDevice *device, const void *data, uint32_t count, uint32_t *transferred, uint32_t callerTimeout)
+int32_t write(TtyDevice *device, const void *data, uint32_t count, uint32_t *transferred, uint32_t callerTimeout)
 {
     *transferred = 0;
     if (count == 0)
@@ -680,5 +691,29 @@ void closeWake(int readFd, int writeFd)
 }
 
 } // namespace torvane::scalelink::platform
+
+// The device's calls are the functions above.
+namespace tty = torvane::scalelink::platform;
+TtyDevice::~TtyDevice() { tty::closeDevice(this); }
+int32_t TtyDevice::setQueueSizes(uint32_t in, uint32_t out) { return tty::setQueueSizes(this, in, out); }
+int32_t TtyDevice::applyDefaultConfig() { return tty::applyDefaultConfig(this); }
+int32_t TtyDevice::getLineState(LineState *state) { return tty::getLineState(this, state); }
+int32_t TtyDevice::setLineState(const LineState &state) { return tty::setLineState(this, state); }
+int32_t TtyDevice::getTimeouts(Timeouts *timeouts) { return tty::getTimeouts(this, timeouts); }
+int32_t TtyDevice::setTimeouts(const Timeouts &timeouts) { return tty::setTimeouts(this, timeouts); }
+int32_t TtyDevice::setEventMask(uint32_t mask) { return tty::setEventMask(this, mask); }
+int32_t TtyDevice::waitEvent(uint32_t *fired, uint32_t timeout) { return tty::waitEvent(this, fired, timeout); }
+int32_t TtyDevice::clearErrors(uint32_t *errorFlags) { return tty::clearErrors(this, errorFlags); }
+int32_t TtyDevice::purge(bool transmit, bool receive) { return tty::purge(this, transmit, receive); }
+int32_t TtyDevice::drain(uint32_t timeout) { return tty::drain(this, timeout); }
+int32_t TtyDevice::inputQueued(uint32_t *count) { return tty::inputQueued(this, count); }
+int32_t TtyDevice::read(void *buffer, uint32_t count, uint32_t *transferred, uint32_t callerTimeout)
+{
+    return tty::read(this, buffer, count, transferred, callerTimeout);
+}
+int32_t TtyDevice::write(const void *data, uint32_t count, uint32_t *transferred, uint32_t callerTimeout)
+{
+    return tty::write(this, data, count, transferred, callerTimeout);
+}
 
 #endif // _WIN32

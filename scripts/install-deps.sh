@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the fuzz targets, the
-# demo and the Debian package (scripts/build-deb.sh, checked with lintian) need.
+# demo, the network scale tests (ser2net, a real serial device server) and the
+# Debian package (scripts/build-deb.sh, checked with lintian) need.
 # LibreOffice (without its windows) is the spreadsheet program the export is
 # tested against.
 # Safe to run again: apt-get skips what is already there.
@@ -17,6 +18,7 @@ $SUDO apt-get install -y --no-install-recommends \
   clang-14 libclang-rt-14-dev \
   fonts-liberation fonts-wqy-microhei poppler-utils \
   postgresql libpq-dev \
+  ser2net \
   xvfb xauth \
   libreoffice-calc-nogui \
   dpkg-dev file lintian

@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "NetAddress.h"
+
 #include <QSet>
 
 namespace torvane::transfer {
@@ -31,8 +33,12 @@ QString UsageText()
         "  check --send       e envia os produtos que diferem\n"
         "\n"
         "Opções:\n"
-        "  --port [NOME=]PORTA  COM1..COM9 ou caminho do dispositivo; NOME identifica a\n"
-        "                     balança na saída e no registro (padrão: a porta).\n"
+        "  --port [NOME=]PORTA  COM1..COM9, caminho do dispositivo, ou uma balança na\n"
+        "                     rede: tcp://ENDEREÇO:PORTA (servidor serial em TCP puro,\n"
+        "                     ajustado por ele mesmo para 57600 8N1) ou\n"
+        "                     rfc2217://ENDEREÇO:PORTA (o programa ajusta a linha);\n"
+        "                     IPv6 entre colchetes.  NOME identifica a balança na\n"
+        "                     saída e no registro (padrão: a porta).\n"
         "                     Várias --port trabalham em paralelo.\n"
         "  --database ARQUIVO   banco de dados (padrão: vendabase.accdb na pasta atual)\n"
         "  --json             resultado em JSON na saída padrão (sempre um documento,\n"
@@ -89,17 +95,28 @@ ParseResult ParseCommandLine(const QStringList &arguments)
         } else if (key == QLatin1String("--port")) {
             QString portArg;
             if (!value(&portArg) || portArg.isEmpty())
-                return fail(QStringLiteral("--port pede uma porta (COM1..COM9 ou um dispositivo)"));
+                return fail(QStringLiteral("--port pede uma porta (COM1..COM9, um dispositivo ou tcp://ENDEREÇO:PORTA)"));
             ScaleTarget t;
             const qsizetype eq = portArg.indexOf(u'=');
             t.port = eq >= 0 ? portArg.mid(eq + 1) : portArg;
             t.name = eq >= 0 ? portArg.left(eq) : portArg;
             if (t.port.isEmpty() || t.name.isEmpty())
                 return fail(QStringLiteral("--port %1: falta o nome ou a porta").arg(portArg));
-            if (names.contains(t.name) || ports.contains(t.port))
+            // A scale on the network: the same device server under any
+            // spelling of its scheme or name case is one port.
+            QString portKey = t.port;
+            if (scalelink::IsNetworkPortName(t.port)) {
+                scalelink::NetAddress address;
+                QString why;
+                if (!scalelink::ParseNetAddress(t.port, &address, &why))
+                    return fail(QStringLiteral("--port %1: %2").arg(portArg, why));
+                t.port = address.text();
+                portKey = address.lockKey();
+            }
+            if (names.contains(t.name) || ports.contains(portKey))
                 return fail(QStringLiteral("--port %1: balança ou porta repetida").arg(portArg));
             names.insert(t.name);
-            ports.insert(t.port);
+            ports.insert(portKey);
             c.scales.push_back(t);
         } else if (a.startsWith(u'-')) {
             return fail(QStringLiteral("opção desconhecida: %1").arg(a));

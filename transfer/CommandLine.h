@@ -7,7 +7,8 @@
 //   torvane-transfer check [--send] --port [NAME=]PORT [--port ...]
 //   common options: --database FILE, --json, --help
 //
-// PORT is COM1..COM9 or a device path; NAME, when given, is the scale's name
+// PORT is COM1..COM9, a device path, or a scale on the network
+// (tcp://HOST:PORT, rfc2217://HOST:PORT); NAME, when given, is the scale's name
 // in the output and in its record of acknowledged products (otherwise the
 // port is).  Parsing never exits: it returns what it found or the error.
 

@@ -1,16 +1,14 @@
 #include "ScaleRunner.h"
 
-#include "AckRecord.h"
 #include "DataSource.h"
 #include "Db.h"
 #include "ScaleProtocol.h"
-#include "SalesKey.h"
 #include "Schema.h"
 #include "TransferJobs.h"
 
 #include <QTemporaryDir>
 
-#include <mutex>
+#include <algorithm>
 #include <thread>
 
 namespace torvane::transfer {
@@ -18,12 +16,6 @@ namespace torvane::transfer {
 namespace tx = torvane::transmitter;
 
 namespace {
-
-QByteArray frameOf(const ScalePlu &plu)
-{
-    const auto frame = scalelink::BuildPluFrame(plu);
-    return QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()));
-}
 
 // The job's host for one scale and one job.
 class RunnerHost : public tx::JobHost {
@@ -46,13 +38,16 @@ public:
         return m_ended || (m_settings.stop && m_settings.stop->load());
     }
     void setCancelRequested(bool on) override { m_ended = on; }
+    // A name given on the command line; otherwise the port names the scale.
+    QString scaleName() const override { return m_scale.name == m_scale.port ? QString() : m_scale.name; }
     bool wantsProduct(const ScalePlu &plu) override { return !select || select(plu); }
-    void slotRead(const ScalePlu &plu) override { slotImages.push_back(plu); }
-    void productResult(const ScalePlu &plu, bool acknowledged) override
+    bool sendsOnlyChanges() const override { return onlyChanges; }
+    void scaleRecordFound(bool kept, bool trusted) override
     {
-        if (acknowledged)
-            acked[plu.number] = frameOf(plu);
+        recordKept = kept;
+        recordTrusted = trusted;
     }
+    void slotRead(const ScalePlu &plu) override { slotImages.push_back(plu); }
 
     // The boxes and the last status the job showed, for support.
     QString detail() const
@@ -63,8 +58,10 @@ public:
         return all.join(QStringLiteral(" / "));
     }
     std::function<bool(const ScalePlu &)> select;
+    bool onlyChanges = false;
+    bool recordKept = false;
+    bool recordTrusted = false;
     std::vector<ScalePlu> slotImages;
-    std::map<int, QByteArray> acked;
 
 private:
     void report(int pos)
@@ -100,91 +97,50 @@ void take(ScaleResult &r, const tx::JobOutcome &o, const RunnerHost &host)
     r.outcome = outcomeOf(o);
     r.count = o.count;
     r.total = o.total;
-    r.failedPluNo = o.end == tx::JobOutcome::End::NoAnswer ? o.pluNo : -1;
+    // A sales read also stops at a sale whose product the scale's products
+    // read before do not hold.
+    r.failedPluNo = o.end == tx::JobOutcome::End::NoAnswer || r.action == Action::Sales ? o.pluNo : -1;
     r.cause = o.cause;
     r.detail = host.detail();
 }
 
 // A download to one scale.  only: the slots to send (null: by the record).
+// The job keeps the scale's record.
 void download(const RunSettings &settings, ScaleResult &r, const std::set<int> *only)
 {
-    // A base that cannot be written is refused before the record (which it
-    // could not keep) is touched, in the words the window uses.
-    QString refusal;
-    if (!tx::BaseTakesWrites(tx::JobKind::Download, &refusal)) {
-        r.outcome = Outcome::DatabaseError;
-        r.cause = r.detail = refusal;
-        return;
-    }
-    AckRecord record(settings.databasePath, r.scale.name);
-    if (!record.load() || !record.markStarted()) {
-        r.outcome = Outcome::DatabaseError;
-        r.cause = r.detail = record.error();
-        return;
-    }
-    const bool wasTrusted = record.trusted();
-    r.recorded = record.available();
     RunnerHost host(r.scale, settings);
     if (only) {
         host.select = [only](const ScalePlu &plu) { return only->count(plu.number) > 0; };
         r.everything = false;
-    } else if (settings.command.changedOnly) {
-        host.select = [&record](const ScalePlu &plu) { return record.needsSending(plu.number, frameOf(plu)); };
-        r.everything = !wasTrusted;
     }
+    host.onlyChanges = !only && settings.command.changedOnly;
     take(r, tx::RunPluDownload(host), host);
-    // Sending only some slots keeps a record that was trusted trusted; a
-    // whole table (or every change since a trusted record) makes it so.
-    const bool trustedNow = r.outcome == Outcome::Done && (only ? wasTrusted : true);
-    if (!record.finish(host.acked, trustedNow) && r.outcome == Outcome::Done) {
-        // The scale has what it acknowledged (count says how much); only the
-        // record of it is lost.
-        r.outcome = Outcome::DatabaseError;
-        r.cause = r.detail = record.error();
-    }
+    r.recorded = host.recordKept;
+    if (host.onlyChanges)
+        r.everything = !host.recordTrusted;
 }
 
 // slotImages: when given, every slot stored, as the scale sent it.
-void upload(const RunSettings &settings, ScaleResult &r, bool products, std::vector<ScalePlu> *slotImages = nullptr)
+tx::JobOutcome upload(const RunSettings &settings, ScaleResult &r, bool products,
+                      std::vector<ScalePlu> *slotImages = nullptr)
 {
     RunnerHost host(r.scale, settings);
-    take(r, products ? tx::RunPluUpload(host) : tx::RunRecordUpload(host), host);
+    const tx::JobOutcome outcome = products ? tx::RunPluUpload(host) : tx::RunRecordUpload(host);
+    take(r, outcome, host);
     r.total = 0;
     if (slotImages)
         *slotImages = std::move(host.slotImages);
+    return outcome;
 }
 
-// Reads the scale's sales into RECORD, then keys what the read appended and
-// drops the sales stored before, as the manager's window does: reading the
-// same scale twice stores each sale once.  The rows a read appends are told
-// apart only by coming after the highest ID found before it, so the sales
-// reads of this run go one after another.
+// Reads the scale's sales into RECORD; the job stores each sale once, however
+// often the scale is read and whoever reads it.
 void salesRead(const RunSettings &settings, ScaleResult &r)
 {
-    static std::mutex oneReadAtATime;
-    const std::lock_guard<std::mutex> lock(oneReadAtATime);
-    QString error;
-    auto conn = db::Connection::open(settings.databasePath, &error);
-    qint64 lastId = -1;
-    if (conn) {
-        r.recorded = db::HasSaleKey(conn->database());
-        lastId = db::LastRecordId(conn->database(), &error);
-    }
-    if (lastId < 0) {
-        r.outcome = Outcome::DatabaseError;
-        r.cause = r.detail = error;
-        return;
-    }
-    upload(settings, r, false);
-    // A read that stopped half-way is keyed too: what it stored is a prefix
-    // of what the next read sends, and stays unkeyed otherwise.  A read that
-    // stored nothing has nothing to key.
-    if (!r.recorded || r.outcome == Outcome::PortFailed || (r.outcome == Outcome::DatabaseError && r.count == 0))
-        return;
-    if (!db::AdoptSalesRead(conn->database(), lastId, &r.newSales, &r.knownSales, &error)) {
-        r.outcome = Outcome::DatabaseError;
-        r.cause = r.detail = error;
-    }
+    const tx::JobOutcome outcome = upload(settings, r, false);
+    r.recorded = outcome.salesKeyed;
+    r.newSales = std::max(outcome.newSales, 0);
+    r.knownSales = std::max(outcome.knownSales, 0);
 }
 
 // Reads the scale's products into a scratch file of its own (the base's

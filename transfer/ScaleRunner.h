@@ -4,9 +4,9 @@
 // window's buttons run) and gathers what happened into a ScaleResult.
 //
 // The runner is the job's host.  It decides which products a download
-// sends (all; those that differ from the scale's record; or those a check
-// found different), keeps the frames the scale acknowledged and writes them
-// to the scale's record when the job ends.  It tells the job's end apart by
+// sends (all; those that differ from the scale's record, which the job
+// keeps; or those a check found different) and names the scale's records
+// (NAME when given, otherwise the port).  It tells the job's end apart by
 // the outcome the job returns.
 
 #include "CommandLine.h"
@@ -36,7 +36,8 @@ struct ScaleResult {
     Outcome outcome = Outcome::Done;
     int total = 0;       // products to send / slots or records expected (0: unknown)
     int count = 0;       // products acknowledged / slots or records stored
-    int failedPluNo = -1; // download: the product the scale did not acknowledge
+    int failedPluNo = -1; // download: the product the scale did not acknowledge;
+                          // sales: the product sold that was not read from the scale
     bool everything = true; // download: the whole table (not only changes)
     bool recorded = true;   // download: the scale's record was kept; sales: the
                             // sales read were keyed (false: the database has

@@ -143,7 +143,9 @@ QStringList TransferOutput::SummaryLines(const std::vector<ScaleResult> &results
         case Outcome::DatabaseError:
             if (r.action == Action::Send)
                 line = sendLine(r);
-            if (line.isEmpty())
+            // A sale of a product not read from the scale: a stopped read
+            // (with what it stored), not a failing database.
+            if (line.isEmpty() && !(r.action == Action::Sales && r.failedPluNo >= 0))
                 line = QStringLiteral("erro no banco de dados: %1").arg(QString(r.cause).replace(u'\n', u' '));
             break;
         default:

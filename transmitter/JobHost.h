@@ -57,10 +57,22 @@ public:
     // job its own.
     virtual CSerialMFC &port() { return theScalePort; }
 
+    // The name the scale's records are kept under (what it acknowledged,
+    // which of its sales were stored); empty: its port, as this PC reaches
+    // it (see PortIdentity).
+    virtual QString scaleName() const { return {}; }
+
     // Download only.  Whether a product of the table goes out (every one,
     // unless the host sends only some slots); asked for each product of the
     // table before the first frame.
     virtual bool wantsProduct(const ScalePlu &) { return true; }
+    // Download only.  Send only the products whose frame differs from what
+    // the scale acknowledged last (every one while that record is unsure).
+    virtual bool sendsOnlyChanges() const { return false; }
+    // Download only.  The scale's record as the download found it: whether
+    // the base keeps one (its upgrade adds the tables) and whether it could
+    // be trusted.  Told before the first frame.
+    virtual void scaleRecordFound(bool /*kept*/, bool /*trusted*/) {}
     // Download only.  The scale's answer to one product: acknowledged or not.
     virtual void productResult(const ScalePlu &, bool /*acknowledged*/) {}
     // Product upload only.  Each slot stored, as the scale sent it (with

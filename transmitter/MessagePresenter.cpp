@@ -1,5 +1,6 @@
 #include "MessagePresenter.h"
 
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace torvane::transmitter {
@@ -18,6 +19,21 @@ void QtMessagePresenter::dismissMessages(QWidget *owner)
     for (const QPointer<QMessageBox> &box : m_open)
         if (box && box->parentWidget() == owner)
             box->done(QMessageBox::Ok);
+}
+
+bool QtMessagePresenter::askText(QWidget *owner, const QString &caption, const QString &label, QString *text)
+{
+    QInputDialog dialog(owner);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(label);
+    dialog.setTextValue(*text);
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(QStringLiteral("Cancelar"));
+    dialog.resize(420, dialog.sizeHint().height());
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    *text = dialog.textValue().trimmed();
+    return true;
 }
 
 } // namespace torvane::transmitter

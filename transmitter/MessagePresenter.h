@@ -25,6 +25,13 @@ public:
     // Closes the boxes still open for owner, as if OK had been pressed: what
     // they said is no longer so.
     virtual void dismissMessages(QWidget *owner) { (void)owner; }
+    // Asks for one line of text, *text holding the proposal; false when the
+    // operator cancels.
+    virtual bool askText(QWidget *owner, const QString &caption, const QString &label, QString *text)
+    {
+        (void)owner, (void)caption, (void)label, (void)text;
+        return false;
+    }
 };
 
 // Real QMessageBox boxes.
@@ -32,6 +39,7 @@ class QtMessagePresenter : public MessagePresenter {
 public:
     void showMessage(QWidget *owner, const QString &caption, const QString &text, MessageIcon icon) override;
     void dismissMessages(QWidget *owner) override;
+    bool askText(QWidget *owner, const QString &caption, const QString &label, QString *text) override;
 
 private:
     std::vector<QPointer<QMessageBox>> m_open;

@@ -1,5 +1,7 @@
 #include "PortChoice.h"
 
+#include "NetAddress.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -42,6 +44,9 @@ PortRestore ReadPortChoice(const QString &path)
     // One more byte tells a file of exactly "USB" from one that goes on.
     char extra;
     const bool more = got == 4 || std::fread(&extra, 1, 1, f) == 1;
+    // After "COMn": a network address on the next line, if any.
+    char tail[320];
+    const size_t tailSize = got == 4 ? std::fread(tail, 1, sizeof tail, f) : 0;
     std::fclose(f);
     if (buf[0] != 'C' || buf[1] != 'O' || buf[2] != 'M') {
         if (got == 3 && !more && buf[0] == 'U' && buf[1] == 'S' && buf[2] == 'B')
@@ -49,6 +54,12 @@ PortRestore ReadPortChoice(const QString &path)
         return out;
     }
     out.number = int(static_cast<signed char>(buf[3])) - '0';
+    const QByteArray rest = QByteArray(tail, qsizetype(tailSize)).trimmed();
+    if (out.number >= 1 && out.number <= 9 && tailSize > 0 && (tail[0] == '\n' || tail[0] == '\r') && !rest.contains('\n')
+        && scalelink::ParseNetAddress(QString::fromUtf8(rest), nullptr)) {
+        out.kind = PortRestore::Kind::Network;
+        out.address = QString::fromUtf8(rest);
+    }
     return out;
 }
 
@@ -61,6 +72,11 @@ bool WritePortChoice(const QByteArray &bytes, const QString &path)
         return false;
     const bool ok = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f) == size_t(bytes.size());
     return std::fclose(f) == 0 && ok;
+}
+
+QByteArray NetworkChoiceBytes(int comNumber, const QString &address)
+{
+    return QByteArray("COM") + char('0' + qBound(1, comNumber, 9)) + '\n' + address.toUtf8();
 }
 
 bool FindUsbSerialPort(QString *port, const UsbSearchRoots &roots)

@@ -17,6 +17,13 @@ inline constexpr std::array<int, 9> kComCommandIds = {ID_COM1, ID_COM2, ID_COM3,
 // The USB adapter choice, after COM9.
 inline constexpr int ID_USB = 32791;
 inline constexpr const char *kUsbPortName = "USB";
+// The network address choice, after USB: a scale behind a serial device
+// server, or with an Ethernet port (tcp://HOST:PORT, rfc2217://HOST:PORT).
+inline constexpr int ID_NETWORK = 32792;
+inline constexpr const char *kNetworkItem = "Endereço de rede...";
+inline constexpr const char *kNetworkItemChosen = "Endereço de rede: %1...";
+inline constexpr const char *kNetworkPrompt = "Endereço do servidor serial ou da balança na rede\n"
+                                              "(tcp://ENDEREÇO:PORTA ou rfc2217://ENDEREÇO:PORTA):";
 
 inline constexpr const char *kParaIniName = "para.ini";
 
@@ -25,15 +32,20 @@ struct PortRestore {
     enum class Kind {
         Number, // hand number to ApplyPortChoice (which refuses anything outside 1..9)
         Usb,    // the file holds exactly "USB"
+        Network, // "COMn", a line end, and a network address on the next line
     };
     Kind kind = Kind::Number;
     int number = 1;
+    QString address; // Network: the address as written
 };
 
 // Reads para.ini the way the program does at start: a file that is missing
 // or cannot be opened for update, or whose first three bytes are not "COM",
 // gives 1; otherwise the fourth byte (signed) minus '0', 0 - '0' for a file
 // of three bytes.  A file of exactly the three bytes "USB" gives Usb.
+// "COMn" followed by a line end and a valid network address gives Network
+// (number n, the serial port an older transmitter falls back to, as it
+// reads only the first four bytes).
 PortRestore ReadPortChoice(const QString &path = QLatin1String(kParaIniName));
 
 // Creates or truncates para.ini and writes the bytes (no terminator, no line
@@ -41,6 +53,9 @@ PortRestore ReadPortChoice(const QString &path = QLatin1String(kParaIniName));
 // holds for this run only.  A file without write permission is left alone
 // even for a user who could override the permission.
 bool WritePortChoice(const QByteArray &bytes, const QString &path = QLatin1String(kParaIniName));
+// What para.ini holds for a network address: "COMn" (comNumber 1..9), a line
+// end, the address.
+QByteArray NetworkChoiceBytes(int comNumber, const QString &address);
 
 // Where FindUsbSerialPort looks; tests point it at a made-up tree.
 struct UsbSearchRoots {

@@ -1,6 +1,8 @@
 #include "SerialDevices.h"
 
+#include "NetAddress.h"
 #include "Serial.h"
+#include "TransferJobs.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -41,6 +43,10 @@ QString serialPortHelp()
 
 QString openFailureHint(const QString &portName, int32_t code)
 {
+    if (scalelink::IsNetworkPortName(portName))
+        return QStringLiteral("\n\nNão foi possível conectar: %1.\nVerifique o endereço e a porta TCP, e se o servidor serial (ou a balança) está "
+                              "ligado e na rede.")
+            .arg(PortErrorText(code));
     if (code != EACCES)
         return QString();
     QString device = scalelink::ResolveSerialPortName(portName);

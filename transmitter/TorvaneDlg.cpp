@@ -1,6 +1,7 @@
 #include "TorvaneDlg.h"
 
 #include "DataSource.h"
+#include "NetAddress.h"
 #include "TransferJobs.h"
 
 #include <QAction>
@@ -271,6 +272,10 @@ void CtorvaneDlg::buildWindow()
     usb->setCheckable(true);
     usb->setData(ID_USB);
     connect(usb, &QAction::triggered, this, [this] { ApplyUsbChoice(); });
+    m_networkAction = m_comMenu->addAction(QString::fromUtf8(kNetworkItem));
+    m_networkAction->setCheckable(true);
+    m_networkAction->setData(ID_NETWORK);
+    connect(m_networkAction, &QAction::triggered, this, [this] { OnNetworkAddress(); });
     m_aboutAction = m_menuBar->addAction(QString::fromUtf8(kAboutMenuText));
     m_aboutAction->setData(IDM_ABOUTBOX);
     connect(m_aboutAction, &QAction::triggered, this, &CtorvaneDlg::OnAbout);
@@ -351,10 +356,14 @@ void CtorvaneDlg::initDialog()
 void CtorvaneDlg::restorePortChoice()
 {
     const PortRestore r = ReadPortChoice();
-    if (r.kind == PortRestore::Kind::Usb)
+    if (r.kind == PortRestore::Kind::Usb) {
         ApplyUsbChoice();
-    else
+    } else if (r.kind == PortRestore::Kind::Network) {
+        m_lastComNumber = r.number;
+        ApplyNetworkChoice(r.address);
+    } else {
         ApplyPortChoice(r.number);
+    }
 }
 
 QAction *CtorvaneDlg::commandAction(int id) const
@@ -370,6 +379,8 @@ void CtorvaneDlg::checkOnly(int id)
     for (QAction *a : m_comMenu->actions())
         if (a->isCheckable())
             a->setChecked(a->data().toInt() == id);
+    if (id != ID_NETWORK)
+        m_networkAction->setText(QString::fromUtf8(kNetworkItem));
 }
 
 int CtorvaneDlg::ApplyPortChoice(int n)
@@ -377,9 +388,41 @@ int CtorvaneDlg::ApplyPortChoice(int n)
     if (n < 1 || n > 9)
         return 1;
     m_portName = QStringLiteral("COM%1").arg(n);
+    m_lastComNumber = n;
     checkOnly(kComCommandIds[size_t(n - 1)]);
     WritePortChoice(QByteArray("COM") + char('0' + n));
     return 0;
+}
+
+bool CtorvaneDlg::ApplyNetworkChoice(const QString &address)
+{
+    scalelink::NetAddress parsed;
+    if (!scalelink::ParseNetAddress(address.trimmed(), &parsed))
+        return false;
+    m_portName = parsed.text();
+    checkOnly(ID_NETWORK);
+    m_networkAction->setText(QString::fromUtf8(kNetworkItemChosen).arg(m_portName));
+    WritePortChoice(NetworkChoiceBytes(m_lastComNumber, m_portName));
+    return true;
+}
+
+void CtorvaneDlg::OnNetworkAddress()
+{
+    const bool chosenBefore = scalelink::IsNetworkPortName(m_portName);
+    QString address = chosenBefore ? m_portName : QStringLiteral("tcp://");
+    for (;;) {
+        if (!m_presenter->askText(this, QLatin1String(kProgramName), QString::fromUtf8(kNetworkPrompt), &address)) {
+            // Cancelled: the check mark goes back to the port in force.
+            m_networkAction->setChecked(chosenBefore);
+            return;
+        }
+        QString error;
+        if (scalelink::ParseNetAddress(address, nullptr, &error)) {
+            ApplyNetworkChoice(address);
+            return;
+        }
+        showMessage(error, MessageIcon::Warning);
+    }
 }
 
 void CtorvaneDlg::ApplyUsbChoice()

@@ -89,6 +89,11 @@ public:
     int ApplyPortChoice(int n);
     // Makes the USB adapter the port ("USB" in para.ini).
     void ApplyUsbChoice();
+    // Makes a network address the port (para.ini: the last COMn, then the
+    // address on its own line).  False, nothing changed, when it is not one.
+    bool ApplyNetworkChoice(const QString &address);
+    // The menu item: asks for the address until it is valid or cancelled.
+    void OnNetworkAddress();
     QString portName() const { return m_portName; }
 
     bool isJobRunning() const { return m_jobRunning.load(); }
@@ -163,6 +168,8 @@ private:
     QLabel *m_version = nullptr;
     QGroupBox *m_pluGroup = nullptr;
     QGroupBox *m_recordGroup = nullptr;
+    QAction *m_networkAction = nullptr;
+    int m_lastComNumber = 1; // what para.ini keeps for an older transmitter
     int m_progressMax = 100;
     int m_progressPos = 0;
 

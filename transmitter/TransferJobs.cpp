@@ -1,15 +1,22 @@
 #include "TransferJobs.h"
 
+#include "DataSource.h"
 #include "Recordsets.h"
 #include "SerialDevices.h"
 
 #include "CodePage.h"
 #include "Db.h"
+#include "SalesRead.h"
 #include "ScalePort.h"
 #include "ScaleProtocol.h"
+#include "ScaleRecord.h"
+
+#include <QFileInfo>
+#include <QSysInfo>
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <optional>
 
 
@@ -127,7 +134,34 @@ QString readOnlyRefusal(JobKind kind)
     return sentence;
 }
 
+QByteArray frameOf(const ScalePlu &plu)
+{
+    const auto frame = scalelink::BuildPluFrame(plu);
+    return QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()));
+}
+
+// The file the jobs' tables are in.
+QString databasePath(QString *error)
+{
+    return ResolveConnectString(QLatin1String(kUploadConnect), error);
+}
+
 } // namespace
+
+QString PortIdentity(const QString &portName)
+{
+    const QString device = scalelink::ResolveSerialPortName(portName);
+    QString path = device.isEmpty() ? portName : QFileInfo(device).canonicalFilePath();
+    if (path.isEmpty())
+        path = QFileInfo(device).absoluteFilePath(); // a device that is not there
+    return QSysInfo::machineHostName() + u':' + path;
+}
+
+QString ScaleRecordName(const JobHost &host)
+{
+    const QString name = host.scaleName();
+    return name.isEmpty() ? PortIdentity(host.portName()) : name;
+}
 
 QString PortErrorText(int32_t code)
 {
@@ -141,6 +175,18 @@ QString PortErrorText(int32_t code)
         {ENODEV, "o dispositivo não existe (o adaptador foi desconectado?)"},
         {ENOENT, "o dispositivo não existe (o adaptador foi desconectado?)"},
         {EINVAL, "a porta não aceita essa configuração"},
+        {EBUSY, "a porta está em uso por outra transferência ou outro programa"},
+        {ECONNREFUSED, "a conexão foi recusada (nada atende nessa porta TCP do endereço)"},
+        {EHOSTUNREACH, "o endereço não pode ser alcançado na rede"},
+        {ENETUNREACH, "o endereço não pode ser alcançado na rede"},
+        {ETIMEDOUT, "o endereço não respondeu a tempo"},
+        {ECONNRESET, "a conexão foi interrompida pelo outro lado"},
+        {SerialErrorConnectionClosed, "o outro lado fechou a conexão"},
+        {SerialErrorHostNotFound, "o nome não foi encontrado na rede"},
+        {SerialErrorSettingsRefused, "o servidor serial não confirmou 57600 baud, 8 bits, sem paridade, 1 bit de "
+                                     "parada, sem controle de fluxo"},
+        {SerialErrorNoComPortOption, "o outro lado não fala RFC 2217 (para um servidor em modo TCP puro, use "
+                                     "tcp://)"},
     };
     QString what = QString::fromLocal8Bit(std::strerror(code));
     for (const auto &k : kKnown)
@@ -293,64 +339,99 @@ JobOutcome RunPluDownload(JobHost &host)
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
     };
-
-    // The whole table is read before the port is opened: what the scale gets
-    // is one state of it, even while the manager saves, and a base that
-    // cannot be read, or written, never gets as far as the scale.
-    QString error;
-    std::vector<ScalePlu> products;
-    if (!ReadPluTable(products, &error) || !BaseTakesWrites(JobKind::Download, &error)) {
+    auto refused = [&](const QString &error) {
         const QString shown = showDatabaseError(host, error);
         finish(fmt(text::kDownloadFailed, 1));
         return databaseFailure(shown);
-    }
+    };
+
+    // The whole table is read before the port is opened: what the scale gets
+    // is one state of it, even while the manager saves, and a base that
+    // cannot be read, or written (it could not keep the scale's record),
+    // never gets as far as the scale.
+    QString error;
+    std::vector<ScalePlu> products;
+    const QString path = databasePath(&error);
+    if (path.isEmpty() || !ReadPluTable(products, &error) || !BaseTakesWrites(JobKind::Download, &error))
+        return refused(error);
+    db::ScaleRecord record(path, ScaleRecordName(host), PortIdentity(host.portName()));
+    if (!record.load())
+        return refused(record.error());
+    const bool wasTrusted = record.trusted();
+    host.scaleRecordFound(record.available(), wasTrusted);
     // The host picks the products that go out (all of them for the window's
-    // button).
-    std::erase_if(products, [&](const ScalePlu &plu) { return !host.wantsProduct(plu); });
+    // button), or only what changed since the scale's record.
+    const size_t tableSize = products.size();
+    const bool onlyChanges = host.sendsOnlyChanges();
+    std::erase_if(products, [&](const ScalePlu &plu) {
+        return !host.wantsProduct(plu) || (onlyChanges && !record.needsSending(plu.number, frameOf(plu)));
+    });
     const int n = int(products.size());
 
     JobOutcome out;
     out.total = n;
     if (!openPort(host, button, out))
+        return out; // nothing went out: the record stays as it was
+    // What the scale holds is about to change: its record says so before
+    // the first frame, and says what it acknowledged at the end.
+    if (!record.markStarted()) {
+        closePort(host);
+        out = refused(record.error());
+        out.total = n;
         return out;
+    }
     host.port().PurgeBuffers();
+    std::map<int, QByteArray> acknowledged;
+    // A whole table, or every change since a trusted record, leaves the
+    // record trusted; some slots only keep it as it was.
+    const bool everyChange = size_t(n) == tableSize || (onlyChanges && wasTrusted);
+    // Ends the job; out says how.  Once every product was acknowledged, a
+    // record that cannot be written is the one failure left: the scale has
+    // what it acknowledged, and the outcome says so with its count.
+    auto end = [&](const QString &status) {
+        const bool completed = out.done();
+        if (!record.finish(acknowledged, completed && (everyChange || wasTrusted)) && completed) {
+            showDatabaseError(host, QString::fromUtf8(text::kRecordNotKept) + QStringLiteral("\n\n")
+                                        + record.error());
+            out.end = JobOutcome::End::DatabaseError;
+            out.cause = record.error();
+        }
+        finish(status);
+        closePort(host);
+        return out;
+    };
+
     host.setProgressRange(n);
     if (n == 0) {
         // Nothing to send: the status keeps "Connecting......".
-        finish(QString());
-        closePort(host);
-        return out;
+        return end(QString());
     }
     for (int i = 1; i <= n; ++i) {
         if (host.cancelRequested()) {
             // The press reset the bar; it shows again what was sent.
             host.setProgressPos(i - 1);
-            finish(fmt(text::kDownloadCancelled, i - 1));
-            closePort(host);
             out = stopped(i - 1);
             out.total = n;
-            return out;
+            return end(fmt(text::kDownloadCancelled, i - 1));
         }
         const ScalePlu &plu = products[size_t(i - 1)];
         WireClock::time_point writeBegan;
         WireResult wire = SendPluFrame(host.port(), plu, &writeBegan);
         if (wire)
             wire = AwaitOkReply(host.port(), writeBegan);
+        if (wire)
+            acknowledged[plu.number] = frameOf(plu);
         host.productResult(plu, bool(wire));
         if (!wire) {
             out = exchangeFailed(host, wire, i - 1, plu.number);
             out.total = n;
-            finish(fmt(text::kDownloadFailed, i));
-            closePort(host);
-            return out;
+            return end(fmt(text::kDownloadFailed, i));
         }
         host.setStatusText(fmt(text::kDownloadOk, i));
         host.setProgressPos(i);
     }
-    finish(QString::fromUtf8(text::kDownloadDone));
-    closePort(host);
     out.count = n;
-    return out;
+    return end(QString::fromUtf8(text::kDownloadDone));
 }
 
 // ---- product upload ---------------------------------------------------------
@@ -481,31 +562,31 @@ JobOutcome RunPluUpload(JobHost &host)
 JobOutcome RunRecordUpload(JobHost &host)
 {
     const JobButton button = JobButton::UploadRecord;
-    CRECORD rec;
-    CPLU_UPLOADED uploaded;
-    if (!rec.Open() || !uploaded.Open()) {
-        const QString err = rec.HasError() ? rec.GetLastError() : uploaded.GetLastError();
-        const QString shown = showDatabaseError(host, err, true);
+    auto refused = [&](const QString &shown) {
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
-        rec.Close();
-        uploaded.Close();
         return databaseFailure(shown);
+    };
+    QString error;
+    const QString path = databasePath(&error);
+    // Every path that reads sales stores them through this one place.
+    db::SalesRead sales(path, ScaleRecordName(host), PortIdentity(host.portName()));
+    CPLU_UPLOADED uploaded;
+    if (path.isEmpty() || !sales.open() || !uploaded.Open()) {
+        const QString err = path.isEmpty() ? error : !sales.error().isEmpty() ? sales.error() : uploaded.GetLastError();
+        const QString shown = showDatabaseError(host, err, true);
+        uploaded.Close();
+        return refused(shown);
     }
     // Sales the base cannot keep are not asked for: the scale streams its
     // records without waiting, and each would be lost on the way.
-    if (!rec.CanAppend()) {
-        QString refusal;
-        if (BaseTakesWrites(JobKind::RecordUpload, &refusal))
-            refusal = QString::fromUtf8(text::kCantAppend);
+    if (QString refusal; !BaseTakesWrites(JobKind::RecordUpload, &refusal)) {
         host.messageBox(refusal, MessageIcon::Warning);
-        host.setButtonCaption(button, restingCaption(button));
-        host.setCancelRequested(true);
-        return databaseFailure(refusal);
+        return refused(refusal);
     }
     JobOutcome out;
     if (!openPort(host, button, out))
-        return out; // the recordsets close as they go out of scope
+        return out; // the tables close as they go out of scope
     host.setProgressRange(kLastScaleNumber);
 
     WireResult wire = SendUploadRequest(host.port(), "UR");
@@ -517,7 +598,6 @@ JobOutcome RunRecordUpload(JobHost &host)
         host.setButtonCaption(button, restingCaption(button));
         host.setCancelRequested(true);
         closePort(host);
-        rec.Close();
         uploaded.Close();
         return out;
     }
@@ -555,28 +635,22 @@ JobOutcome RunRecordUpload(JobHost &host)
             break;
         }
         if (uploaded.IsEOF()) {
-            const QString notFound = fmt(text::kPluNotFound, sale.number);
-            host.messageBox(notFound, MessageIcon::Warning);
-            failed = databaseFailure(notFound, count);
+            host.messageBox(fmt(text::kPluNotFound, sale.number), MessageIcon::Warning);
+            failed = databaseFailure(fmt(text::kSaleProductNotRead, sale.number), count);
             failed->pluNo = sale.number;
             break;
         }
-        rec.AddNew();
-        rec.m_pluNo = uploaded.m_pluNo;
-        rec.m_pluDesc = uploaded.m_pluDesc;
-        rec.m_dateTime = SaleDateTime(sale);
-        if (!rec.m_dateTime.isValid())
+        db::ReadSale row;
+        row.pluNo = uploaded.m_pluNo;
+        row.pluDesc = uploaded.m_pluDesc;
+        row.when = SaleDateTime(sale);
+        if (!row.when.isValid())
             ++undated;
         const bool byWeight = uploaded.m_sellFlag == 1;
-        rec.m_weight = byWeight ? int32_t(sale.value & 0xFFFFFF) : 0;
-        rec.m_totalPrice = byWeight ? 0 : int32_t(sale.value & 0xFFFFFF);
-        if (!rec.Update()) {
-            if (rec.HasError()) {
-                failed = databaseFailure(showDatabaseError(host, rec.GetLastError()), count);
-                break;
-            }
-            host.messageBox(QString::fromUtf8(text::kCantUpdate), MessageIcon::Warning);
-        }
+        row.weight = byWeight ? int32_t(sale.value & 0xFFFFFF) : 0;
+        row.totalPrice = byWeight ? 0 : int32_t(sale.value & 0xFFFFFF);
+        row.unitPrice = uploaded.m_unitPrice;
+        sales.add(std::move(row));
         ++count;
         host.setProgressPos(count);
         host.setStatusText(fmt(text::kRecStored, count));
@@ -585,17 +659,38 @@ JobOutcome RunRecordUpload(JobHost &host)
             break;
         }
     }
+    uploaded.Close();
+    closePort(host);
+    // What was read is stored, whole or not at all, also when the read failed
+    // or was stopped; a complete read of no record still tells that the
+    // scale was cleared.
+    const bool complete = !failed && out.done();
+    int newSales = -1;
+    int knownSales = -1;
+    if (count > 0 || complete) {
+        if (sales.store(complete)) {
+            if (sales.notWritten() > 0)
+                host.messageBox(QString::fromUtf8(text::kCantUpdate), MessageIcon::Warning);
+            newSales = sales.newSales();
+            knownSales = sales.knownSales();
+        } else {
+            // Nothing of this read was kept (another read holding the store
+            // past the lock's time-out is one such error): its sales stay on
+            // the scale for the next read.
+            failed = databaseFailure(showDatabaseError(host, sales.error()), 0);
+            count = 0;
+        }
+    }
     if (failed) {
         host.setStatusText(withUndated(fmt(text::kRecFailed, count)));
         host.setButtonCaption(button, restingCaption(button));
-        host.setCancelRequested(true);
         out = *failed;
-    } else if (out.end == JobOutcome::End::Done) {
+    } else if (out.done()) {
         out.count = count;
     }
-    rec.Close();
-    uploaded.Close();
-    closePort(host);
+    out.newSales = newSales;
+    out.knownSales = knownSales;
+    out.salesKeyed = sales.keyed();
     host.setCancelRequested(true);
     host.setButtonCaption(button, restingCaption(button));
     return out;

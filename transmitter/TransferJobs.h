@@ -43,8 +43,22 @@ struct JobOutcome {
     int pluNo = -1;   // download: the product not acknowledged; sales: a sale's PLU missing from PLU_UPLOADED
     WireResult wire;  // what the line said when the exchange broke off (or the port would not open)
     QString cause;    // what went wrong, in the operator's words (empty when done)
+    // Sales: of the records stored, how many were new sales and how many had
+    // been read before (both -1 when nothing was stored); salesKeyed false
+    // when the base cannot tell them apart yet (not upgraded), every record
+    // then being stored again.
+    int newSales = -1;
+    int knownSales = -1;
+    bool salesKeyed = true;
 
     bool done() const { return end == End::Done; }
+    // Download: every product chosen reached the scale and was acknowledged,
+    // also when the record of what it received could not be kept afterwards
+    // (a database error with count == total).
+    bool everyProductAcknowledged() const
+    {
+        return done() || (end == End::DatabaseError && total > 0 && count == total);
+    }
 };
 
 JobOutcome RunPluDownload(JobHost &host);
@@ -73,6 +87,14 @@ int CountPluRows(QString *error);
 // manager commits during a download reaches the scale whole or not at all.
 // False with *error set when the table cannot be read.
 bool ReadPluTable(std::vector<ScalePlu> &products, QString *error);
+
+// What names a port across the shop's PCs: this PC's host name and the
+// device the port name leads to, links followed ("caixa1:/dev/ttyUSB0").
+// The same scale is reached through one identity by its COMn name, its
+// device path or a by-id link.
+QString PortIdentity(const QString &portName);
+// The name a host's scale keeps its records under (JobHost::scaleName).
+QString ScaleRecordName(const JobHost &host);
 
 // One PLU row into a product image (the image is cleared first).
 void FillScalePlu(const CPLU &row, ScalePlu &plu);
@@ -105,6 +127,16 @@ inline constexpr const char *kCantAppend = "can't append!";
 inline constexpr const char *kCantUpdate = "can't update rec!";
 inline constexpr const char *kDatabaseError = "database is error !";
 inline constexpr const char *kPluNotFound = "Can't find the PLU information, PLU NO = %1 !";
+// The cause of a sales read that met a sale of a product not among the
+// scale's products read into PLU_UPLOADED (none read yet, on a new
+// install): the box keeps the transmitter's own text, the outcome says what
+// to do, for the windows and torvane-transfer alike.
+inline constexpr const char *kSaleProductNotRead =
+    "A balança vendeu o PLU %1, que não está entre os produtos lidos dela: leia primeiro os produtos da balança "
+    "e depois as vendas de novo.";
+inline constexpr const char *kRecordNotKept =
+    "Os produtos foram enviados, mas o registro do que a balança recebeu não pôde ser gravado no banco de "
+    "dados; o próximo envio só das diferenças enviará todos os produtos.";
 } // namespace text
 
 } // namespace torvane::transmitter

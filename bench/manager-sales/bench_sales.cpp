@@ -5,7 +5,7 @@
 //   build/bin/bench_manager_sales [--repeat N]
 #include "DataModule.h"
 #include "Db.h"
-#include "SalesSchema.h"
+#include "SalesRead.h"
 #include "SalesWindow.h"
 #include "Schema.h"
 
@@ -43,8 +43,9 @@ int main(int argc, char **argv)
     constexpr int kRows = 100000;
     const QDate firstDay(2024, 1, 1);
     {
+        // A new base holds the sales' columns already.
         auto conn = db::Connection::open(path, &error);
-        if (!conn || !db::UpgradeSalesRecord(conn->database(), &error)) {
+        if (!conn) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
@@ -53,8 +54,9 @@ int main(int argc, char **argv)
         q.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, preFix, pluCode, pluDesc, validDays, tareWeight,"
                               " unitPrice, sellFlag) SELECT pluNo, preFix, pluCode, pluDesc, validDays, tareWeight,"
                               " unitPrice, sellFlag FROM PLU"));
-        q.prepare(QStringLiteral("INSERT INTO RECORD (pluNo, pluDesc, dateTime, weight, totalPrice, saleKey)"
-                                 " VALUES (?, ?, ?, ?, ?, ?)"));
+        // As a read stores them: with the price and total of that moment.
+        q.prepare(QStringLiteral("INSERT INTO RECORD (pluNo, pluDesc, dateTime, weight, totalPrice, saleKey,"
+                                 " saleRun, saleSeq, salePrice, saleTotal) VALUES (?, ?, ?, ?, ?, ?, 1, ?, 1990, ?)"));
         for (int i = 0; i < kRows; ++i) {
             const int plu = 1 + (i * 7) % 40;
             const QDateTime when = firstDay.startOfDay().addSecs(qint64(i) * 345);
@@ -65,6 +67,8 @@ int main(int argc, char **argv)
             q.addBindValue(byWeight ? 100 + i % 3000 : 0);
             q.addBindValue(byWeight ? 0 : 250 + i % 5000);
             q.addBindValue(QStringLiteral("k%1").arg(i));
+            q.addBindValue(i + 1);
+            q.addBindValue(byWeight ? db::SaleWorth(100 + i % 3000, 0, 1990) : 250 + i % 5000);
             q.exec();
         }
         q.exec(QStringLiteral("COMMIT"));

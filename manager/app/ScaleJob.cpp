@@ -23,6 +23,8 @@ QString ChosenScalePort()
         QString port;
         return transmitter::FindUsbSerialPort(&port) ? port : QString();
     }
+    if (choice.kind == transmitter::PortRestore::Kind::Network)
+        return choice.address;
     const int n = choice.number >= 1 && choice.number <= 9 ? choice.number : 1;
     return QStringLiteral("COM%1").arg(n);
 }
@@ -34,6 +36,13 @@ QString PortForTransfer()
         showError(QStringLiteral("O adaptador USB da balança não foi encontrado.\n"
                                  "Conecte o cabo ou escolha outra porta no Rirodidovu."));
     return port;
+}
+
+QString ProductsReadFailedMessage(const QString &port, const QString &cause)
+{
+    return QStringLiteral("Não foi possível ler os produtos da balança na porta %1.\n%2\n"
+                          "Confira também a porta escolhida no Rirodidovu.")
+        .arg(port, cause);
 }
 
 TransferFooter::TransferFooter(ScaleJobRunner *runner, const char *summaryName, const char *progressName,

@@ -36,6 +36,10 @@ QString ChosenScalePort();
 // is not there.
 QString PortForTransfer();
 
+// Said when a read of the scale's products failed without a box of its own
+// (cause: the job's outcome's cause).
+QString ProductsReadFailedMessage(const QString &port, const QString &cause);
+
 class ScaleJobRunner : public QObject {
     Q_OBJECT
 public:

@@ -1,7 +1,8 @@
 #include "SalesLedger.h"
 
 #include "Db.h"
-#include "SalesKey.h"
+#include "SalesRead.h"
+#include "SalesSchema.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -95,13 +96,16 @@ bool SalesLedger::load(const QDate &from, const QDate &to, SalesPeriod *out, QSt
     while (q.next())
         prices[q.value(0).toInt()].unitPrice = q.value(1).toLongLong();
 
+    // What each sale was worth when it was read, where the base keeps it.
+    const QString worth = db::HasSalesRuns(m_db) ? QStringLiteral("salePrice, saleTotal") : QStringLiteral("NULL, NULL");
     // dateTime is stored as text that sorts as it reads; the index on it
     // (with the row id, which is ID) gives the newest first without a sort.
     QSqlQuery dated(m_db), undated(m_db);
     dated.setForwardOnly(true);
     undated.setForwardOnly(true);
-    dated.prepare(QStringLiteral("SELECT ID, pluNo, pluDesc, dateTime, weight, totalPrice FROM RECORD"
-                                 " WHERE dateTime >= ? AND dateTime < ? ORDER BY dateTime DESC, ID DESC"));
+    dated.prepare(QStringLiteral("SELECT ID, pluNo, pluDesc, dateTime, weight, totalPrice, %1 FROM RECORD"
+                                 " WHERE dateTime >= ? AND dateTime < ? ORDER BY dateTime DESC, ID DESC")
+                      .arg(worth));
     dated.addBindValue(from.startOfDay().toString(QLatin1String(kStoredDateFormat)));
     dated.addBindValue(to.addDays(1).startOfDay().toString(QLatin1String(kStoredDateFormat)));
     if (!dated.exec())
@@ -113,8 +117,9 @@ bool SalesLedger::load(const QDate &from, const QDate &to, SalesPeriod *out, QSt
         // The undated rows are asked for once the dated ones are read: the
         // server streams one statement's rows at a time per connection.
         if (q == &undated
-            && !undated.exec(QStringLiteral("SELECT ID, pluNo, pluDesc, dateTime, weight, totalPrice FROM RECORD"
-                                            " WHERE dateTime IS NULL ORDER BY ID DESC")))
+            && !undated.exec(QStringLiteral("SELECT ID, pluNo, pluDesc, dateTime, weight, totalPrice, %1 FROM RECORD"
+                                            " WHERE dateTime IS NULL ORDER BY ID DESC")
+                                 .arg(worth)))
             return fail(undated, error);
         while (q->next()) {
             SaleRow r;
@@ -125,12 +130,14 @@ bool SalesLedger::load(const QDate &from, const QDate &to, SalesPeriod *out, QSt
             const qint64 weight = q->value(4).toLongLong();
             const qint64 total = q->value(5).toLongLong();
             const auto price = prices.find(r.pluNo);
-            const qint64 unitPrice = price == prices.end() ? 0 : price->second.unitPrice;
+            const bool kept = !q->value(7).isNull();
+            const qint64 unitPrice = kept ? q->value(6).toLongLong()
+                                   : price == prices.end() ? 0 : price->second.unitPrice;
             r.codigo = price == prices.end() ? 0 : price->second.codigo;
             r.byWeight = weight != 0;
             if (r.byWeight) {
                 r.weightGrams = weight;
-                r.totalCents = total != 0 ? total : std::llround(double(weight) * double(unitPrice) / 1000.0);
+                r.totalCents = kept ? q->value(7).toLongLong() : db::SaleWorth(weight, total, unitPrice);
             } else {
                 r.totalCents = total;
                 if (unitPrice > 0)
@@ -162,16 +169,6 @@ bool SalesLedger::load(const QDate &from, const QDate &to, SalesPeriod *out, QSt
         out->products.push_back(std::move(p));
     out->days = std::move(days);
     return true;
-}
-
-qint64 SalesLedger::lastId(QString *error) const
-{
-    return db::LastRecordId(m_db, error);
-}
-
-bool SalesLedger::adoptRead(qint64 lastId, int *kept, int *removed, QString *error) const
-{
-    return db::AdoptSalesRead(m_db, lastId, kept, removed, error);
 }
 
 QStringList SalesLedger::csvHeader()

@@ -1,16 +1,18 @@
 #pragma once
 // The scale's sales as the shop reads them: the RECORD rows of a period with
 // their totals per product, per day and for the whole period, the CSV a
-// Brazilian spreadsheet opens as it stands, and the step that keeps a second
-// read of the scale from counting a sale twice.
+// Brazilian spreadsheet opens as it stands.
 //
 // A record carries either a weight (grams, product sold by weight) or a
-// total (hundredths, product sold by unit).  The other figure is derived from
-// the scale's price of the product (PLU_UPLOADED, the base's PLU when the
-// scale's copy is missing): the total of a weighed sale is weight × price,
-// the quantity of a unit sale is total ÷ price.  Records whose date was not
-// valid are stored without one: they are listed with every period as
-// "sem data", after the dated ones, and counted in its totals.
+// total (hundredths, product sold by unit).  The other figure comes from the
+// scale's price of the product kept with the sale when it was read
+// (SalesSchema.h): the total of a weighed sale is weight × price, the
+// quantity of a unit sale is total ÷ price, and a price sent later changes
+// neither.  Only on a base that cannot keep them (not upgraded, read-only)
+// are they derived from the scale's price now (PLU_UPLOADED, the base's PLU
+// when the scale's copy is missing).  Records whose date was not valid are
+// stored without one: they are listed with every period as "sem data",
+// after the dated ones, and counted in its totals.
 //
 // No widgets.  Every query runs on the connection given.
 
@@ -74,13 +76,6 @@ public:
     // The sales from `from` to `to` (both days included).  False with *error
     // set (the engine's text) when a table cannot be read.
     bool load(const QDate &from, const QDate &to, SalesPeriod *out, QString *error) const;
-
-    // The highest ID in RECORD (0 when empty): what a read adds comes after.
-    qint64 lastId(QString *error) const;
-    // Gives the rows a read appended after lastId their keys, and deletes the
-    // ones whose key is already stored (a sale read before).  *kept and
-    // *removed count them.  One transaction: all or nothing.
-    bool adoptRead(qint64 lastId, int *kept, int *removed, QString *error) const;
 
     // The rows as CSV: UTF-8 with a byte-order mark, ";" between fields,
     // decimal comma, CRLF line ends, a header line.

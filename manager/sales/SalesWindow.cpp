@@ -271,36 +271,43 @@ void TfrmVendas::btnLerBalancaClick()
     m_port = PortForTransfer();
     if (m_port.isEmpty())
         return;
-    QString error;
-    QSqlDatabase db = database(&error);
-    const qint64 last = db.isValid() ? SalesLedger(db).lastId(&error) : -1;
-    if (last < 0) {
-        showApplicationError(error);
-        return;
-    }
-    m_lastIdBeforeRead = last;
+    // The sales job takes each product's sale type and price from the
+    // scale's own copy: read first, so a new install (or a product sent
+    // since the last read) finds them.
+    m_phase = Phase::Products;
     m_footer->starting();
     setBusy(true);
-    m_runner->start(m_port, [](transmitter::JobHost &host) { return transmitter::RunRecordUpload(host); });
+    m_runner->start(m_port, [](transmitter::JobHost &host) { return transmitter::RunPluUpload(host); });
 }
 
 void TfrmVendas::readEnded()
 {
+    const bool silent = m_runner->messagesShown() == 0;
+    if (m_phase == Phase::Products) {
+        if (m_runner->outcome().done()) {
+            m_phase = Phase::Sales;
+            m_footer->starting();
+            m_runner->start(m_port, [](transmitter::JobHost &host) { return transmitter::RunRecordUpload(host); });
+            return;
+        }
+        m_phase = Phase::Idle;
+        setBusy(false);
+        if (silent && m_runner->outcome().end != transmitter::JobOutcome::End::Stopped)
+            showError(ProductsReadFailedMessage(m_port, m_runner->outcome().cause));
+        emit readFinished();
+        return;
+    }
+    m_phase = Phase::Idle;
     setBusy(false);
-    // What the read appended stays, complete or not; only the sales read
-    // before are taken out again.
-    QString error;
-    int kept = 0, removed = 0;
-    QSqlDatabase db = database(&error);
-    if (!db.isValid() || !SalesLedger(db).adoptRead(m_lastIdBeforeRead, &kept, &removed, &error))
-        showApplicationError(error);
-    const bool complete = m_runner->outcome().done();
-    if (complete)
-        lblStatus->setText(QStringLiteral("%1 vendas novas, %2 já lidas antes").arg(kept).arg(removed));
+    // What the read stored stays, complete or not.
+    const transmitter::JobOutcome &outcome = m_runner->outcome();
+    const bool complete = outcome.done();
+    if (complete && outcome.newSales >= 0)
+        lblStatus->setText(
+            QStringLiteral("%1 vendas novas, %2 já lidas antes").arg(outcome.newSales).arg(outcome.knownSales));
     Mostra();
-    if (!complete && m_runner->messagesShown() == 0
-        && m_runner->outcome().end != transmitter::JobOutcome::End::Stopped)
-        showError(kReadFailed.arg(m_port, m_runner->outcome().cause));
+    if (!complete && silent && outcome.end != transmitter::JobOutcome::End::Stopped)
+        showError(kReadFailed.arg(m_port, outcome.cause));
     emit readFinished();
 }
 

@@ -5,8 +5,8 @@
 // exports the rows shown as CSV and prints them with a preview.
 //
 // The window only shows: the queries, totals and CSV are SalesLedger's, the
-// printout SalesReport's, the transfer the transmitter's sales upload run by
-// ScaleJobRunner.
+// printout SalesReport's, the transfers the transmitter's product and sales
+// uploads run by ScaleJobRunner.
 
 #include "SalesLedger.h"
 
@@ -66,6 +66,10 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // A read of the scale: its products first (each sale is stored by the
+    // way the scale sells the product, at the scale's price), then its sales.
+    enum class Phase { Idle, Products, Sales };
+
     void readEnded();
     void setBusy(bool busy);
     QSqlDatabase database(QString *error);
@@ -75,7 +79,7 @@ private:
     SalesRowsModel *m_model;
     std::unique_ptr<ScaleJobRunner> m_runner;
     TransferFooter *m_footer;
-    qint64 m_lastIdBeforeRead = 0;
+    Phase m_phase = Phase::Idle;
     QString m_port;
 };
 

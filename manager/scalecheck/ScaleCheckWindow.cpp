@@ -20,8 +20,6 @@ namespace torvane::manager {
 
 namespace {
 
-const QString kReadFailed = QStringLiteral("Não foi possível ler os produtos da balança na porta %1.\n%2\n"
-                                           "Confira também a porta escolhida no Rirodidovu.");
 const QString kSendFailed = QStringLiteral("Não foi possível enviar as diferenças à balança na porta %1.\n%2");
 const QString kSendStoppedAt = QStringLiteral("A balança não confirmou o produto PLU %1; os %2 anteriores foram "
                                               "confirmados.\n%3");
@@ -153,7 +151,9 @@ void TfrmConferirBalanca::jobEnded()
     const transmitter::JobOutcome &outcome = m_runner->outcome();
     const bool silent = m_runner->messagesShown() == 0;
     if (phase == Phase::Sending) {
-        if (outcome.done()) {
+        // Also when only the record of what the scale received was lost
+        // afterwards (its box said so): the scale holds the differences.
+        if (outcome.everyProductAcknowledged()) {
             startRead(); // check again what the scale now holds
             return;
         }
@@ -182,7 +182,7 @@ void TfrmConferirBalanca::jobEnded()
         lblStatus->setText(kReadStopped);
         setBusy(false);
         if (silent && outcome.end != End::Stopped)
-            showError(kReadFailed.arg(m_port, outcome.cause));
+            showError(ProductsReadFailedMessage(m_port, outcome.cause));
         emit checkFinished();
         return;
     }

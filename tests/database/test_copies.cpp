@@ -3,6 +3,7 @@
 // disk has no room, and a restore that keeps what the copy cannot know.
 #include "BaseCopies.h"
 #include "Db.h"
+#include "SalesRead.h"
 #include "Schema.h"
 #include "ServerBase.h"
 
@@ -105,15 +106,30 @@ TEST_F(CopiesTest, NoRoomOnTheDiskMakesNoCopyAndSaysSo)
 }
 
 // The copy does not know the sales read after it, nor what each scale was
-// sent since: the sales stay, and every scale gets a full send next time.
+// sent since: the sales stay with their runs (the scale still holds them,
+// and its next read must find them stored), and every scale gets a full
+// send next time.
 TEST_F(CopiesTest, RestoreKeepsTheSalesReadAfterTheCopyAndResendsEverything)
 {
     exec("INSERT INTO ScaleTransfer (Scale, Complete) VALUES ('frios', 1)");
-    exec("INSERT INTO RECORD (pluNo, pluDesc, weight, totalPrice) VALUES (1, 'VELHA', 100, 0)");
+    auto read = [&](QStringList descs) {
+        db::SalesRead r(path, QStringLiteral("frios"), QStringLiteral("caixa:/dev/ttyUSB0"));
+        EXPECT_TRUE(r.open()) << r.error().toStdString();
+        for (const QString &desc : descs) {
+            db::ReadSale s;
+            s.pluNo = 1;
+            s.pluDesc = desc;
+            s.weight = 100 * r.count() + 100;
+            r.add(s);
+        }
+        EXPECT_TRUE(r.store(true)) << r.error().toStdString();
+        return r.newSales();
+    };
+    ASSERT_EQ(read({"VELHA"}), 1);
     const db::BaseCopies copies(path);
     QString err, before, current;
     ASSERT_TRUE(copies.make(db::CopyReason::Import, 20, &err, &before));
-    exec("INSERT INTO RECORD (pluNo, pluDesc, weight, totalPrice) VALUES (2, 'NOVA', 0, 990)");
+    ASSERT_EQ(read({"VELHA", "NOVA"}), 1);
     exec("UPDATE PLU SET pluDesc = 'ERRADO'");
     ASSERT_TRUE(copies.make(db::CopyReason::Restore, 20, &err, &current));
 
@@ -121,6 +137,8 @@ TEST_F(CopiesTest, RestoreKeepsTheSalesReadAfterTheCopyAndResendsEverything)
     EXPECT_EQ(value("SELECT group_concat(pluDesc, ',') FROM (SELECT pluDesc FROM RECORD ORDER BY ID)"), "VELHA,NOVA");
     EXPECT_EQ(value("SELECT count(*) FROM PLU WHERE pluDesc = 'ERRADO'"), "0");
     EXPECT_EQ(value("SELECT Complete FROM ScaleTransfer"), "0");
+    EXPECT_EQ(read({"VELHA", "NOVA", "OUTRA"}), 1);
+    EXPECT_EQ(value("SELECT count(*) FROM RECORD"), "3");
 }
 
 TEST_F(CopiesTest, ADamagedCopyIsRefusedAndTheBaseLeftAlone)

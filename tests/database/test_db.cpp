@@ -2,6 +2,7 @@
 #include "Engine.h"
 #include "NetworkShare.h"
 #include "SalesKey.h"
+#include "SalesRead.h"
 #include "SalesSchema.h"
 #include "LikeMatch.h"
 #include "Schema.h"
@@ -373,7 +374,8 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
     const QString target = serverDir.filePath(QStringLiteral("vendabase.accdb"));
     QString summary, err;
     ASSERT_TRUE(schema::copyFileToServer(file, target, &summary, &err)) << err.toStdString();
-    EXPECT_EQ(summary.toStdString(), "PLU 40, PLU_UPLOADED 0, RECORD 1, Config 1, ScaleTransfer 1, ScaleAck 1, Historico 1");
+    EXPECT_EQ(summary.toStdString(),
+              "PLU 40, PLU_UPLOADED 0, RECORD 1, SalesRun 0, Config 1, ScaleTransfer 1, ScaleAck 1, Historico 1");
 
     auto conn = db::Connection::open(target, &err);
     ASSERT_TRUE(conn) << err.toStdString();
@@ -406,6 +408,29 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
     test::useServerBase(otherDir.path());
     EXPECT_FALSE(schema::copyFileToServer(file, otherDir.filePath(QStringLiteral("vendabase.accdb")), &summary, &err));
     EXPECT_TRUE(err.contains(QStringLiteral("nos PLU 1, 2"))) << err.toStdString();
+}
+
+// Two bases on one server, one of them still being copied (a long
+// transaction): the other is created all the same.
+TEST(CopyToServer, ABaseIsCreatedWhileAnotherIsStillBeingCopied)
+{
+    if (!test::onServer())
+        GTEST_SKIP() << "needs the server";
+    QTemporaryDir longDir, otherDir;
+    test::useServerBase(longDir.path());
+    test::useServerBase(otherDir.path());
+    QString otherError;
+    bool otherMade = false;
+    auto meanwhile = [&](QSqlDatabase &, QString *) {
+        otherMade = schema::createServerBase(otherDir.filePath(QStringLiteral("vendabase.pgconn")), {.slotCount = 2},
+                                             &otherError);
+        return true;
+    };
+    QString err;
+    ASSERT_TRUE(schema::createServerBase(longDir.filePath(QStringLiteral("vendabase.pgconn")), {.slotCount = 2}, &err,
+                                         meanwhile))
+        << err.toStdString();
+    EXPECT_TRUE(otherMade) << otherError.toStdString();
 }
 
 namespace {
@@ -482,43 +507,72 @@ TEST(CopyToServer, ACopyStoppedHalfWayLeavesTheServerAsItWas)
     EXPECT_TRUE(said.contains(QStringLiteral("RECORD 50000"))) << said.toStdString();
 }
 
-// After the move the scale still holds the sales read before it: the next
-// read must find them stored, not add them a second time.
-TEST(CopyToServer, SalesReadBeforeTheMoveAreKnownAfterIt)
+// Sales stored before runs existed carry their old keys: the first read of
+// their scale takes them into its run instead of storing them again, also
+// after a move to the server (there the key of a date stored in another
+// form is written in the server's).
+TEST(SalesRead, SalesStoredBeforeRunsAreKnownToTheFirstRead)
 {
-    if (!test::onServer())
-        GTEST_SKIP() << "needs the server";
     QTemporaryDir fileDir, serverDir;
-    const QString file = fileDir.filePath(QStringLiteral("vendabase.accdb"));
-    ASSERT_TRUE(schema::createDatabaseFile(file, {}, nullptr));
-    // The text every program writes, and one in another form.
-    const QString sales = QStringLiteral("INSERT INTO RECORD (pluNo, pluDesc, dateTime, weight, totalPrice)"
-                                         " VALUES (3, 'AÇÚCAR', '2024-03-15 09:30:05', 1500, 450),"
-                                         " (3, 'AÇÚCAR', '2024-03-15T10:00:00', 1500, 450)");
-    // One read of the scale on the file, keyed as the manager keys it.
-    const auto readSale = [&](const QSqlDatabase &db, int *kept, int *removed) {
-        QString err;
-        ASSERT_TRUE(db::UpgradeSalesRecord(db, &err)) << err.toStdString();
-        const qint64 last = db::LastRecordId(db, &err);
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(sales)) << q.lastError().text().toStdString();
-        ASSERT_TRUE(db::AdoptSalesRead(db, last, kept, removed, &err)) << err.toStdString();
-    };
-    int kept = 0, removed = 0;
+    QString path = fileDir.filePath(QStringLiteral("vendabase.accdb"));
+    ASSERT_TRUE(schema::createDatabaseFile(path, {}, nullptr));
     {
-        auto conn = db::Connection::open(file, nullptr);
-        readSale(conn->database(), &kept, &removed);
-        ASSERT_EQ(kept, 2);
+        const QString second = test::onServer() ? QStringLiteral("2024-03-15T10:00:00") : QStringLiteral("2024-03-15 10:00:00");
+        auto conn = db::Connection::open(path, nullptr);
+        QSqlQuery q(conn->database());
+        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO RECORD (pluNo, pluDesc, dateTime, weight, totalPrice, saleKey)"
+                                          " VALUES (3, 'AÇÚCAR', '2024-03-15 09:30:05', 1500, 0,"
+                                          " '3|2024-03-15 09:30:05|1500|0|1'), (3, 'AÇÚCAR', '%1', 1500, 0,"
+                                          " '3|%1|1500|0|1')")
+                               .arg(second)));
     }
-    test::useServerBase(serverDir.path());
-    const QString target = serverDir.filePath(QStringLiteral("vendabase.accdb"));
+    if (test::onServer()) {
+        test::useServerBase(serverDir.path());
+        const QString target = serverDir.filePath(QStringLiteral("vendabase.accdb"));
+        QString err;
+        ASSERT_TRUE(schema::copyFileToServer(path, target, nullptr, &err)) << err.toStdString();
+        path = target;
+    }
+    auto sale = [](int hour) {
+        db::ReadSale s;
+        s.pluNo = 3;
+        s.pluDesc = QStringLiteral("AÇÚCAR");
+        s.when = QDateTime(QDate(2024, 3, 15), QTime(hour, hour == 9 ? 30 : 0, hour == 9 ? 5 : 0));
+        s.weight = 1500;
+        s.unitPrice = 1240;
+        return s;
+    };
+    for (int known : {2, 3}) {
+        db::SalesRead r(path, QStringLiteral("frios"), QStringLiteral("caixa:/dev/ttyUSB0"));
+        ASSERT_TRUE(r.open()) << r.error().toStdString();
+        for (int hour : {9, 10, 11})
+            r.add(sale(hour));
+        ASSERT_TRUE(r.store(true)) << r.error().toStdString();
+        EXPECT_EQ(r.knownSales(), known);
+        EXPECT_EQ(r.newSales(), 3 - known);
+    }
+}
+
+// Sales stored before each sale kept its price are priced once by the
+// upgrade, as the window priced them until then: the scale's copy first,
+// the base where the scale's copy is missing.
+TEST(SalesRead, UpgradeFixesWhatEarlierSalesWereWorth)
+{
+    QTemporaryDir dir;
+    const QString path = makeDb(dir, {.slotCount = 3, .layout = schema::Layout::AsDelivered});
+    auto conn = db::Connection::open(path, nullptr);
+    QSqlQuery q(conn->database());
+    ASSERT_TRUE(q.exec(QStringLiteral("UPDATE PLU SET unitPrice = pluNo * 100")));
+    ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, unitPrice, sellFlag) VALUES (1, 599, 1)")));
+    ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO RECORD (pluNo, weight, totalPrice) VALUES (1, 1250, 0), (2, 1500, 0),"
+                                      " (3, 0, 750), (9, 500, 0)")));
     QString err;
-    ASSERT_TRUE(schema::copyFileToServer(file, target, nullptr, &err)) << err.toStdString();
-    auto conn = db::Connection::open(target, &err);
-    ASSERT_TRUE(conn) << err.toStdString();
-    readSale(conn->database(), &kept, &removed);
-    EXPECT_EQ(kept, 0);
-    EXPECT_EQ(removed, 2);
+    ASSERT_TRUE(db::UpgradeSalesRecord(conn->database(), &err)) << err.toStdString();
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT salePrice, saleTotal FROM RECORD ORDER BY ID")));
+    QStringList worth;
+    while (q.next())
+        worth << q.value(0).toString() + u'/' + q.value(1).toString();
+    EXPECT_EQ(worth, (QStringList{"599/749", "200/300", "300/750", "0/0"}));
 }
 
 TEST(Sql, TextOrderIsTheOneAnOperatorReads)

@@ -9,6 +9,7 @@
 #include "SalesWindow.h"
 #include "ScaleCheckWindow.h"
 #include "ScaleProtocol.h"
+#include "ScaleRunner.h"
 #include "SimulatorOnPty.h"
 #include "TransferJobs.h"
 
@@ -102,6 +103,18 @@ protected:
         scale->sim.setSales(records);
         scale->start();
     }
+    // The scale holds every product of the base, as a download leaves it.
+    void storeBaseOnScale()
+    {
+        std::vector<ScalePlu> products;
+        QString error;
+        transmitter::RegisterTorvaneDataSource();
+        ASSERT_TRUE(transmitter::ReadPluTable(products, &error)) << error.toStdString();
+        scale->stop();
+        for (const ScalePlu &plu : products)
+            scale->sim.store(scalelink::EncodePluSlot(plu));
+        scale->start();
+    }
     TfrmVendas *openSales()
     {
         fx->form->Vendas1->trigger();
@@ -128,10 +141,10 @@ TEST_F(ScaleWindows, SalesOfTwoDaysWithTotalsReadOnceExportedAsCsv)
     fx->click(fx->form->btnCancelar);
     EXPECT_TRUE(fx->form->Vendas1->isEnabled());
 
-    // The sales job looks each product up in the scale's copy.
-    db.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, preFix, pluCode, pluDesc, validDays, tareWeight,"
-                           " unitPrice, sellFlag) VALUES (1, 2, '000110', 'BANANA', 0, 0, 599, 1),"
-                           " (2, 2, '000120', 'PAO DE QUEIJO', 0, 0, 250, 2)"));
+    // A new install: the scale holds the base's products, the base has
+    // never read them back (PLU_UPLOADED is empty).
+    ASSERT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM PLU_UPLOADED")).toInt(), 0);
+    storeBaseOnScale();
     std::vector<ScaleSale> sales = {sale(1, 24, 3, 14, 10, 0, 2000), sale(2, 24, 3, 14, 10, 5, 500),
                                     sale(1, 24, 3, 15, 9, 30, 1250), sale(2, 24, 13, 40, 9, 0, 250)};
     setSales(sales);
@@ -155,6 +168,13 @@ TEST_F(ScaleWindows, SalesOfTwoDaysWithTotalsReadOnceExportedAsCsv)
     EXPECT_EQ(p.totalCents, 2697);
     EXPECT_EQ(w->gridDias->item(2, 0)->text(), QStringLiteral("sem data"));
     EXPECT_TRUE(w->lblTotal->text().contains(QStringLiteral("R$ 26,97 em 4 vendas (1 sem data)")));
+
+    // A new price reaches the scale's copy: the sales already read keep
+    // what they were worth.
+    db.exec(QStringLiteral("UPDATE PLU_UPLOADED SET unitPrice = 699 WHERE pluNo = 1"));
+    ASSERT_TRUE(w->Mostra());
+    EXPECT_EQ(w->period().rows[0].totalCents, 749);
+    EXPECT_EQ(w->period().totalCents, 2697);
 
     // The scale sends the same records again: nothing is added.  A sale
     // equal to an earlier one in every value is still a new sale.
@@ -234,6 +254,37 @@ TEST_F(ScaleWindows, CheckShowsThreeDifferingSlotsThatSendingMends)
     EXPECT_EQ(scale->sim.stats().framesAccepted, 3); // only the differing products went out
 }
 
+// "Enviar diferenças" changes what the scale holds: the next "send
+// --changed" goes by it, not by the record of an earlier send.
+TEST_F(ScaleWindows, DifferencesSentFromTheCheckAreSeenBySendChanged)
+{
+    transfer::RunSettings settings;
+    settings.databasePath = db.path();
+    settings.command.scales = {{QStringLiteral("COM1"), QStringLiteral("COM1")}};
+    auto send = [&](bool changedOnly) {
+        settings.command.changedOnly = changedOnly;
+        const auto results = transfer::RunScales(settings);
+        EXPECT_EQ(results[0].outcome, transfer::Outcome::Done) << results[0].detail.toStdString();
+        return results[0].count;
+    };
+    transmitter::RegisterTorvaneDataSource();
+    ASSERT_EQ(send(false), 8);
+
+    db.exec(QStringLiteral("UPDATE PLU SET unitPrice = 300 WHERE pluNo = 2"));
+    TfrmConferirBalanca *w = openCheck();
+    QSignalSpy done(w, &TfrmConferirBalanca::checkFinished);
+    ASSERT_TRUE(press(w->btnLerBalanca, done));
+    ASSERT_TRUE(press(w->btnEnviar, done));
+    ASSERT_TRUE(done.size() == 2 || done.wait(20000));
+    ASSERT_TRUE(w->result().differing.empty());
+
+    // The price comes back: the one product goes out again.
+    db.exec(QStringLiteral("UPDATE PLU SET unitPrice = 250 WHERE pluNo = 2"));
+    EXPECT_EQ(send(true), 1);
+    scale->stop();
+    EXPECT_EQ((*scale->sim.slot(2))[42], 250);
+}
+
 // A read that fails leaves nothing of the comparison before it; a send the
 // scale stops answering names the product by its PLU.
 TEST_F(ScaleWindows, CheckThatFailsSaysSoAndNamesThePlu)
@@ -267,4 +318,28 @@ TEST_F(ScaleWindows, CheckThatFailsSaysSoAndNamesThePlu)
         << fx->dialogs.messages()[0].toStdString();
     fx->dialogs.clear();
     EXPECT_TRUE(w->lblResumo->text().contains(QStringLiteral("PLU 6"))) << w->lblResumo->text().toStdString();
+}
+
+// The scale acknowledged every difference but the record of what it
+// received could not be written: the box says so, and the window still
+// reads the scale again, which now holds the base.
+TEST_F(ScaleWindows, CheckReadsAgainWhenOnlyTheRecordOfTheSendWasLost)
+{
+    startDifferingScale();
+    scale->stop();
+    scale->sim.setOnStored([this] {
+        if (scale->sim.stats().framesAccepted == 3)
+            db.exec(QStringLiteral("DROP TABLE ScaleAck"));
+    });
+    scale->start();
+    TfrmConferirBalanca *w = openCheck();
+    QSignalSpy done(w, &TfrmConferirBalanca::checkFinished);
+    ASSERT_TRUE(press(w->btnLerBalanca, done));
+    ASSERT_TRUE(press(w->btnEnviar, done));
+    ASSERT_EQ(fx->dialogs.messages().size(), 1);
+    EXPECT_TRUE(fx->dialogs.messages()[0].contains(QStringLiteral("o registro do que a balança recebeu")))
+        << fx->dialogs.messages()[0].toStdString();
+    fx->dialogs.clear();
+    EXPECT_TRUE(w->result().differing.empty());
+    EXPECT_EQ(w->lblResumo->text(), QStringLiteral("0 posições diferem; 2 iguais (ocultas)"));
 }

@@ -35,6 +35,7 @@ const QStringList kProbes = {
     QStringLiteral("Select flgDel From plu"),
     QStringLiteral("Select Scale From ScaleTransfer"),
     QStringLiteral("Select Scale From ScaleAck"),
+    QStringLiteral("Select Port From ScaleTransfer"),
 };
 
 // The statements that add the record of what each scale acknowledged.

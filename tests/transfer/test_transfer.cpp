@@ -1,10 +1,10 @@
 // torvane-transfer against simulated scales on pseudo-terminals: several
 // scales at once, one failing or stopped half-way, only the changes after
 // that, the check against the base, and the program's own report.
-#include "AckRecord.h"
 #include "CommandLine.h"
 #include "DataSource.h"
 #include "ScaleProtocol.h"
+#include "ScaleRecord.h"
 #include "ScaleRunner.h"
 #include "SimulatorOnPty.h"
 #include "TransferCommand.h"
@@ -13,13 +13,20 @@
 #include "TransmitterTestSupport.h"
 #include "Db.h"
 #include "ServerBase.h"
+#include "TorvaneDlg.h"
+#include "SalesRead.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -66,6 +73,25 @@ protected:
         return n;
     }
 
+    // Products the sales job looks up: 1 sold by weight, 2 by unit.
+    void productsReadBack()
+    {
+        ttest::Sql sql;
+        ASSERT_TRUE(sql.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, preFix, pluCode, pluDesc, validDays,"
+                                            " tareWeight, unitPrice, sellFlag) VALUES (1, 2, '000001', 'A', 0, 0, 100, 1),"
+                                            " (2, 2, '000002', 'B', 0, 0, 250, 2)")));
+    }
+    void setSales(int com, const std::vector<ScaleSale> &sales)
+    {
+        std::vector<torvane::scalesim::Record> records;
+        for (const ScaleSale &s : sales)
+            records.push_back(torvane::scalelink::EncodeSaleRecord(s));
+        scales[com]->stop();
+        scales[com]->sim.setSales(records);
+        scales[com]->start();
+    }
+    int recordRows() { return ttest::Sql().scalar(QStringLiteral("SELECT count(*) FROM RECORD")).toInt(); }
+
     std::vector<ScaleResult> run(const QStringList &args, const std::atomic<bool> *stop = nullptr,
                                  ProgressSink progress = {})
     {
@@ -79,6 +105,74 @@ protected:
         torvane::transmitter::SetDatabaseFileOverride(settings.databasePath);
         return RunScales(settings);
     }
+};
+
+ScaleSale sale(int plu, int month, int minute, int second, int value)
+{
+    return ScaleSale{uint16_t(plu), 24, uint8_t(month), 14, 10, uint8_t(minute), uint8_t(second), uint32_t(value)};
+}
+
+// The programs run beside the test: simulators paced at the scale's line
+// speed, each with its sales from a file (pluNo,yy,MM,dd,hh,mm,ss,value),
+// and torvane-transfer.  Everything runs in processes of its own: no thread
+// of this one is running when they are started.
+class Programs {
+public:
+    ~Programs()
+    {
+        for (auto &p : m_processes) {
+            p->kill();
+            p->waitForFinished(5000);
+        }
+    }
+    QProcess &scale(const char *com, const std::vector<ScaleSale> &sales)
+    {
+        QFile f(QStringLiteral("%1.csv").arg(QLatin1String(com)));
+        f.open(QIODevice::WriteOnly);
+        for (const ScaleSale &s : sales)
+            f.write(QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8\n")
+                        .arg(s.number).arg(s.year).arg(s.month).arg(s.day).arg(s.hour).arg(s.minute).arg(s.second)
+                        .arg(s.value).toLatin1());
+        f.close();
+        QProcess &p = start(QStringLiteral("torvane-scalesim"),
+                            {"--link", com, "--pace", "57600", "--sales", f.fileName(), "--log",
+                             QStringLiteral("%1.log").arg(QLatin1String(com))});
+        EXPECT_TRUE(p.waitForReadyRead(5000));
+        return p;
+    }
+    QProcess &transfer(const QStringList &args) { return start(QStringLiteral("torvane-transfer"), args); }
+    // Waits until the scale's log shows it answering a request.
+    static bool answering(const char *com, const char *request)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 20000) {
+            QFile log(QStringLiteral("%1.log").arg(QLatin1String(com)));
+            if (log.open(QIODevice::ReadOnly) && log.readAll().contains(QByteArray(request) + " -> header"))
+                return true;
+            QThread::msleep(5);
+        }
+        return false;
+    }
+
+private:
+    QProcess &start(const QString &program, const QStringList &args)
+    {
+        auto &p = m_processes.emplace_back(std::make_unique<QProcess>());
+        p->start(QCoreApplication::applicationDirPath() + u'/' + program, args);
+        EXPECT_TRUE(p->waitForStarted());
+        return *p;
+    }
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+};
+
+class AnswerEveryBox : public torvane::transmitter::MessagePresenter {
+public:
+    void showMessage(QWidget *, const QString &, const QString &text, torvane::transmitter::MessageIcon) override
+    {
+        shown << text;
+    }
+    QStringList shown;
 };
 
 } // namespace
@@ -134,7 +228,8 @@ TEST_F(Transfer, StoppedTransferLeavesTheRecordUnsure)
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].outcome, Outcome::Interrupted);
     EXPECT_EQ(results[0].count, 50);
-    AckRecord record(QFileInfo(QStringLiteral("vendabase.accdb")).absoluteFilePath(), QStringLiteral("COM1"));
+    const QString port = torvane::transmitter::PortIdentity(QStringLiteral("COM1"));
+    torvane::db::ScaleRecord record(QFileInfo(QStringLiteral("vendabase.accdb")).absoluteFilePath(), port, port);
     ASSERT_TRUE(record.load());
     EXPECT_FALSE(record.trusted());
     // What was acknowledged is kept, nothing that was not.
@@ -250,13 +345,10 @@ TEST_F(Transfer, DatabaseLostAfterTheLastFrameSaysWhatTheScaleReceived)
 }
 
 // On a base just made by torvane-createdb, before the manager ever opened
-// it.
+// it, and first before the scale's products were read.
 TEST_F(Transfer, SalesReadTwiceAreStoredOnce)
 {
     ttest::Sql sql;
-    // The sales job looks each product up in the scale's copy.
-    ASSERT_TRUE(sql.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, preFix, pluCode, pluDesc, validDays,"
-                                        " tareWeight, unitPrice, sellFlag) VALUES (1, 2, '000001', 'A', 0, 0, 100, 1)")));
     std::vector<torvane::scalesim::Record> records;
     for (int minute : {0, 5, 5}) // the last two: two equal sales
         records.push_back(torvane::scalelink::EncodeSaleRecord({1, 24, 3, 14, 10, uint8_t(minute), 0, 500}));
@@ -265,12 +357,150 @@ TEST_F(Transfer, SalesReadTwiceAreStoredOnce)
     scale.sim.setSales(records);
     scale.start();
 
+    // The scale's products never read: told what to do, as a failed read.
+    auto results = run({"sales", "--port", "COM1"});
+    EXPECT_EQ(ExitCodeOf(results), ExitDatabase);
+    const QString told = QString::fromUtf8(torvane::transmitter::text::kSaleProductNotRead).arg(1);
+    EXPECT_EQ(TransferOutput::SummaryLines(results).value(0),
+              QStringLiteral("COM1: a leitura parou; 0 venda(s) lida(s) para RECORD: %1 (0 nova(s), 0 já lida(s) antes)")
+                  .arg(told));
+
+    // The sales job looks each product up in the scale's copy.
+    ASSERT_TRUE(sql.exec(QStringLiteral("INSERT INTO PLU_UPLOADED (pluNo, preFix, pluCode, pluDesc, validDays,"
+                                        " tareWeight, unitPrice, sellFlag) VALUES (1, 2, '000001', 'A', 0, 0, 100, 1)")));
     for (int read = 0; read < 2; ++read) {
-        const auto results = run({"sales", "--port", "COM1"});
+        results = run({"sales", "--port", "COM1"});
         ASSERT_EQ(ExitCodeOf(results), ExitOk) << results[0].detail.toStdString();
         EXPECT_EQ(results[0].newSales, read == 0 ? 3 : 0);
         EXPECT_EQ(sql.scalar(QStringLiteral("SELECT count(*) FROM RECORD")).toInt(), 3);
     }
+}
+
+// What the scale holds changes through the transmitter's window, and
+// through the command under another name for the same port: "send
+// --changed" must not trust a record that either made stale.
+TEST_F(Transfer, DownloadsFromTheWindowOrUnderAnotherNameAreSeenBySendChanged)
+{
+    startScale(1);
+    const QStringList changed = {"send", "--changed", "--port", "frios=COM1"};
+    ASSERT_EQ(ExitCodeOf(run({"send", "--port", "frios=COM1"})), ExitOk);
+    auto priceOnScale = [&](int pluNo) {
+        scales[1]->stop();
+        const auto &slot = scales[1]->sim.slot(pluNo);
+        const int price = slot ? (*slot)[40] << 16 | (*slot)[41] << 8 | (*slot)[42] : -1;
+        scales[1]->start();
+        return price;
+    };
+    ttest::Sql sql;
+    // A promotion price goes out from the window, then the price comes back.
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET unitPrice = 1 WHERE pluNo = 7")));
+    {
+        AnswerEveryBox boxes;
+        torvane::transmitter::CtorvaneDlg window(&boxes);
+        QSignalSpy ended(&window, &torvane::transmitter::CtorvaneDlg::jobFinished);
+        window.transmitButton()->click();
+        ASSERT_TRUE(ended.wait(30000));
+        EXPECT_EQ(window.statusText(), QStringLiteral("Transmissão efetuada com sucesso!")) << boxes.shown.join(u'|').toStdString();
+    }
+    ASSERT_EQ(priceOnScale(7), 1);
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET unitPrice = 70 WHERE pluNo = 7")));
+    ASSERT_EQ(ExitCodeOf(run(changed)), ExitOk);
+    EXPECT_EQ(priceOnScale(7), 70);
+
+    // The same through the port's own name.
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET unitPrice = 1 WHERE pluNo = 8")));
+    ASSERT_EQ(ExitCodeOf(run({"send", "--port", "COM1"})), ExitOk);
+    ASSERT_TRUE(sql.exec(QStringLiteral("UPDATE PLU SET unitPrice = 80 WHERE pluNo = 8")));
+    ASSERT_EQ(ExitCodeOf(run(changed)), ExitOk);
+    EXPECT_EQ(priceOnScale(8), 80);
+}
+
+// Two scales that record the same sale (same product, second and value)
+// sold two sales; a scale cleared since its last read starts again, and a
+// sale equal to one it held before (no date, a fixed price) is a new sale.
+TEST_F(Transfer, SalesOfTwoScalesAndOfAClearedScaleAreEachKept)
+{
+    productsReadBack();
+    startScale(1);
+    startScale(2);
+    const ScaleSale undated = sale(2, 13, 0, 0, 250); // month 13: stored without a date
+    for (int com : {1, 2})
+        setSales(com, {undated, sale(1, 3, 5, 0, 500), sale(1, 3, 5, 0, 500)});
+    const QStringList both = {"sales", "--port", "a=COM1", "--port", "b=COM2"};
+    for (int read = 0; read < 2; ++read) {
+        const auto results = run(both);
+        ASSERT_EQ(ExitCodeOf(results), ExitOk) << results[0].detail.toStdString();
+        EXPECT_EQ(results[0].newSales + results[1].newSales, read == 0 ? 6 : 0);
+        EXPECT_EQ(recordRows(), 6);
+    }
+    setSales(1, {undated}); // cleared, then one sale
+    const auto results = run({"sales", "--port", "a=COM1"});
+    EXPECT_EQ(results[0].newSales, 1);
+    EXPECT_EQ(results[0].knownSales, 0);
+    EXPECT_EQ(recordRows(), 7);
+}
+
+// kill -9 in the middle of a sales read (a power cut): the next read stores
+// each sale once.
+TEST_F(Transfer, SalesReadKilledHalfWayStoresEachSaleOnceAtTheNextRead)
+{
+    productsReadBack();
+    std::vector<ScaleSale> sales;
+    for (int i = 0; i < 480; ++i) // about 1 s on the line
+        sales.push_back(sale(1 + i % 2, 3, i / 60, i % 60, 100 + i));
+    Programs programs;
+    programs.scale("COM1", sales);
+    QProcess &killed = programs.transfer({"sales", "--port", "COM1"});
+    ASSERT_TRUE(Programs::answering("COM1", "UR"));
+    QThread::msleep(400);
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    ASSERT_TRUE(killed.waitForFinished(5000));
+    QThread::msleep(1500); // the scale ends the stream nobody reads any more
+
+    QProcess &next = programs.transfer({"sales", "--port", "COM1"});
+    ASSERT_TRUE(next.waitForFinished(20000));
+    EXPECT_EQ(next.exitCode(), ExitOk) << next.readAllStandardOutput().toStdString();
+    EXPECT_EQ(recordRows(), 480);
+}
+
+// Two reads at once (two shells, the timer beside the manager's window, two
+// PCs) keep every sale of both scales; a read that finds the store taken
+// longer than the lock's time-out says so and stores nothing, in bounded
+// time.
+TEST_F(Transfer, TwoSalesReadsAtOnceKeepEverySale)
+{
+    productsReadBack();
+    std::vector<ScaleSale> first, second;
+    for (int i = 0; i < 480; ++i) // the same few sales again and again
+        first.push_back(sale(2, 13, 0, 0, 250 + i % 4));
+    for (int i = 0; i < 60; ++i)
+        second.push_back(sale(1, 3, 0, i, 100 + i));
+    Programs programs;
+    programs.scale("COM1", first);
+    programs.scale("COM2", second);
+    QProcess &a = programs.transfer({"sales", "--port", "COM1"});
+    QProcess &b = programs.transfer({"sales", "--port", "COM2"});
+    for (QProcess *p : {&a, &b}) {
+        ASSERT_TRUE(p->waitForFinished(20000));
+        EXPECT_EQ(p->exitCode(), ExitOk) << p->readAllStandardOutput().toStdString();
+    }
+    EXPECT_EQ(recordRows(), 540);
+
+    // The store held by another program past the time-out.
+    QString error;
+    auto holder = torvane::db::Connection::open(QStringLiteral("vendabase.accdb"), &error);
+    ASSERT_TRUE(holder) << error.toStdString();
+    QSqlError held;
+    ASSERT_TRUE(torvane::db::BeginSalesStore(holder->database(), &held)) << held.text().toStdString();
+    QElapsedTimer waited;
+    waited.start();
+    QProcess &blocked = programs.transfer({"sales", "--port", "COM2"});
+    ASSERT_TRUE(blocked.waitForFinished(30000));
+    EXPECT_EQ(blocked.exitCode(), ExitDatabase);
+    EXPECT_LT(waited.elapsed(), 20000);
+    EXPECT_TRUE(QString::fromUtf8(blocked.readAllStandardOutput()).contains(QStringLiteral("Outra leitura das vendas")));
+    QSqlQuery(holder->database()).exec(QStringLiteral("ROLLBACK"));
+    EXPECT_EQ(recordRows(), 540);
 }
 
 TEST_F(Transfer, ProgramStoppedByCtrlCReportsWhatEachScaleReceived)
@@ -281,15 +511,27 @@ TEST_F(Transfer, ProgramStoppedByCtrlCReportsWhatEachScaleReceived)
     std::vector<std::unique_ptr<QProcess>> sims;
     for (const char *com : {"COM1", "COM2"}) {
         auto &sim = sims.emplace_back(std::make_unique<QProcess>());
-        // Paced: 500 products take about 6.5 s.
+        // 500 products take over 5 s at the line's speed.  Unpaced answers
+        // come in one piece: a paced one cut by a busy machine would end the
+        // transfer before the Ctrl-C this test is about.
         sim->start(bin + QStringLiteral("/torvane-scalesim"),
-                   {"--link", com, "--pace", "57600", "--quiet", "--save", QString::fromLatin1(com) + ".csv"});
+                   {"--link", com, "--log", QString::fromLatin1(com) + ".log", "--save",
+                    QString::fromLatin1(com) + ".csv"});
         ASSERT_TRUE(sim->waitForReadyRead(5000));
     }
     QProcess p;
     p.start(bin + QStringLiteral("/torvane-transfer"), {"send", "--port", "COM1", "--port", "COM2", "--port", "COM3"});
     ASSERT_TRUE(p.waitForStarted());
-    QThread::msleep(1500);
+    // Ctrl-C once both scales have taken some products: a fixed pause may end
+    // before a loaded machine has even started the program.
+    const auto answered = [](const char *log) {
+        QFile f(QString::fromLatin1(log));
+        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count("-> OK")) : 0;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while ((answered("COM1.log") < 20 || answered("COM2.log") < 20) && waited.elapsed() < 30000)
+        QThread::msleep(20);
     ::kill(pid_t(p.processId()), SIGINT);
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_EQ(p.exitCode(), ExitInterrupted) << p.readAllStandardError().toStdString();

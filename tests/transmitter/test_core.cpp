@@ -198,12 +198,21 @@ TEST(PortChoiceFile, RestoreReadsTheFirstFourBytes)
         {"USB1", PortRestore::Kind::Number, 1},
         {"usb", PortRestore::Kind::Number, 1},
         {"", PortRestore::Kind::Number, 1},
+        // A network address on the line after the serial port an older
+        // transmitter (reading four bytes) falls back to.
+        {"COM3\ntcp://10.0.0.21:4001", PortRestore::Kind::Network, 3},
+        {"COM3\r\nrfc2217://[fd00::21]:4001\n", PortRestore::Kind::Network, 3},
+        {"COM3\nlixo", PortRestore::Kind::Number, 3},
+        {"COM3tcp://10.0.0.21:4001", PortRestore::Kind::Number, 3},
+        {"COM0\ntcp://10.0.0.21:4001", PortRestore::Kind::Number, 0},
     };
     for (const Case &c : cases) {
         writeFile(ini, c.bytes);
         const PortRestore r = ReadPortChoice(ini);
         EXPECT_EQ(int(r.kind), int(c.kind)) << c.bytes.toStdString();
         EXPECT_EQ(r.number, c.number) << c.bytes.toStdString();
+        if (r.kind == PortRestore::Kind::Network)
+            EXPECT_TRUE(c.bytes.contains(r.address.toUtf8())) << c.bytes.toStdString();
     }
     writeFile(ini, "COM4");
     QFile::setPermissions(ini, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);

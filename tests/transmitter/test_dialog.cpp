@@ -154,10 +154,12 @@ TEST_F(Window, LayoutCaptionsAndMenu)
     EXPECT_EQ(bar[0]->text(), QStringLiteral("COM"));
     EXPECT_EQ(bar[1]->text(), QStringLiteral("关于 Torvane(&A)..."));
     const auto items = dlg.comMenu()->actions();
-    ASSERT_EQ(items.size(), 10);
-    const int ids[] = {32775, 32776, 32780, 32781, 32782, 32784, 32790, 32789, 32788, ID_USB};
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(items[i]->text(), i < 9 ? QStringLiteral("COM%1").arg(i + 1) : QStringLiteral("USB"));
+    ASSERT_EQ(items.size(), 11);
+    const int ids[] = {32775, 32776, 32780, 32781, 32782, 32784, 32790, 32789, 32788, ID_USB, ID_NETWORK};
+    for (int i = 0; i < 11; ++i) {
+        EXPECT_EQ(items[i]->text(), i < 9    ? QStringLiteral("COM%1").arg(i + 1)
+                                    : i == 9 ? QStringLiteral("USB")
+                                             : QStringLiteral("Endereço de rede..."));
         EXPECT_EQ(items[i]->data().toInt(), ids[i]);
     }
     EXPECT_TRUE(presenter.shown.empty());

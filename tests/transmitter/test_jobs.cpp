@@ -409,7 +409,8 @@ TEST_F(RecordJobs, SalesAreAppendedByWeightOrByTotal)
                       recordBytes(2, 0x24, 0x03, 0x15, 0x10, 0x00, 0x00, 1500),
                       recordBytes(3, 0x24, 0x13, 0x01, 0x00, 0x00, 0x00, 0xFFFFFF), // month 13
                       recordBytes(501, 0, 0, 0, 0, 0, 0, 0), recordBytes(1, 0x24, 1, 1, 0, 0, 0, 1)});
-    RunRecordUpload(host);
+    const JobOutcome first = RunRecordUpload(host);
+    EXPECT_EQ(first.newSales, 3);
     EXPECT_EQ(host.lastStatus(),
               QStringLiteral("upload REC finished, total 3 ! (1 without date)"));
     EXPECT_EQ(host.pos(), 500);
@@ -423,10 +424,13 @@ TEST_F(RecordJobs, SalesAreAppendedByWeightOrByTotal)
     EXPECT_TRUE(rows[2][3].isNull());
     EXPECT_EQ(rows[2][5].toInt(), 16777215);
 
-    // Uploading the same sales again stores them again.
+    // Uploading the same sales again stores nothing more, and says so.
     ttest::RecordingHost again;
-    RunRecordUpload(again);
-    EXPECT_EQ(records().size(), 6u);
+    const JobOutcome second = RunRecordUpload(again);
+    EXPECT_EQ(records().size(), 3u);
+    EXPECT_TRUE(second.done());
+    EXPECT_EQ(second.newSales, 0);
+    EXPECT_EQ(second.knownSales, 3);
 }
 
 TEST_F(RecordJobs, SaleNumbered500EndsTheUploadAfterStoringIt)

@@ -86,6 +86,8 @@ public:
     explicit ScaleSimulator(Options options = {});
 
     void setLogSink(LogSink sink) { m_log = std::move(sink); }
+    // A line into the same log (the network listener's events).
+    void logLine(const QString &line) const { log(line); }
     // Called after every accepted "DL" frame is stored, before it is answered
     // (e.g. to save the memory).
     void setOnStored(std::function<void()> hook) { m_onStored = std::move(hook); }

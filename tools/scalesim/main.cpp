@@ -6,6 +6,7 @@
 //   READY <device path>            the scale is listening
 // Logs go to stderr (or --log FILE).  SIGINT / SIGTERM end it cleanly: the
 // memory is saved (--save), the link removed, exit status 0.
+#include "NetListener.h"
 #include "ScaleSimulator.h"
 #include "Serial.h"
 
@@ -22,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -120,6 +122,8 @@ int main(int argc, char **argv)
         "\"LINK <link> -> <device>\" first).\n"
         "Answers \"DL\" frames with \"OK\" and keeps the products (500 slots, slot = PLU number); answers \"UL\"\n"
         "with the header 02 57 E5 and its slots, \"UR\" with 02 17 71 and the sales records of --sales.\n"
+        "With --listen it is a scale on the network instead: it prints \"READY tcp://HOST:PORT\" (or rfc2217://)\n"
+        "and takes one connection at a time, as a serial device server in front of the scale would.\n"
         "Every received frame is checked (STX, length, checksum, ETX) and logged on stderr.\n"
         "SIGINT/SIGTERM end it cleanly (memory saved with --save, link removed, status 0).\n"
         "Exit status: 0 done, 1 device or file failure, 2 bad command line."));
@@ -129,6 +133,17 @@ int main(int argc, char **argv)
     const QCommandLineOption deviceOpt(QStringLiteral("device"),
                                        QStringLiteral("Serve this serial device instead of a new pseudo-terminal."),
                                        QStringLiteral("path"));
+    const QCommandLineOption listenOpt(
+        QStringLiteral("listen"),
+        QStringLiteral("Be a scale on the network: listen on HOST:PORT (raw TCP, as a device server set to 57600 8N1 "
+                       "or a scale with an Ethernet port) or rfc2217://HOST:PORT (an RFC 2217 device server: the "
+                       "transmitter sets the line itself); port 0 takes a free one.  One connection at a time; the "
+                       "memory outlives each."),
+        QStringLiteral("[tcp://|rfc2217://]host:port"));
+    const QCommandLineOption refuseOpt(
+        QStringLiteral("refuse-settings"),
+        QStringLiteral("Fault, with --listen rfc2217://: answer every line setting with 9600 baud, 7 bits, even "
+                       "parity, as a device server that keeps its own settings."));
     const QCommandLineOption linkOpt(
         QStringLiteral("link"),
         QStringLiteral("Create the link ${XDG_CONFIG_HOME:-$HOME/.config}/torvane/dosdevices/comN to the device, so "
@@ -208,7 +223,7 @@ int main(int argc, char **argv)
                                     QStringLiteral("Append the log to this file instead of stderr."),
                                     QStringLiteral("file"));
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), QStringLiteral("No log at all."));
-    parser.addOptions({deviceOpt, linkOpt, loadOpt, saveOpt, saveEachOpt, salesOpt, paceOpt, baudOpt, delayOpt,
+    parser.addOptions({deviceOpt, listenOpt, refuseOpt, linkOpt, loadOpt, saveOpt, saveEachOpt, salesOpt, paceOpt, baudOpt, delayOpt,
                        noAnswerOpt, badReplyOpt, doubleReplyOpt, doubleGapOpt, noHeaderOpt, wrongHeaderOpt, noiseOpt, shortSlotOpt,
                        shortRecordOpt, occupiedOpt, noEndOpt, idleOpt, logOpt, quietOpt});
     // parse, not process: process ends the program with status 1 on a bad
@@ -247,6 +262,10 @@ int main(int argc, char **argv)
     if (parser.isSet(saveEachOpt) && !parser.isSet(saveOpt))
         return fail(QStringLiteral("--save-each needs --save FILE"));
 
+    if (parser.isSet(listenOpt) && (parser.isSet(deviceOpt) || parser.isSet(linkOpt)))
+        return fail(QStringLiteral("--listen serves the network: it goes without --device and --link"));
+    if (parser.isSet(refuseOpt) && !parser.value(listenOpt).startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive))
+        return fail(QStringLiteral("--refuse-settings needs --listen rfc2217://HOST:PORT"));
     int linkNumber = 0;
     if (parser.isSet(linkOpt)) {
         const QString name = parser.value(linkOpt);
@@ -291,7 +310,16 @@ int main(int argc, char **argv)
     int fd = -1;
     int slaveHolder = -1;
     QString devicePath;
-    if (parser.isSet(deviceOpt)) {
+    torvane::scalesim::NetListener listener;
+    if (parser.isSet(listenOpt)) {
+        if (!listener.open(parser.value(listenOpt), &error))
+            return fail(error, 1);
+        listener.setRefuseSettings(parser.isSet(refuseOpt));
+        if (!parser.isSet(quietOpt))
+            listener.setLogSink([&sim](const QString &line) { sim.logLine(line); });
+        fd = listener.lineFd();
+        devicePath = listener.address();
+    } else if (parser.isSet(deviceOpt)) {
         devicePath = parser.value(deviceOpt);
         fd = ::open(QFile::encodeName(devicePath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
@@ -346,7 +374,14 @@ int main(int argc, char **argv)
     ::signal(SIGPIPE, SIG_IGN);
 
     out << "READY " << devicePath << Qt::endl;
+    std::thread relay;
+    if (parser.isSet(listenOpt))
+        relay = std::thread([&listener] { listener.run(g_stop); });
     const int rc = sim.serve(fd, g_stop, idle * 1000);
+    if (relay.joinable()) {
+        g_stop.store(true); // also after --exit-after-idle
+        relay.join();
+    }
 
     int status = 0;
     if (rc != 0) {
@@ -366,6 +401,7 @@ int main(int argc, char **argv)
               << " slot(s) in memory" << Qt::endl;
     if (slaveHolder >= 0)
         ::close(slaveHolder);
-    ::close(fd);
+    if (!parser.isSet(listenOpt))
+        ::close(fd); // the listener closes its own
     return status;
 }

@@ -1,4 +1,4 @@
-#include "AckRecord.h"
+#include "ScaleRecord.h"
 
 #include "Db.h"
 #include "Engine.h"
@@ -10,11 +10,9 @@
 
 #include <mutex>
 
-namespace torvane::transfer {
+namespace torvane::db {
 
-namespace {
-
-QString now()
+QString RecordTimeStamp()
 {
     // Several scales' threads stamp at once, and the C library's time-zone
     // state behind local time is not safe to initialise from two threads.
@@ -23,25 +21,26 @@ QString now()
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-} // namespace
+ScaleRecord::ScaleRecord(const QString &databasePath, const QString &scale, const QString &port)
+    : m_path(databasePath), m_scale(scale), m_port(port)
+{
+}
 
-AckRecord::AckRecord(const QString &databasePath, const QString &scale) : m_path(databasePath), m_scale(scale) {}
+ScaleRecord::~ScaleRecord() = default;
 
-AckRecord::~AckRecord() = default;
-
-bool AckRecord::fail(const QString &error)
+bool ScaleRecord::fail(const QString &error)
 {
     m_error = error.isEmpty() ? QStringLiteral("erro no banco de dados") : error;
     return false;
 }
 
-QByteArray AckRecord::frame(int pluNo) const
+QByteArray ScaleRecord::frame(int pluNo) const
 {
     const auto it = m_frames.find(pluNo);
     return it == m_frames.end() ? QByteArray() : it->second;
 }
 
-bool AckRecord::needsSending(int pluNo, const QByteArray &frame) const
+bool ScaleRecord::needsSending(int pluNo, const QByteArray &frame) const
 {
     if (!m_trusted)
         return true;
@@ -49,7 +48,7 @@ bool AckRecord::needsSending(int pluNo, const QByteArray &frame) const
     return it == m_frames.end() || it->second != frame;
 }
 
-bool AckRecord::load()
+bool ScaleRecord::load()
 {
     m_error.clear();
     m_frames.clear();
@@ -57,7 +56,7 @@ bool AckRecord::load()
     m_available = false;
     if (!m_conn) {
         QString error;
-        m_conn = db::Connection::open(m_path, &error);
+        m_conn = Connection::open(m_path, &error);
         if (!m_conn)
             return fail(error);
     }
@@ -66,58 +65,90 @@ bool AckRecord::load()
     // schema's name.
     for (const char *table : {"ScaleTransfer", "ScaleAck"}) {
         QString type, why;
-        if (!db::objectType(db, QString::fromLatin1(table), &type, &why))
+        if (!objectType(db, QString::fromLatin1(table), &type, &why))
             return fail(why);
         if (type.isEmpty())
             return true; // not upgraded yet: everything goes, nothing is recorded
     }
+    if (columnType(db, QStringLiteral("ScaleTransfer"), QStringLiteral("Port")).isEmpty())
+        return true; // upgraded before records kept their port: not kept until the next upgrade adds it
     m_available = true;
 
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT Complete FROM ScaleTransfer WHERE Scale = ?"));
+    q.prepare(QStringLiteral("SELECT Complete, Port FROM ScaleTransfer WHERE Scale = ?"));
     q.addBindValue(m_scale);
     if (!q.exec())
-        return fail(db::errorText(q.lastError()));
-    m_trusted = q.next() && q.value(0).toInt() != 0;
+        return fail(errorText(q.lastError()));
+    // Reached through another port since (or never said through which),
+    // the scale may have been sent to under another name meanwhile.
+    m_trusted = q.next() && q.value(0).toInt() != 0 && q.value(1).toString() == m_port;
     q.finish();
     if (!m_trusted)
         return true; // the frames would not be used
     q.prepare(QStringLiteral("SELECT pluNo, Frame FROM ScaleAck WHERE Scale = ?"));
     q.addBindValue(m_scale);
     if (!q.exec())
-        return fail(db::errorText(q.lastError()));
+        return fail(errorText(q.lastError()));
     while (q.next())
         m_frames[q.value(0).toInt()] = q.value(1).toByteArray();
     if (q.lastError().isValid())
-        return fail(db::errorText(q.lastError()));
+        return fail(errorText(q.lastError()));
     return true;
 }
 
-bool AckRecord::markStarted()
-{
-    if (!m_available)
-        return true;
-    QSqlQuery q(m_conn->database());
-    q.prepare(QStringLiteral("INSERT INTO ScaleTransfer (Scale, Complete, StartedAt, EndedAt, Products)"
-                             " VALUES (?, 0, ?, NULL, 0)"
-                             " ON CONFLICT (Scale) DO UPDATE SET Complete = 0, StartedAt = excluded.StartedAt,"
-                             " EndedAt = NULL, Products = 0"));
-    q.addBindValue(m_scale);
-    q.addBindValue(now());
-    if (!q.exec())
-        return fail(db::errorText(q.lastError()));
-    return true;
-}
-
-bool AckRecord::finish(const std::map<int, QByteArray> &acknowledged, bool trustedNow)
+bool ScaleRecord::markStarted()
 {
     if (!m_available)
         return true;
     QSqlDatabase db = m_conn->database();
-    if (!db.transaction())
-        return fail(db::errorText(db.lastError()));
+    // Through the engine layer: a server connection ended during a long
+    // transfer is made again first, and the file's write lock is taken at
+    // once.
+    QString why;
+    if (!beginTransaction(db, &why))
+        return fail(why);
+    QSqlQuery own(db), others(db);
+    own.prepare(QStringLiteral("INSERT INTO ScaleTransfer (Scale, Complete, StartedAt, EndedAt, Products, Port)"
+                               " VALUES (?, 0, ?, NULL, 0, ?)"
+                               " ON CONFLICT (Scale) DO UPDATE SET Complete = 0, StartedAt = excluded.StartedAt,"
+                               " EndedAt = NULL, Products = 0, Port = excluded.Port"));
+    own.addBindValue(m_scale);
+    own.addBindValue(RecordTimeStamp());
+    own.addBindValue(m_port);
+    // The same scale under another name: what that record says it holds
+    // is about to change.
+    others.prepare(QStringLiteral("UPDATE ScaleTransfer SET Complete = 0 WHERE Port = ? AND Scale <> ?"));
+    others.addBindValue(m_port);
+    others.addBindValue(m_scale);
+    for (QSqlQuery *q : {&own, &others}) {
+        if (!q->exec()) {
+            const QString text = errorText(q->lastError());
+            db.rollback();
+            return fail(text);
+        }
+        q->finish();
+    }
+    if (!db.commit()) {
+        const QString text = errorText(db.lastError());
+        db.rollback();
+        return fail(text);
+    }
+    return true;
+}
+
+bool ScaleRecord::finish(const std::map<int, QByteArray> &acknowledged, bool trustedNow)
+{
+    if (!m_available)
+        return true;
+    QSqlDatabase db = m_conn->database();
+    // Through the engine layer: a server connection ended during a long
+    // transfer is made again first, and the file's write lock is taken at
+    // once.
+    QString why;
+    if (!beginTransaction(db, &why))
+        return fail(why);
     auto rollback = [&](const QSqlError &e) {
-        const QString text = db::errorText(e);
+        const QString text = errorText(e);
         db.rollback();
         return fail(text);
     };
@@ -126,7 +157,7 @@ bool AckRecord::finish(const std::map<int, QByteArray> &acknowledged, bool trust
                                             " ON CONFLICT (Scale, pluNo) DO UPDATE SET Frame = excluded.Frame,"
                                             " AckedAt = excluded.AckedAt")))
         return rollback(ack.lastError());
-    const QString at = now();
+    const QString at = RecordTimeStamp();
     for (const auto &[pluNo, frame] : acknowledged) {
         ack.bindValue(0, m_scale);
         ack.bindValue(1, pluNo);
@@ -153,4 +184,4 @@ bool AckRecord::finish(const std::map<int, QByteArray> &acknowledged, bool trust
     return true;
 }
 
-} // namespace torvane::transfer
+} // namespace torvane::db
