@@ -8,6 +8,7 @@
 #include "OperatorDialogs.h"
 #include "ProductImport.h"
 #include "ReportProdutos.h"
+#include "Schema.h"
 #include "SearchData.h"
 #include "StatusWindow.h"
 
@@ -59,6 +60,15 @@ public:
             return std::nullopt;
         return v.toLongLong();
     }
+
+    // Exactly when the second prefix is part of the scale code.
+    bool secondPrefixInUse() override
+    {
+        const CodeSettings s = m_form->codeSettings();
+        return schema::buildPluCode(1, 1, s.codeSize, s.prefix2) != schema::buildPluCode(1, 2, s.codeSize, s.prefix2);
+    }
+
+    qint64 prefixbAt(int row) override { return m_query.value(row, QStringLiteral("Prefixb")).toLongLong(); }
 
     void write(const QVector<std::optional<ImportedProduct>> &rows, bool clearedFirst,
                const std::function<void()> &step) override

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <limits>
+#include <map>
 #include <set>
 
 namespace torvane::manager {
@@ -472,48 +473,92 @@ QString ImportLog::chooseDirectory(const QString &programDir, const QString &dat
 
 namespace {
 
-// Where each code sits, kept in step with the rows the import writes, so a
-// line finds its row without walking the list.  Rows are positions in the
-// list's current order; "first" means the lowest position.
+// Where each product sits, kept in step with the rows the import writes, so
+// a record finds its row without walking the list.  A product is its code,
+// and its second prefix where that tells products apart.  Rows are
+// positions in the list's current order; "first" means the lowest position.
 class RowIndex {
 public:
-    // With clearFirst every row starts free.
+    // With clearFirst every row starts free (clearing keeps a row's second
+    // prefix).
     void load(ImportTable &table, bool clearFirst)
     {
-        m_byCode.clear();
+        m_prefixInUse = table.secondPrefixInUse();
         const int rows = table.rowCount();
         for (int r = 0; r < rows; ++r) {
-            const std::optional<qint64> code = clearFirst ? std::optional<qint64>(0) : table.codigoAt(r);
-            m_code.push_back(code);
-            if (code)
-                m_byCode[*code].insert(r);
+            m_code.push_back(clearFirst ? std::optional<qint64>(0) : table.codigoAt(r));
+            m_prefix.push_back(m_prefixInUse ? table.prefixbAt(r) : 0);
+            add(r);
         }
     }
 
-    // The row carrying the code, else the first free one; -1 when neither.
-    int find(qint64 code) const
+    bool prefixInUse() const { return m_prefixInUse; }
+
+    // The row holding the product, else the first free one; -1 when
+    // neither.  A record without a second prefix takes the first row with
+    // its code.
+    int find(qint64 code, std::optional<int> prefixb) const
     {
-        auto it = m_byCode.constFind(code);
-        if (it != m_byCode.constEnd() && !it->empty())
-            return *it->begin();
-        it = m_byCode.constFind(0);
-        if (it != m_byCode.constEnd() && !it->empty())
-            return *it->begin();
-        return -1;
+        const std::set<int> *rows = nullptr;
+        if (m_prefixInUse && prefixb && code != 0) {
+            const auto it = m_byProduct.find({code, *prefixb});
+            rows = it == m_byProduct.end() ? nullptr : &it->second;
+        } else {
+            const auto it = m_byCode.constFind(code);
+            rows = it == m_byCode.constEnd() ? nullptr : &*it;
+        }
+        if (rows && !rows->empty())
+            return *rows->begin();
+        const auto it = m_byCode.constFind(0);
+        return it != m_byCode.constEnd() && !it->empty() ? *it->begin() : -1;
     }
 
-    void written(int row, qint64 code)
+    qint64 prefixAt(int row) const { return m_prefix[row]; }
+
+    void written(int row, qint64 code, std::optional<int> prefixb)
     {
-        if (m_code[row])
+        if (m_code[row]) {
             m_byCode[*m_code[row]].erase(row);
+            m_byProduct[{*m_code[row], m_prefix[row]}].erase(row);
+        }
         m_code[row] = code;
-        m_byCode[code].insert(row);
+        if (m_prefixInUse && prefixb)
+            m_prefix[row] = *prefixb;
+        add(row);
     }
 
 private:
+    void add(int row)
+    {
+        if (!m_code[row])
+            return;
+        m_byCode[*m_code[row]].insert(row);
+        m_byProduct[{*m_code[row], m_prefix[row]}].insert(row);
+    }
+
+    bool m_prefixInUse = false;
     std::vector<std::optional<qint64>> m_code;
+    std::vector<qint64> m_prefix;
     QHash<qint64, std::set<int>> m_byCode;
+    std::map<std::pair<qint64, qint64>, std::set<int>> m_byProduct;
 };
+
+// The refusal of a file that gives one product more than once: each
+// product with its lines, in the order of its first line.
+QString repeatedProductsReason(const std::vector<std::pair<QString, QList<qint64>>> &repeated)
+{
+    QStringList products;
+    for (const auto &[product, lines] : repeated) {
+        QStringList numbers;
+        for (qint64 line : lines)
+            numbers << QString::number(line);
+        const QString last = numbers.takeLast();
+        products << QStringLiteral("%1 nas linhas %2 e %3").arg(product, numbers.join(QStringLiteral(", ")), last);
+    }
+    return QStringLiteral("O arquivo tem mais de uma linha para o mesmo produto (%1); deixe uma linha para cada "
+                          "produto e importe de novo")
+        .arg(products.join(QStringLiteral("; ")));
+}
 
 } // namespace
 
@@ -595,6 +640,13 @@ ImportOutcome ProductImport::run(ImportSource &source, qint64 records, bool clea
         index.load(m_table, clearFirst);
         QVector<std::optional<ImportedProduct>> rows(rowCount);
 
+        // With one record per product: the records that found a row some
+        // earlier record had taken, by that row.
+        const bool oneEach = source.oneRecordPerProduct();
+        QVector<qint64> lineOf(rowCount, 0);
+        QHash<int, std::size_t> repeatOf;
+        std::vector<std::pair<QString, QList<qint64>>> repeated;
+
         ImportRecord record;
         while (source.next(codeSize, &record)) {
             ++outcome.lines;
@@ -605,14 +657,26 @@ ImportOutcome ProductImport::run(ImportSource &source, qint64 records, bool clea
             QString message = record.rejected;
             if (record.product) {
                 const ImportedProduct &product = *record.product;
-                const int row = index.find(product.codigo);
+                const int row = index.find(product.codigo, product.prefixb);
                 if (row < 0) {
                     message = importCapacityMessage(product.code);
+                } else if (oneEach && rows[row] && product.codigo != 0) {
+                    if (!repeatOf.contains(row)) {
+                        repeatOf.insert(row, repeated.size());
+                        const QString name = index.prefixInUse()
+                                                 ? QStringLiteral("código %1 com prefixo 2 = %2")
+                                                       .arg(product.codigo)
+                                                       .arg(index.prefixAt(row))
+                                                 : QStringLiteral("código %1").arg(product.codigo);
+                        repeated.push_back({name, {lineOf[row]}});
+                    }
+                    repeated[repeatOf.value(row)].second << record.line;
                 } else {
-                    // A later record with the same code takes the same row.
+                    // A later record of the same product takes the same row.
                     rows[row] = product;
+                    lineOf[row] = record.line;
                     ++outcome.written;
-                    index.written(row, product.codigo);
+                    index.written(row, product.codigo, product.prefixb);
                 }
             }
             if (!message.isEmpty()) {
@@ -621,6 +685,8 @@ ImportOutcome ProductImport::run(ImportSource &source, qint64 records, bool clea
             }
         }
         m_log.close();
+        if (!repeated.empty())
+            throw ImportFailure(repeatedProductsReason(repeated));
 
         m_table.write(rows, clearFirst, [this] {
             if (m_progress)

@@ -214,6 +214,12 @@ public:
     virtual int rowCount() = 0;
     // Codigo of a row; nothing when it holds no value.
     virtual std::optional<qint64> codigoAt(int row) = 0;
+    // Whether the second prefix tells two products with one code apart (the
+    // settings row uses it and the code size leaves room for it: code 12
+    // with Prefixo 2 = 1 and code 12 with Prefixo 2 = 2 are two products),
+    // as begin() read it; and a row's second prefix (Prefixb).
+    virtual bool secondPrefixInUse() { return false; }
+    virtual qint64 prefixbAt(int /*row*/) { return 0; }
     // Writes what the file made of every row.  rows[r] is the product the
     // file put in row r: it is written without the save-time checks
     // (pluCode still derived from the code) and loses its import mark; with
@@ -260,6 +266,11 @@ public:
     // The next record, for the code size of the settings row.  False at the
     // end.  Throws ImportFailure when the file cannot be read.
     virtual bool next(int codeSize, ImportRecord *record) = 0;
+    // Whether two records of one product refuse the whole file.  In the
+    // fixed-column file the later line overwrites the earlier; a spreadsheet
+    // row names its product (with its second prefix), so two rows of one
+    // product are a mistake the operator must see.
+    virtual bool oneRecordPerProduct() const { return false; }
 };
 
 // The fixed-column text file, line by line.
@@ -284,7 +295,10 @@ struct ImportOutcome {
 // Runs an import over a surveyed file, in the table's one transaction: the
 // lines first, each finding its row as if the earlier ones were written
 // (every row free with clearFirst), then every row written once: the
-// file's product, or cleared when the file did not fill it.  Throws
+// file's product, or cleared when the file did not fill it.  A record finds
+// the row of its product: its code, and its second prefix where that tells
+// products apart (a record that carries none takes the first row with its
+// code).  Throws
 // ImportFailure (its text says that no product changed) when a line cannot
 // be used or anything fails; nothing of the import is then stored.
 class ProductImport {

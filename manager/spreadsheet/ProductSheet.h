@@ -88,6 +88,7 @@ public:
     SheetImportSource(QIODevice *device, const QString &path, csv::Encoding encoding, QChar separator,
                       const SheetMapping &mapping);
     bool next(int codeSize, ImportRecord *record) override;
+    bool oneRecordPerProduct() const override { return true; }
 
 private:
     csv::CsvReader m_reader;

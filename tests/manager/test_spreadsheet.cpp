@@ -153,6 +153,15 @@ protected:
         f->form->ImportarPlanilha1->trigger();
         EXPECT_TRUE(windowSeen);
     }
+    // "Exportar produtos" in the format chosen (its place in the question).
+    QString exportTo(int format, const QString &name)
+    {
+        const QString path = dir.filePath(name);
+        f->dialogs.answerChoose(format);
+        f->dialogs.answerOpenFile(path);
+        f->form->Exportar1->trigger();
+        return path;
+    }
     QString row(int pluNo) const
     {
         QString error;
@@ -241,10 +250,7 @@ TEST_F(SheetFormTest, ExportWritesEverySlotTheWayABrazilianSpreadsheetOpensIt)
               "WHERE pluNo = 1",
               "UPDATE PLU SET Codigo = 102, pluDesc = 'AÇÚCAR', Preco = 0.1, Tara = 0, validDays = 0, sellFlag = 1, "
               "Setor = 0, preFix = 0, Prefixb = 0, BarcodeMode = 1, pluCode = '001020' WHERE pluNo = 3"});
-    const QString path = dir.filePath("produtos.csv");
-    f->dialogs.answerChoose(0);
-    f->dialogs.answerOpenFile(path);
-    f->form->Exportar1->trigger();
+    const QString path = exportTo(0, "produtos.csv");
     ASSERT_NE(f->dialogs.lastMessage(), nullptr);
     EXPECT_EQ(f->dialogs.lastMessage()->text,
               QString::fromUtf8("3 posições exportadas (2 com produto) para o arquivo %1.").arg(path));
@@ -270,10 +276,7 @@ TEST_F(SheetFormTest, FixedColumnExportRoundTripsThroughTheImport)
         "UPDATE PLU SET Codigo = 99999, pluDesc = 'CAFÉ                  ', Preco = 999.99, unitPrice = 99999, validDays = 999, "
         "pluCode = '999990' WHERE pluNo = 2"};
     start(3, products);
-    const QString path = dir.filePath("produtos.txt");
-    f->dialogs.answerChoose(2);
-    f->dialogs.answerOpenFile(path);
-    f->form->Exportar1->trigger();
+    const QString path = exportTo(2, "produtos.txt");
     const QString first = row(1), second = row(2);
 
     start(3);
@@ -282,6 +285,35 @@ TEST_F(SheetFormTest, FixedColumnExportRoundTripsThroughTheImport)
     f->form->Importar1->trigger();
     EXPECT_TRUE(log().isEmpty());
     EXPECT_EQ(row(1).toStdString(), first.toStdString());
+    EXPECT_EQ(row(2).toStdString(), second.toStdString());
+}
+
+// With the second prefix in use, code 12 with Prefixo 2 = 1 and with
+// Prefixo 2 = 2 are two products: exported and imported back, both keep
+// their slots.  A file giving one product twice is refused whole.
+TEST_F(SheetFormTest, TwoProductsOfOneCodeApartByTheSecondPrefixSurviveTheirExportAndImport)
+{
+    start(3, {"UPDATE Config SET CodeSize = 5, flgPrefixo2 = 1",
+              "UPDATE PLU SET Codigo = 12, pluDesc = 'UM', Preco = 1, unitPrice = 100, Prefixb = 1, "
+              "pluCode = '100012' WHERE pluNo = 1",
+              "UPDATE PLU SET Codigo = 12, pluDesc = 'DOIS', Preco = 2, unitPrice = 200, Prefixb = 2, "
+              "pluCode = '200012' WHERE pluNo = 2"});
+    const QString path = exportTo(0, "produtos.csv");
+    const QString first = row(1), second = row(2);
+
+    f->dialogs.answerConfirm(false);   // Limpar dados existentes ?
+    importSheet(path, [](TfrmPlanilha &) { return true; });
+    EXPECT_EQ(row(1).toStdString(), first.toStdString());
+    EXPECT_EQ(row(2).toStdString(), second.toStdString());
+
+    f->dialogs.answerConfirm(false);
+    importSheet(writeFile(dir, "repetida.csv", "Código;Descrição;Preço;Prefixo 2\r\n12;A;1;2\r\n13;B;1;1\r\n"
+                                               "12;C;1;2\r\n"),
+                [](TfrmPlanilha &) { return true; });
+    ASSERT_NE(f->dialogs.lastMessage(), nullptr);
+    EXPECT_TRUE(f->dialogs.lastMessage()->text.startsWith(QString::fromUtf8(
+        "O arquivo tem mais de uma linha para o mesmo produto (código 12 com prefixo 2 = 2 nas linhas 2 e 4)")))
+        << f->dialogs.lastMessage()->text.toStdString();
     EXPECT_EQ(row(2).toStdString(), second.toStdString());
 }
 
