@@ -16,9 +16,10 @@ namespace {
 // The scales' record goes too: without it every scale would be sent every
 // product again, and a scale whose record says it holds a product would not.
 // The sales' runs go with the sales: without them the next read of a scale
-// would store every sale it still holds a second time.
-const char *const kTables[] = {"PLU",    "PLU_UPLOADED",  "RECORD",  "SalesRun",
-                               "Config", "ScaleTransfer", "ScaleAck"};
+// would store every sale it still holds a second time.  The record of the
+// products' changes goes too.
+const char *const kTables[] = {"PLU",    "PLU_UPLOADED",  "RECORD",   "SalesRun",
+                               "Config", "ScaleTransfer", "ScaleAck", "Historico"};
 
 bool count(const QSqlDatabase &db, const QString &table, qint64 *n, QString *error)
 {
@@ -173,7 +174,8 @@ bool copyFileToServer(const QString &sourceFile, const QString &targetPath, QStr
             counts << QStringLiteral("%1 %2").arg(table).arg(after);
         }
         return rekeySales(to, error) && db::syncAutoNumber(to, QStringLiteral("PLU"), QStringLiteral("pluNo"), error)
-            && db::syncAutoNumber(to, QStringLiteral("RECORD"), QStringLiteral("ID"), error);
+            && db::syncAutoNumber(to, QStringLiteral("RECORD"), QStringLiteral("ID"), error)
+            && db::syncAutoNumber(to, QStringLiteral("Historico"), QStringLiteral("ID"), error);
     };
     CreateOptions options;
     options.slotCount = 0;

@@ -2,6 +2,7 @@
 
 #include "Engine.h"
 #include "LikeMatch.h"
+#include "ProductHistory.h"
 
 #include <QAtomicInteger>
 #include <QFile>
@@ -395,7 +396,7 @@ std::unique_ptr<Connection> Connection::openFile(const QString &path, QString *e
         if (!db.open())
             return fail(QStringLiteral("Não foi possível abrir o banco de dados %1. %2")
                             .arg(displayName(path), errorText(db.lastError())));
-        if (!registerAccessFunctions(db))
+        if (!registerAccessFunctions(db) || !registerHistoryContext(db))
             return fail(QStringLiteral("Não foi possível preparar o banco de dados %1.").arg(displayName(path)));
 
         QSqlQuery q(db);

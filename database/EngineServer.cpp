@@ -1,6 +1,7 @@
 // Opening a product base held by a PostgreSQL server, and creating one.
 #include "Db.h"
 #include "Engine.h"
+#include "ProductHistory.h"
 #include "Schema.h"
 
 #include <QAtomicInteger>
@@ -48,6 +49,8 @@ bool connectServer(const QString &name, const QString &serverFile, QString *erro
     QStringList setup{QStringLiteral("SET lock_timeout = %1; SET client_min_messages = warning").arg(kBusyTimeoutMs)};
     if (readOnly)
         setup << QStringLiteral("SET default_transaction_read_only = on");
+    // The computer the record of the products' changes names.
+    setup << historySessionSetup();
     startServerSession(db, setup);
     return true;
 }

@@ -46,6 +46,16 @@ bool HasSalesRuns(const QSqlDatabase &db)
     return true;
 }
 
+bool HasSalesRecordSchema(const QSqlDatabase &db)
+{
+    if (!HasSalesRuns(db))
+        return false;
+    for (const auto &index : kIndexes)
+        if (!hasIndex(db, QLatin1String(index[0])))
+            return false;
+    return true;
+}
+
 bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error)
 {
     // Asked of the catalogue, not by a failing statement: on the server a

@@ -36,8 +36,12 @@ inline constexpr const char *kSaleKeyColumn = "saleKey";
 // otherwise in one of its own.  False with *error set (the engine's text,
 // when error is not null) when a statement fails.
 bool UpgradeSalesRecord(const QSqlDatabase &db, QString *error);
+// Whether everything UpgradeSalesRecord adds is there, indexes included (the
+// upgrade then changes nothing, and makes no copy of the base first).
+bool HasSalesRecordSchema(const QSqlDatabase &db);
 
-// Whether RECORD has everything UpgradeSalesRecord adds.
+// Whether RECORD has the columns UpgradeSalesRecord adds and SalesRun exists:
+// a sales read may then store its sales by their runs.
 bool HasSalesRuns(const QSqlDatabase &db);
 
 } // namespace torvane::db

@@ -2,6 +2,7 @@
 
 #include "Db.h"
 #include "Engine.h"
+#include "ProductHistory.h"
 #include "SalesSchema.h"
 #include "ScaleRecordSchema.h"
 #include "Upgrade.h"
@@ -33,8 +34,15 @@ const std::vector<SchemaStep> &schemaSteps()
         // (table SalesRun), its price and worth when read (filled once for
         // the sales stored before), and the indexes.
         SchemaStep &sales = all.emplace_back();
+        sales.present = [](const QSqlDatabase &db) { return HasSalesRecordSchema(db); };
         sales.ensure = [](const QSqlDatabase &db, QString *error) { return UpgradeSalesRecord(db, error); };
         sales.optional = true;
+        // The record of every change of a product's price, tare, code,
+        // description, sale type or prefixes (ProductHistory.h).
+        SchemaStep &history = all.emplace_back();
+        history.present = historyPresent;
+        history.ensure = createHistory;
+        history.optional = true;
         // No two products with one code, kept by the engine itself.
         SchemaStep &codes = all.emplace_back();
         codes.ensure = [](const QSqlDatabase &db, QString *error) { return ensureUniqueCodes(db, error); };

@@ -26,7 +26,9 @@ struct SchemaStep {
     std::function<bool(const QSqlDatabase &)> present;
     // Run in order when it is missing (always on a new base).
     QStringList create;
-    // A step that looks at the base and adds what is missing itself.
+    // A step that looks at the base and adds what is missing itself.  With
+    // present, the upgrade runs it only when present says something is
+    // missing (so it knows before the first change that one is coming).
     std::function<bool(const QSqlDatabase &, QString *error)> ensure;
     // Products do not need it: a base that cannot take it (a read-only
     // file) still opens, and the next start tries again.

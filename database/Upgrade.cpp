@@ -15,6 +15,9 @@ const QString DatabaseUpgrade::kRestartMessage =
     QStringLiteral("Foram realizadas alterações no banco de dados e o programa\nprecisa ser reinicializado.");
 const QString DatabaseUpgrade::kPluCodeIndex = QStringLiteral("CREATE INDEX IF NOT EXISTS PLU_pluCode ON PLU (pluCode)");
 const QString DatabaseUpgrade::kBackFillMessage = QStringLiteral("Atualizando banco de dados...");
+const QString DatabaseUpgrade::kNotChangedMessage =
+    QStringLiteral("O banco de dados precisa ser atualizado, mas a atualização não foi feita porque não havia "
+                   "cópia de segurança; nada foi alterado. Resolva o problema da cópia e abra o programa novamente.");
 
 namespace {
 
@@ -78,8 +81,19 @@ bool DatabaseUpgrade::probe(const QString &sql)
     return ok;
 }
 
+bool DatabaseUpgrade::mayChange()
+{
+    if (!m_mayChange)
+        m_mayChange = m_host.beforeChange();
+    return *m_mayChange;
+}
+
 bool DatabaseUpgrade::execute(const QString &sql, QString *error)
 {
+    if (!mayChange()) {
+        *error = kNotChangedMessage;
+        return false;
+    }
     m_statements << sql;
     QSqlQuery q(m_db);
     if (q.exec(mapAccessSql(m_db, sql)))
@@ -136,7 +150,7 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
     // What later versions added, as every new base is made with it.
     for (const SchemaStep &step : schemaSteps()) {
         QString error;
-        if (!step.afterCodesRefusal && !addStep(step, &error) && !step.optional) {
+        if (!step.afterCodesRefusal && !addStep(step, &error) && (!step.optional || m_mayChange == false)) {
             failed.error = error;
             return failed;
         }
@@ -146,6 +160,16 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
     // 5. The settings row and the codes of rows that have none yet.
     if (!m_config.open(m_db, &failed.error))
         return failed;
+    {
+        QSqlQuery empty(m_db);
+        const bool codesToFill = empty.exec(QStringLiteral("Select count(*) From PLU Where Codigo Is Null")) &&
+                                 empty.next() && empty.value(0).toInt() > 0;
+        empty.finish();
+        if ((codesToFill || !schema::isValidCodeSize(m_config.codeSize())) && !mayChange()) {
+            failed.error = kNotChangedMessage;
+            return failed;
+        }
+    }
     // The settings and the codes filled for them are committed together:
     // a failure leaves neither, and the next start tries again.
     CommitOnExit transaction{m_db, beginTransaction(m_db)};
@@ -199,11 +223,19 @@ bool DatabaseUpgrade::addStep(const SchemaStep &step, QString *error)
 {
     const bool missingPart = !step.probe.isEmpty() ? !probe(step.probe) && m_probeError.isEmpty()
                            : step.present          ? !step.present(m_db)
-                                                   : false;
-    if (missingPart)
-        for (const QString &sql : step.create)
-            if (!execute(sql, error))
-                return false;
+                                                   : true;
+    if (!missingPart)
+        return true;
+    // The copy before the upgrade is made before the first addition.  A
+    // rule on the codes changes no row, and a base whose codes repeat tries
+    // it at every start: a copy each time would push the good ones out.
+    if (!step.afterCodesRefusal && !mayChange()) {
+        *error = kNotChangedMessage;
+        return false;
+    }
+    for (const QString &sql : step.create)
+        if (!execute(sql, error))
+            return false;
     return !step.ensure || step.ensure(m_db, error);
 }
 

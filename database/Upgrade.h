@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace torvane::db {
 
 class ConfigRow;
@@ -46,6 +48,11 @@ public:
     // nothing is filled.
     virtual bool backFillAllowed() { return true; }
 
+    // Asked once, before the upgrade changes anything in the base (the
+    // manager copies the base here).  False: the operator chose not to go
+    // on, and the upgrade stops before its first change.
+    virtual bool beforeChange() { return true; }
+
     // The progress window: message, show (bar only, centred), step, hide.
     virtual void progressMessage(const QString &text) = 0;
     virtual void progressShow(const QString &caption, int maximum) = 0;
@@ -79,6 +86,9 @@ public:
     const QStringList &statements() const { return m_statements; }
 
     static const QString kRestartMessage;
+    // The upgrade stopped before its first change because beforeChange()
+    // said no.
+    static const QString kNotChangedMessage;
     static const QString kBackFillMessage;
     // Said once when the stored CodeSize is not 4, 5 or 6 (%1: the value).
     static QString invalidCodeSizeMessage(int stored);
@@ -97,6 +107,8 @@ private:
     // missing column: it is kept in m_probeError and stops the upgrade.
     bool probe(const QString &sql);
     bool execute(const QString &sql, QString *error);
+    // Whether the upgrade may change the base: beforeChange(), asked once.
+    bool mayChange();
     // Adds what one of the later additions finds missing.
     bool addStep(const SchemaStep &step, QString *error);
     Result backFill();
@@ -107,6 +119,7 @@ private:
     QStringList m_statements;
     QString m_probeError;
     QString m_backFillRefusal;
+    std::optional<bool> m_mayChange;
 };
 
 } // namespace torvane::db

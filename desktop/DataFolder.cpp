@@ -14,15 +14,21 @@ namespace torvane::desktop {
 namespace {
 
 const QString kKey = QStringLiteral("dataFolder");
+QSettings *g_settings = nullptr;
+
+} // namespace
 
 QSettings &sharedSettings()
 {
     static QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Torvane"),
                               QStringLiteral("Torvane"));
-    return settings;
+    return g_settings ? *g_settings : settings;
 }
 
-} // namespace
+void setSharedSettings(QSettings *settings)
+{
+    g_settings = settings;
+}
 
 DataFolder::DataFolder(QSettings *settings) : m_settings(settings ? settings : &sharedSettings()) {}
 

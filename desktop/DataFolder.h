@@ -37,6 +37,11 @@ private:
     QSettings *m_settings;
 };
 
+// The settings file shared by both programs.  A test installs a file of its
+// own (nullptr puts the shared one back).
+QSettings &sharedSettings();
+void setSharedSettings(QSettings *settings);
+
 struct StartOptions;
 
 // Said when the folder a program is to work in is not there (a pen drive

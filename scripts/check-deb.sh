@@ -22,14 +22,14 @@ BIN=$ROOT/root/usr/bin
 export HOME=$ROOT/home XDG_CONFIG_HOME=$ROOT/home/.config XDG_DATA_HOME=$ROOT/home/.local/share
 mkdir -p "$HOME"
 
-for p in Torvane Rirodidovu torvane-createdb torvane-scalesim; do
+for p in Torvane Rirodidovu torvane-createdb torvane-scalesim torvane-products; do
   # A program that ignores --version would start working instead: end it.
   out=$(timeout 20 "$BIN/$p" --version)
   echo "check-deb: $out"
   case $out in "$p "[0-9]*) ;; *) echo "check-deb: $p --version said '$out'" >&2; exit 1 ;; esac
   timeout 20 "$BIN/$p" --help >/dev/null
 done
-for p in Torvane Rirodidovu torvane-createdb torvane-scalesim; do
+for p in Torvane Rirodidovu torvane-createdb torvane-scalesim torvane-products; do
   [ -s "$ROOT/root/usr/share/man/man1/$p.1.gz" ] || { echo "check-deb: no manual page for $p" >&2; exit 1; }
 done
 

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the fuzz targets, the
-# demo, the network scale tests (ser2net, a real serial device server) and the Debian package (scripts/build-deb.sh, checked with lintian) need.
+# demo, the network scale tests (ser2net, a real serial device server) and the
+# Debian package (scripts/build-deb.sh, checked with lintian) need.
+# LibreOffice (without its windows) is the spreadsheet program the export is
+# tested against.
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 SUDO=""
@@ -17,4 +20,5 @@ $SUDO apt-get install -y --no-install-recommends \
   postgresql libpq-dev \
   ser2net \
   xvfb xauth \
+  libreoffice-calc-nogui \
   dpkg-dev file lintian

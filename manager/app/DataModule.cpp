@@ -1,5 +1,7 @@
 #include "DataModule.h"
 
+#include "ProductHistory.h"
+
 #include <QFile>
 #include <QPainter>
 #include <QPainterPath>
@@ -185,8 +187,12 @@ void TDM::setDatabasePath(const QString &path)
 
 db::Connection *TDM::ADOC(QString *error)
 {
-    if (!m_connection)
+    if (!m_connection) {
         m_connection = db::Connection::open(m_path, error); // honours a read-only mark
+        // Every change this program makes to a product is recorded.
+        if (m_connection && !m_connection->readOnly())
+            db::installHistoryTrigger(m_connection->database());
+    }
     return m_connection.get();
 }
 

@@ -114,6 +114,9 @@ void changePrefix(TfrmProdutos &form, int which)
         return;
     const QString column = which == 1 ? QStringLiteral("preFix") : QStringLiteral("Prefixb");
     const std::optional<int> digit = prefixDigit(answer);
+    if (!form.CopiaAntes(which == 1 ? db::CopyReason::Prefix1 : db::CopyReason::Prefix2))
+        return;
+    const db::HistoryOperation operation(form.qryProdutos->database(), QStringLiteral("Prefixo ") + n);
 
     // One transaction: the settings and the rows are read in it once, the
     // plan is made on them, every row is saved in it.
@@ -180,6 +183,8 @@ void setBarcodeMode(TfrmProdutos &form, int mode, const QString &question, const
         return;
     if (!askChoice(question))
         return;
+    if (!form.CopiaAntes(db::CopyReason::BarcodeMode))
+        return;
     QString error;
     if (!form.qryAux.exec(barcodeModeStatement(mode), {}, &error)) {
         showApplicationError(error);
@@ -242,6 +247,9 @@ void TfrmProdutos::LimparTodosProdutos1Click()
         return;
     if (!askChoice(QStringLiteral("Confirma limpar todos produtos ?\nEssa operação é irreversível")))
         return;
+    if (!CopiaAntes(db::CopyReason::ClearAll))
+        return;
+    const db::HistoryOperation operation(qryProdutos->database(), QStringLiteral("Limpar todos produtos"));
 
     // No progress window: the window stays busy until the last row is clear.
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -291,8 +299,10 @@ void TfrmProdutos::btnExcluirClick()
     // Only while browsing, and only when there is a product to clear.
     if (qryProdutos->isEditing() || qryProdutos->recNo() < 0)
         return;
-    if (askChoice(QStringLiteral("Confirma limpar o produto selecionado ?")))
+    if (askChoice(QStringLiteral("Confirma limpar o produto selecionado ?"))) {
+        const db::HistoryOperation operation(qryProdutos->database(), QStringLiteral("Limpar"));
         LimpaRegistro();
+    }
     syncEditState(*this);
 }
 
@@ -357,6 +367,9 @@ void TfrmProdutos::Configurar2Click()
                                   "existentes serão modificados\npara atender o novo padrão e a alteração será "
                                   "irreversível.\n\nContinuar ?")))
         return;
+    if (!CopiaAntes(db::CopyReason::CodeSize))
+        return;
+    const db::HistoryOperation operation(qryProdutos->database(), QStringLiteral("Configurar"));
 
     // The settings and the rewritten codes are stored together or not at
     // all: a failure half-way (a full disk, a lock) must not leave the
@@ -468,7 +481,8 @@ void TfrmProdutos::EstadoMenu(bool editing)
     // pending edit behind the operator's back; the scale's windows wait too,
     // so the scale is never compared with a row half typed.
     for (QAction *a : {AlterarTodosProdutos1->menuAction(), Prefixo11, Prefixo21, PesoOuTotal1->menuAction(), Peso1,
-                       Total1, LimparTodosProdutos1, Configurar2, Importar1, Vendas1, ConferirBalanca1})
+                       Total1, LimparTodosProdutos1, Configurar2, Importar1, ImportarPlanilha1, Exportar1,
+                       RestaurarCopia1, Vendas1, ConferirBalanca1})
         a->setEnabled(!editing);
 }
 

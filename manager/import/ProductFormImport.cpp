@@ -8,6 +8,7 @@
 #include "OperatorDialogs.h"
 #include "ProductImport.h"
 #include "ReportProdutos.h"
+#include "Schema.h"
 #include "SearchData.h"
 #include "StatusWindow.h"
 
@@ -62,13 +63,24 @@ public:
         return v.toLongLong();
     }
 
+    // Exactly when the second prefix is part of the scale code.
+    bool secondPrefixInUse() override
+    {
+        const CodeSettings s = m_form->codeSettings();
+        return schema::buildPluCode(1, 1, s.codeSize, s.prefix2) != schema::buildPluCode(1, 2, s.codeSize, s.prefix2);
+    }
+
+    qint64 prefixbAt(int row) override { return m_query.value(row, QStringLiteral("Prefixb")).toLongLong(); }
+
     void write(const QVector<std::optional<ImportedProduct>> &rows, bool clearedFirst,
                const std::function<void()> &step) override
     {
         CodePlan plan(m_form->storedCodes(), m_form->codeSettings());
         plan.setRefuseCodeZero(false); // a line of code 000000 fills a free slot
         for (int r = 0; r < rows.size(); ++r)
-            plan.save(r, rows[r] ? rows[r]->codigo : 0, m_query.value(r, QStringLiteral("Prefixb")).toLongLong());
+            plan.save(r, rows[r] ? rows[r]->codigo : 0,
+                      rows[r] && rows[r]->prefixb ? *rows[r]->prefixb
+                                                  : m_query.value(r, QStringLiteral("Prefixb")).toLongLong());
         if (!plan.check())
             throw ImportFailure(plan.refusal(QStringLiteral("A importação não foi feita")), true);
         for (int r : plan.parked())
@@ -88,6 +100,16 @@ public:
                 m_query.setValue(QStringLiteral("Preco"), p->preco);
                 if (p->validDays)
                     m_query.setValue(QStringLiteral("validDays"), *p->validDays);
+                // What a spreadsheet carries besides the fixed layout's fields.
+                if (p->tareWeight) {
+                    m_query.setValue(QStringLiteral("Tara"), double(*p->tareWeight) / 1000.0);
+                    m_query.setValue(QStringLiteral("tareWeight"), *p->tareWeight);
+                }
+                for (const auto &[column, value] :
+                     {std::pair{"Setor", p->setor}, std::pair{"preFix", p->preFix}, std::pair{"Prefixb", p->prefixb},
+                      std::pair{"BarcodeMode", p->barcodeMode}})
+                    if (value)
+                        m_query.setValue(QLatin1String(column), *value);
             });
             step();
         }
@@ -194,6 +216,19 @@ void TfrmProdutos::Importar1Click()
                       .arg(QFileInfo(path).fileName()));
         return;
     }
+    const QString logDir = PastaLogImportacao();
+    if (logDir.isEmpty())
+        return;
+
+    const bool clearFirst = askChoice(QStringLiteral("Limpar dados existentes ?"));
+    if (!CopiaAntes(db::CopyReason::Import))
+        return;
+    const db::HistoryOperation operation(qryProdutos->database(), QStringLiteral("Importar"));
+    ExecutaImportacao(logDir, [&](ProductImport &import) { return import.run(path, survey, clearFirst); });
+}
+
+QString TfrmProdutos::PastaLogImportacao()
+{
     // The log goes next to the program, or next to the database when the
     // program's folder is not writable (an installed program).
     const QString databaseDir = QFileInfo(m_dm->databasePath()).absolutePath();
@@ -203,18 +238,19 @@ void TfrmProdutos::Importar1Click()
                                  "banco de dados (%3). Nenhum produto foi alterado.")
                       .arg(QLatin1String(ImportLog::kFileName), QDir::toNativeSeparators(strDirPrograma),
                            QDir::toNativeSeparators(databaseDir)));
-        return;
     }
+    return logDir;
+}
 
-    const bool clearFirst = askChoice(QStringLiteral("Limpar dados existentes ?"));
-
+void TfrmProdutos::ExecutaImportacao(const QString &logDir, const std::function<ImportOutcome(ProductImport &)> &run)
+{
     FormImportTable table(this);
     ImportLog log(QDir(logDir).filePath(QLatin1String(ImportLog::kFileName)));
     StatusImportProgress progress(m_status, this);
     ProductImport import(table, log, &progress);
     ImportOutcome outcome;
     try {
-        outcome = import.run(path, survey, clearFirst);
+        outcome = run(import);
     } catch (const ImportFailure &failure) {
         // Show what the database holds now.
         const int row = qryProdutos->recNo();

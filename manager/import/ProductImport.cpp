@@ -3,6 +3,7 @@
 #include "CodePage.h"
 #include "ProductRules.h"
 
+#include "TextBytes.h"
 #include "Unitutil.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 
 #include <array>
 #include <limits>
+#include <map>
 #include <set>
 
 namespace torvane::manager {
@@ -26,12 +28,6 @@ constexpr qsizetype kHeadBytes = ImportLineReader::kHeadChars * 4;
 
 constexpr int kMinLength = 36;
 constexpr int kShelfLifeLength = 39;
-
-bool isControlByte(unsigned char c)
-{
-    // Tab, line ends, form feed and the old end-of-file mark occur in text.
-    return c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != 0x1A;
-}
 
 bool hasControlChar(const QString &s)
 {
@@ -105,68 +101,6 @@ QString decodeCp1252(const char *data, qsizetype size)
 // ---- Line reader -----------------------------------------------------------
 
 namespace {
-
-// Checks UTF-8 byte by byte across chunk boundaries: shortest forms only, no
-// surrogates, nothing beyond U+10FFFF.
-class Utf8Check {
-public:
-    void reset()
-    {
-        m_valid = true;
-        m_multibyte = false;
-        m_pending = 0;
-        m_codePoints = 0;
-    }
-    void feed(unsigned char c)
-    {
-        if (!m_valid)
-            return;
-        if (m_pending > 0) {
-            if (c < m_low || c > m_high) {
-                m_valid = false;
-                return;
-            }
-            m_low = 0x80;
-            m_high = 0xBF;
-            --m_pending;
-            return;
-        }
-        ++m_codePoints;
-        if (c < 0x80)
-            return;
-        m_multibyte = true;
-        m_low = 0x80;
-        m_high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            m_pending = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            m_pending = 2;
-            if (c == 0xE0)
-                m_low = 0xA0;
-            else if (c == 0xED)
-                m_high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            m_pending = 3;
-            if (c == 0xF0)
-                m_low = 0x90;
-            else if (c == 0xF4)
-                m_high = 0x8F;
-        } else {
-            m_valid = false;
-        }
-    }
-    // Valid UTF-8 that differs from a single-byte reading.
-    bool multibyteText() const { return m_valid && m_pending == 0 && m_multibyte; }
-    qint64 codePoints() const { return m_codePoints; }
-
-private:
-    bool m_valid = true;
-    bool m_multibyte = false;
-    int m_pending = 0;
-    unsigned char m_low = 0x80;
-    unsigned char m_high = 0xBF;
-    qint64 m_codePoints = 0;
-};
 
 // The first kHeadChars characters of a text, counted in code points.
 QString headOf(const QString &text)
@@ -539,48 +473,92 @@ QString ImportLog::chooseDirectory(const QString &programDir, const QString &dat
 
 namespace {
 
-// Where each code sits, kept in step with the rows the import writes, so a
-// line finds its row without walking the list.  Rows are positions in the
-// list's current order; "first" means the lowest position.
+// Where each product sits, kept in step with the rows the import writes, so
+// a record finds its row without walking the list.  A product is its code,
+// and its second prefix where that tells products apart.  Rows are
+// positions in the list's current order; "first" means the lowest position.
 class RowIndex {
 public:
-    // With clearFirst every row starts free.
+    // With clearFirst every row starts free (clearing keeps a row's second
+    // prefix).
     void load(ImportTable &table, bool clearFirst)
     {
-        m_byCode.clear();
+        m_prefixInUse = table.secondPrefixInUse();
         const int rows = table.rowCount();
         for (int r = 0; r < rows; ++r) {
-            const std::optional<qint64> code = clearFirst ? std::optional<qint64>(0) : table.codigoAt(r);
-            m_code.push_back(code);
-            if (code)
-                m_byCode[*code].insert(r);
+            m_code.push_back(clearFirst ? std::optional<qint64>(0) : table.codigoAt(r));
+            m_prefix.push_back(m_prefixInUse ? table.prefixbAt(r) : 0);
+            add(r);
         }
     }
 
-    // The row carrying the code, else the first free one; -1 when neither.
-    int find(qint64 code) const
+    bool prefixInUse() const { return m_prefixInUse; }
+
+    // The row holding the product, else the first free one; -1 when
+    // neither.  A record without a second prefix takes the first row with
+    // its code.
+    int find(qint64 code, std::optional<int> prefixb) const
     {
-        auto it = m_byCode.constFind(code);
-        if (it != m_byCode.constEnd() && !it->empty())
-            return *it->begin();
-        it = m_byCode.constFind(0);
-        if (it != m_byCode.constEnd() && !it->empty())
-            return *it->begin();
-        return -1;
+        const std::set<int> *rows = nullptr;
+        if (m_prefixInUse && prefixb && code != 0) {
+            const auto it = m_byProduct.find({code, *prefixb});
+            rows = it == m_byProduct.end() ? nullptr : &it->second;
+        } else {
+            const auto it = m_byCode.constFind(code);
+            rows = it == m_byCode.constEnd() ? nullptr : &*it;
+        }
+        if (rows && !rows->empty())
+            return *rows->begin();
+        const auto it = m_byCode.constFind(0);
+        return it != m_byCode.constEnd() && !it->empty() ? *it->begin() : -1;
     }
 
-    void written(int row, qint64 code)
+    qint64 prefixAt(int row) const { return m_prefix[row]; }
+
+    void written(int row, qint64 code, std::optional<int> prefixb)
     {
-        if (m_code[row])
+        if (m_code[row]) {
             m_byCode[*m_code[row]].erase(row);
+            m_byProduct[{*m_code[row], m_prefix[row]}].erase(row);
+        }
         m_code[row] = code;
-        m_byCode[code].insert(row);
+        if (m_prefixInUse && prefixb)
+            m_prefix[row] = *prefixb;
+        add(row);
     }
 
 private:
+    void add(int row)
+    {
+        if (!m_code[row])
+            return;
+        m_byCode[*m_code[row]].insert(row);
+        m_byProduct[{*m_code[row], m_prefix[row]}].insert(row);
+    }
+
+    bool m_prefixInUse = false;
     std::vector<std::optional<qint64>> m_code;
+    std::vector<qint64> m_prefix;
     QHash<qint64, std::set<int>> m_byCode;
+    std::map<std::pair<qint64, qint64>, std::set<int>> m_byProduct;
 };
+
+// The refusal of a file that gives one product more than once: each
+// product with its lines, in the order of its first line.
+QString repeatedProductsReason(const std::vector<std::pair<QString, QList<qint64>>> &repeated)
+{
+    QStringList products;
+    for (const auto &[product, lines] : repeated) {
+        QStringList numbers;
+        for (qint64 line : lines)
+            numbers << QString::number(line);
+        const QString last = numbers.takeLast();
+        products << QStringLiteral("%1 nas linhas %2 e %3").arg(product, numbers.join(QStringLiteral(", ")), last);
+    }
+    return QStringLiteral("O arquivo tem mais de uma linha para o mesmo produto (%1); deixe uma linha para cada "
+                          "produto e importe de novo")
+        .arg(products.join(QStringLiteral("; ")));
+}
 
 } // namespace
 
@@ -589,22 +567,71 @@ ProductImport::ProductImport(ImportTable &table, ImportLog &log, ImportProgress 
 {
 }
 
+FixedColumnSource::FixedColumnSource(QIODevice *device, const QString &path) : m_reader(device), m_path(path) {}
+
+bool FixedColumnSource::next(int codeSize, ImportRecord *record)
+{
+    QString head;
+    qint64 length = 0;
+    if (!m_reader.next(&head, &length)) {
+        if (!m_reader.error().isEmpty()) {
+            throw ImportFailure(QStringLiteral("Não foi possível ler o arquivo %1: %2.")
+                                    .arg(QDir::toNativeSeparators(m_path), m_reader.error()));
+        }
+        return false;
+    }
+    *record = ImportRecord();
+    const qint64 i = m_line++;
+    record->line = i;
+    ImportFields fields;
+    switch (checkImportLine(head, length, &fields)) {
+    case LineCheck::TooShort:
+        record->rejected = importSizeMessage(i);
+        break;
+    case LineCheck::BadCode:
+        record->rejected = importCodeMessage(i);
+        break;
+    case LineCheck::BadPrice:
+        record->rejected = importPriceMessage(i);
+        break;
+    case LineCheck::Usable:
+        try {
+            const ImportedProduct product = makeImportedProduct(fields, codeSize);
+            record->rejected = importRangeMessage(product, i);
+            if (record->rejected.isEmpty())
+                record->product = product;
+        } catch (const ImportFailure &failure) {
+            record->failure = failure.text();
+        }
+        break;
+    }
+    return true;
+}
+
 ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey, bool clearFirst)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_table.finish();
+        throw ImportFailure(importNotDoneMessage(QStringLiteral("Não foi possível abrir o arquivo %1: %2.")
+                                                     .arg(QDir::toNativeSeparators(path), file.errorString())),
+                            true);
+    }
+    FixedColumnSource source(&file, path);
+    return run(source, survey.lines, clearFirst);
+}
+
+ImportOutcome ProductImport::run(ImportSource &source, qint64 records, bool clearFirst)
 {
     ImportOutcome outcome;
     bool progressShown = false;
     try {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            throw ImportFailure(QStringLiteral("Não foi possível abrir o arquivo %1: %2.")
-                                    .arg(QDir::toNativeSeparators(path), file.errorString()));
-        }
         m_table.begin();
         const int codeSize = m_table.codeSize();
         const int rowCount = m_table.rowCount();
         if (m_progress) {
-            // Every line is read, then every row written.
-            m_progress->start(survey.lines + rowCount);
+            // Every record is read, then every row written.
+            m_progress->start(records + rowCount);
             progressShown = true;
         }
         m_log.remove();
@@ -613,55 +640,53 @@ ImportOutcome ProductImport::run(const QString &path, const ImportSurvey &survey
         index.load(m_table, clearFirst);
         QVector<std::optional<ImportedProduct>> rows(rowCount);
 
-        ImportLineReader reader(&file);
-        QString head;
-        qint64 length = 0;
-        ImportFields fields;
-        for (qint64 i = 0; reader.next(&head, &length); ++i) {
+        // With one record per product: the records that found a row some
+        // earlier record had taken, by that row.
+        const bool oneEach = source.oneRecordPerProduct();
+        QVector<qint64> lineOf(rowCount, 0);
+        QHash<int, std::size_t> repeatOf;
+        std::vector<std::pair<QString, QList<qint64>>> repeated;
+
+        ImportRecord record;
+        while (source.next(codeSize, &record)) {
             ++outcome.lines;
             if (m_progress)
                 m_progress->step();
-            QString message;
-            switch (checkImportLine(head, length, &fields)) {
-            case LineCheck::TooShort:
-                message = importSizeMessage(i);
-                break;
-            case LineCheck::BadCode:
-                message = importCodeMessage(i);
-                break;
-            case LineCheck::BadPrice:
-                message = importPriceMessage(i);
-                break;
-            case LineCheck::Usable:
-                try {
-                    const ImportedProduct product = makeImportedProduct(fields, codeSize);
-                    message = importRangeMessage(product, i);
-                    if (!message.isEmpty())
-                        break;
-                    const int row = index.find(product.codigo);
-                    if (row < 0) {
-                        message = importCapacityMessage(product.code);
-                        break;
+            if (!record.failure.isEmpty())
+                throw ImportFailure(importStoppedMessage(record.line, record.failure));
+            QString message = record.rejected;
+            if (record.product) {
+                const ImportedProduct &product = *record.product;
+                const int row = index.find(product.codigo, product.prefixb);
+                if (row < 0) {
+                    message = importCapacityMessage(product.code);
+                } else if (oneEach && rows[row] && product.codigo != 0) {
+                    if (!repeatOf.contains(row)) {
+                        repeatOf.insert(row, repeated.size());
+                        const QString name = index.prefixInUse()
+                                                 ? QStringLiteral("código %1 com prefixo 2 = %2")
+                                                       .arg(product.codigo)
+                                                       .arg(index.prefixAt(row))
+                                                 : QStringLiteral("código %1").arg(product.codigo);
+                        repeated.push_back({name, {lineOf[row]}});
                     }
-                    // A later line with the same code takes the same row.
+                    repeated[repeatOf.value(row)].second << record.line;
+                } else {
+                    // A later record of the same product takes the same row.
                     rows[row] = product;
+                    lineOf[row] = record.line;
                     ++outcome.written;
-                    index.written(row, product.codigo);
-                } catch (const ImportFailure &failure) {
-                    throw ImportFailure(importStoppedMessage(i, failure.text()));
+                    index.written(row, product.codigo, product.prefixb);
                 }
-                break;
             }
             if (!message.isEmpty()) {
                 m_log.WriteLog(message);
                 ++outcome.rejected;
             }
         }
-        if (!reader.error().isEmpty()) {
-            throw ImportFailure(QStringLiteral("Não foi possível ler o arquivo %1: %2.")
-                                    .arg(QDir::toNativeSeparators(path), reader.error()));
-        }
         m_log.close();
+        if (!repeated.empty())
+            throw ImportFailure(repeatedProductsReason(repeated));
 
         m_table.write(rows, clearFirst, [this] {
             if (m_progress)

@@ -110,6 +110,13 @@ struct ImportedProduct {
     qint64 unitPrice = 0;       // columns 31-36
     double preco = 0.0;         // the same in currency units
     std::optional<qint64> validDays; // columns 37-39 when the line carries them
+    // What a spreadsheet may carry besides the fixed layout's fields; the
+    // slot keeps its own value for each one a record does not carry.
+    std::optional<qint64> tareWeight; // grams, even (Tara follows in kg)
+    std::optional<int> setor;
+    std::optional<int> preFix;
+    std::optional<int> prefixb;
+    std::optional<int> barcodeMode;
 };
 
 // The outcome of the size, code and price checks of one line.
@@ -207,6 +214,12 @@ public:
     virtual int rowCount() = 0;
     // Codigo of a row; nothing when it holds no value.
     virtual std::optional<qint64> codigoAt(int row) = 0;
+    // Whether the second prefix tells two products with one code apart (the
+    // settings row uses it and the code size leaves room for it: code 12
+    // with Prefixo 2 = 1 and code 12 with Prefixo 2 = 2 are two products),
+    // as begin() read it; and a row's second prefix (Prefixb).
+    virtual bool secondPrefixInUse() { return false; }
+    virtual qint64 prefixbAt(int /*row*/) { return 0; }
     // Writes what the file made of every row.  rows[r] is the product the
     // file put in row r: it is written without the save-time checks
     // (pluCode still derived from the code) and loses its import mark; with
@@ -235,6 +248,43 @@ public:
     virtual void finish() = 0;
 };
 
+// One record of an import file: a product to write, a line refused (its
+// message goes to the log), or a value that ends the import.
+struct ImportRecord {
+    qint64 line = 0;                        // as the messages number it
+    std::optional<ImportedProduct> product;
+    QString rejected;                       // the log message of a refused line
+    QString failure;                        // why the import ends at this line
+};
+
+// Where the import's records come from: the fixed-column text file, or a
+// spreadsheet read through the operator's column mapping.  Both feed the
+// same run, so every product rule applies to both alike.
+class ImportSource {
+public:
+    virtual ~ImportSource() = default;
+    // The next record, for the code size of the settings row.  False at the
+    // end.  Throws ImportFailure when the file cannot be read.
+    virtual bool next(int codeSize, ImportRecord *record) = 0;
+    // Whether two records of one product refuse the whole file.  In the
+    // fixed-column file the later line overwrites the earlier; a spreadsheet
+    // row names its product (with its second prefix), so two rows of one
+    // product are a mistake the operator must see.
+    virtual bool oneRecordPerProduct() const { return false; }
+};
+
+// The fixed-column text file, line by line.
+class FixedColumnSource : public ImportSource {
+public:
+    FixedColumnSource(QIODevice *device, const QString &path);
+    bool next(int codeSize, ImportRecord *record) override;
+
+private:
+    ImportLineReader m_reader;
+    QString m_path;
+    qint64 m_line = 0;
+};
+
 struct ImportOutcome {
     qint64 lines = 0;      // lines read
     qint64 written = 0;    // lines written into a row
@@ -245,13 +295,19 @@ struct ImportOutcome {
 // Runs an import over a surveyed file, in the table's one transaction: the
 // lines first, each finding its row as if the earlier ones were written
 // (every row free with clearFirst), then every row written once: the
-// file's product, or cleared when the file did not fill it.  Throws
+// file's product, or cleared when the file did not fill it.  A record finds
+// the row of its product: its code, and its second prefix where that tells
+// products apart (a record that carries none takes the first row with its
+// code).  Throws
 // ImportFailure (its text says that no product changed) when a line cannot
 // be used or anything fails; nothing of the import is then stored.
 class ProductImport {
 public:
     ProductImport(ImportTable &table, ImportLog &log, ImportProgress *progress = nullptr);
     ImportOutcome run(const QString &path, const ImportSurvey &survey, bool clearFirst);
+    // The same over any source of records; records: how many it will give
+    // (the progress bar's maximum).
+    ImportOutcome run(ImportSource &source, qint64 records, bool clearFirst);
 
 private:
     ImportTable &m_table;

@@ -1,6 +1,7 @@
 #include "ProductForm.h"
 #include "ProductRules.h"
 
+#include "CopyBeforeRisk.h"
 #include "DataModule.h"
 #include "Engine.h"
 #include "NetworkShare.h"
@@ -149,6 +150,14 @@ void TfrmProdutos::buildMenu()
     Configurar2->setObjectName(QStringLiteral("Configurar2"));
     Importar1 = Arquivo1->addAction(QStringLiteral("Importar"));
     Importar1->setObjectName(QStringLiteral("Importar1"));
+    ImportarPlanilha1 = Arquivo1->addAction(QStringLiteral("Importar planilha"));
+    ImportarPlanilha1->setObjectName(QStringLiteral("ImportarPlanilha1"));
+    Exportar1 = Arquivo1->addAction(QStringLiteral("Exportar produtos"));
+    Exportar1->setObjectName(QStringLiteral("Exportar1"));
+    RestaurarCopia1 = Arquivo1->addAction(QStringLiteral("Restaurar cópia…"));
+    RestaurarCopia1->setObjectName(QStringLiteral("RestaurarCopia1"));
+    Historico1 = Arquivo1->addAction(QStringLiteral("Histórico"));
+    Historico1->setObjectName(QStringLiteral("Historico1"));
     Arquivo1->addSeparator();
     Vendas1 = Arquivo1->addAction(QStringLiteral("Vendas"));
     Vendas1->setObjectName(QStringLiteral("Vendas1"));
@@ -162,6 +171,10 @@ void TfrmProdutos::buildMenu()
     connect(LimparTodosProdutos1, &QAction::triggered, this, [this] { LimparTodosProdutos1Click(); });
     connect(Configurar2, &QAction::triggered, this, [this] { Configurar2Click(); });
     connect(Importar1, &QAction::triggered, this, [this] { Importar1Click(); });
+    connect(ImportarPlanilha1, &QAction::triggered, this, [this] { ImportarPlanilha1Click(); });
+    connect(Exportar1, &QAction::triggered, this, [this] { Exportar1Click(); });
+    connect(RestaurarCopia1, &QAction::triggered, this, [this] { RestaurarCopia1Click(); });
+    connect(Historico1, &QAction::triggered, this, [this] { Historico1Click(); });
     connect(Vendas1, &QAction::triggered, this, [this] { Vendas1Click(); });
     connect(ConferirBalanca1, &QAction::triggered, this, [this] { ConferirBalanca1Click(); });
 }
@@ -415,6 +428,7 @@ bool TfrmProdutos::FormShow()
         // show the list once, when the filling ends.
         SettingsHeld held(*this, nullptr, SettingsHeld::Read::Already);
         ProductQuery::Quiet quiet(*qryProdutos);
+        const db::HistoryOperation operation(conn->database(), QStringLiteral("Atualização do banco"));
         m_upgradeResult = upgrade.run();
     }
     m_upgradeStatements = upgrade.statements();
@@ -457,6 +471,9 @@ bool TfrmProdutos::FormShow()
     const QString share = db::networkShareWarning(conn->path());
     if (!share.isEmpty())
         torvane::manager::showInformation(share);
+    // Copies are the file's own: a server base has none to restore.
+    RestaurarCopia1->setVisible(hasCopies(conn));
+    dailyCopy(conn);
     return true;
 }
 
@@ -652,6 +669,7 @@ ProductQuery::PostResult TfrmProdutos::SalvaRegistro(bool fromFields)
 
 void TfrmProdutos::btnGravarClick()
 {
+    const db::HistoryOperation operation(qryProdutos->database(), QStringLiteral("Gravar"));
     if (SalvaRegistro(true) == ProductQuery::PostResult::Posted)
         EstadoEdicao(false);
 }
@@ -1002,6 +1020,11 @@ db::UpgradeHost::SaveResult TfrmProdutos::saveCurrentCodigo(qint64 codigo, QStri
         return SaveResult::Failed;
     }
     return SaveResult::Failed;
+}
+
+bool TfrmProdutos::beforeChange()
+{
+    return CopiaAntes(db::CopyReason::Upgrade);
 }
 
 bool TfrmProdutos::backFillAllowed()

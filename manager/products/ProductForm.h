@@ -4,11 +4,15 @@
 // validates each save and derives the columns the scale reads, and the
 // commands of the toolbar and of the menu "Arquivo".
 //
-// Handlers live in three files: ProductForm.cpp (start-up, editing, saving,
+// Handlers live in several files: ProductForm.cpp (start-up, editing, saving,
 // sorting, closing), ProductFormBulk.cpp (bulk changes, clearing, code size,
-// barcode illustration) and ProductFormImport.cpp (import, search, print).
+// barcode illustration), ProductFormImport.cpp (import, search, print),
+// ProductFormSheet.cpp (products to and from a spreadsheet) and
+// ProductFormCopies.cpp (the copies of the base).
 
+#include "BaseCopies.h"
 #include "CodePlan.h"
+#include "ProductHistory.h"
 #include "ProductGridModel.h"
 #include "ProductQuery.h"
 #include "ProductRules.h"
@@ -17,6 +21,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <optional>
 
 class QAction;
@@ -34,7 +39,10 @@ namespace torvane::manager {
 
 class TDM;
 class TfrmStatus;
+class ProductImport;
+struct ImportOutcome;
 class TfrmVendas;
+class TfrmHistorico;
 class TfrmConferirBalanca;
 
 class TfrmProdutos : public QMainWindow, private db::UpgradeHost {
@@ -110,11 +118,16 @@ public:
     QAction *LimparTodosProdutos1;
     QAction *Configurar2;
     QAction *Importar1;
+    QAction *ImportarPlanilha1;
+    QAction *Exportar1;
+    QAction *RestaurarCopia1;
+    QAction *Historico1;
     QAction *Vendas1;
     QAction *ConferirBalanca1;
     // Created on first use, kept for the run.
     TfrmVendas *frmVendas = nullptr;
     TfrmConferirBalanca *frmConferirBalanca = nullptr;
+    TfrmHistorico *frmHistorico = nullptr;
 
     // ---- Operations (ProductForm.cpp) -----------------------------------------
     // The start sequence, run once when the window is first shown (queued
@@ -212,10 +225,34 @@ public:
 
     // ---- Import, search, print (ProductFormImport.cpp) -----------------------
     void Importar1Click();
+    // Where the import's log goes: the program's folder, else the
+    // database's; empty (the operator told) when neither can take it.
+    QString PastaLogImportacao();
+    // Runs an import (the fixed-column file or a spreadsheet) over the
+    // product list, with the progress window and the log in logDir, and
+    // tells the operator how it ended.
+    void ExecutaImportacao(const QString &logDir, const std::function<ImportOutcome(ProductImport &)> &run);
 
-    // ---- The scale's sales and products (ProductFormScale.cpp) ---------------
+    // ---- Products to and from a spreadsheet (ProductFormSheet.cpp) -----------
+    void ImportarPlanilha1Click();
+    void Exportar1Click();
+
+    // ---- Copies of the base (ProductFormCopies.cpp) --------------------------
+    // The copy an operation makes before it changes products; false when it
+    // could not be made and the operator chose not to go on without it.
+    // *path gets the copy made (empty when none was).
+    bool CopiaAntes(db::CopyReason reason, QString *path = nullptr);
+    void RestaurarCopia1Click();
+    // Asks, copies the base as it is, writes the copy into it and runs the
+    // start sequence again (the copy may be of an older version).
+    bool RestauraCopia(const db::BaseCopy &copy);
+
+    // ---- The scale's sales and products, the products' history
+    //      (ProductFormScale.cpp) ---------------------------------------------
     void Vendas1Click();
     void ConferirBalanca1Click();
+    // "Histórico" on the current product.
+    void Historico1Click();
     void ToolButton3Click();
     void ToolButton1Click();
 
@@ -241,6 +278,7 @@ private:
     QString currentPluCode() override;
     bool currentHasCodigo() override;
     SaveResult saveCurrentCodigo(qint64 codigo, QString *error) override;
+    bool beforeChange() override;
     bool backFillAllowed() override;
     void progressMessage(const QString &text) override;
     void progressShow(const QString &caption, int maximum) override;

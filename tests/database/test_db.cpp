@@ -367,13 +367,15 @@ TEST(CopyToServer, EveryRowArrivesAndASecondCopyIsRefused)
         // What the scale "frios" acknowledged: sent again only where it changed.
         ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO ScaleTransfer (Scale, Complete, Products) VALUES ('frios', 1, 40)")));
         ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO ScaleAck (Scale, pluNo, Frame) VALUES ('frios', 3, X'444C0003')")));
+        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO Historico (Quando, Operacao, pluNo, Campo, Antes, Depois)"
+                                          " VALUES ('2024-03-15 09:00:00', 'Gravar', 3, 'Preco', '12.5', '13')")));
     }
     test::useServerBase(serverDir.path());
     const QString target = serverDir.filePath(QStringLiteral("vendabase.accdb"));
     QString summary, err;
     ASSERT_TRUE(schema::copyFileToServer(file, target, &summary, &err)) << err.toStdString();
     EXPECT_EQ(summary.toStdString(),
-              "PLU 40, PLU_UPLOADED 0, RECORD 1, SalesRun 0, Config 1, ScaleTransfer 1, ScaleAck 1");
+              "PLU 40, PLU_UPLOADED 0, RECORD 1, SalesRun 0, Config 1, ScaleTransfer 1, ScaleAck 1, Historico 1");
 
     auto conn = db::Connection::open(target, &err);
     ASSERT_TRUE(conn) << err.toStdString();

@@ -2,6 +2,7 @@
 //
 //   torvane-createdb [--slots N] [--demo] [--as-delivered] [FILE]
 //   torvane-createdb --copy-from OLD.accdb [FILE]
+//   torvane-createdb --backup-command [FILE]
 //   torvane-createdb --roles
 //
 // FILE defaults to vendabase.accdb in the current directory.  An existing
@@ -9,12 +10,17 @@
 // base is made on that PostgreSQL server instead; --copy-from then moves an
 // existing file's products, uploads, sales and settings onto it.  --roles
 // prints the server's least-privilege set-up (ServerRoles.h).
+// --backup-command prints the pg_dump command that copies that server base,
+// for the shop to schedule.
+#include "BaseCopies.h"
 #include "Engine.h"
 #include "Schema.h"
 #include "ServerRoles.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cstdio>
@@ -39,10 +45,13 @@ int main(int argc, char **argv)
                                QStringLiteral("Copy an existing database file onto the server named by the"
                                               " vendabase.pgconn beside FILE."),
                                QStringLiteral("OLD"));
+    QCommandLineOption backupOpt(QStringLiteral("backup-command"),
+                                 QStringLiteral("Print the pg_dump command that copies the server base named by the"
+                                                " vendabase.pgconn beside FILE into a dated file, to be scheduled."));
     QCommandLineOption rolesOpt(QStringLiteral("roles"),
                                 QStringLiteral("Print the PostgreSQL set-up of an owner role that creates and upgrades"
                                                " the base and PC roles that only read and write its rows."));
-    parser.addOptions({slotsOpt, demoOpt, oldOpt, copyOpt, rolesOpt});
+    parser.addOptions({slotsOpt, demoOpt, oldOpt, copyOpt, backupOpt, rolesOpt});
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Database file (default vendabase.accdb)."));
     parser.process(app);
 
@@ -71,6 +80,26 @@ int main(int argc, char **argv)
         QString conninfo, error;
         torvane::db::readServerFile(serverFile, &conninfo, &error);
         target = QStringLiteral("the server of %1 (%2)").arg(serverFile, conninfo);
+    }
+
+    if (parser.isSet(backupOpt)) {
+        // The programs copy a file base themselves (folder "copias"); a
+        // server base is dumped by the server's own tool on a schedule.
+        const QString serverFile = torvane::db::serverFileFor(path);
+        QString connection, error;
+        if (serverFile.isEmpty()) {
+            err << "torvane-createdb: no " << torvane::db::kServerFileName << " beside " << path
+                << ": a base in a file is copied by the manager itself, into the folder "
+                << torvane::db::kCopiesFolder << " beside it\n";
+            return 1;
+        }
+        if (!torvane::db::readServerFile(serverFile, &connection, &error)) {
+            err << "torvane-createdb: " << error << '\n';
+            return 1;
+        }
+        const QString folder = QDir(QFileInfo(path).absolutePath()).filePath(QLatin1String(torvane::db::kCopiesFolder));
+        QTextStream(stdout) << torvane::db::backupCommand(connection, folder) << '\n';
+        return 0;
     }
 
     if (parser.isSet(copyOpt)) {

@@ -1,5 +1,6 @@
 #include "ManagerTestSupport.h"
 
+#include "DataFolder.h"
 #include "DataModule.h"
 #include "Db.h"
 #include "Engine.h"
@@ -11,6 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
+#include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -96,6 +98,18 @@ const ShownDialog *ScriptedDialogs::lastMessage() const
         if (it->kind == ShownDialog::Kind::Message)
             return &*it;
     return nullptr;
+}
+
+int ScriptedDialogs::choose(const QString &caption, const QString &text, const QStringList &)
+{
+    m_shown.push_back({ShownDialog::Kind::Choose, caption, text, DialogIcon::Question});
+    if (m_chooses.empty()) {
+        ++m_unexpected;
+        return -1;
+    }
+    const int answer = m_chooses.front();
+    m_chooses.pop_front();
+    return answer;
 }
 
 RecordingShell::RecordingShell()
@@ -197,6 +211,8 @@ QByteArray TempDatabase::state() const
 
 FormFixture::FormFixture(const QString &databasePath)
 {
+    settings = std::make_unique<QSettings>(settingsDir.filePath(QStringLiteral("Torvane.conf")), QSettings::IniFormat);
+    desktop::setSharedSettings(settings.get());
     dm = std::make_unique<manager::TDM>();
     dm->setDatabasePath(databasePath);
     status = std::make_unique<manager::TfrmStatus>();
@@ -219,6 +235,7 @@ FormFixture::~FormFixture()
     form.reset();
     status.reset();
     dm.reset();
+    desktop::setSharedSettings(nullptr);
 }
 
 bool FormFixture::start()

@@ -17,6 +17,8 @@
 #include <deque>
 #include <memory>
 
+class QSettings;
+
 class QAbstractButton;
 class QLineEdit;
 
@@ -29,7 +31,7 @@ class TfrmStatus;
 namespace torvane::test {
 
 struct ShownDialog {
-    enum class Kind { Message, Confirm, Input, OpenFile };
+    enum class Kind { Message, Confirm, Input, OpenFile, Choose };
     Kind kind;
     QString caption;
     QString text;
@@ -53,7 +55,11 @@ public:
         return openFileName(caption, suggested, filter);
     }
 
+    // Answered from its own queue: the index of the button pressed.
+    int choose(const QString &caption, const QString &text, const QStringList &buttons) override;
+
     void answerConfirm(bool yes) { m_confirms.push_back(yes); }
+    void answerChoose(int button) { m_chooses.push_back(button); }
     // An input answer; a null QString means Cancel.
     void answerInput(const QString &text) { m_inputs.push_back(text); }
     void answerOpenFile(const QString &path) { m_files.push_back(path); }
@@ -63,7 +69,10 @@ public:
     QStringList messages() const;
     const ShownDialog *lastMessage() const;
     int unexpected() const { return m_unexpected; }
-    int pendingAnswers() const { return int(m_confirms.size() + m_inputs.size() + m_files.size()); }
+    int pendingAnswers() const
+    {
+        return int(m_confirms.size() + m_inputs.size() + m_files.size() + m_chooses.size());
+    }
     void clear() { m_shown.clear(); }
     // The directory and filter of the last file dialog.
     QString lastFileDirectory, lastFileFilter;
@@ -73,6 +82,7 @@ private:
     std::deque<bool> m_confirms;
     std::deque<QString> m_inputs;
     std::deque<QString> m_files;
+    std::deque<int> m_chooses;
     int m_unexpected = 0;
 };
 
@@ -125,7 +135,8 @@ private:
 };
 
 // The real product form, data module and progress window over a database
-// file, with scripted dialogs and a recording shell installed.
+// file, with scripted dialogs and a recording shell installed, and a
+// settings file of its own (nothing is remembered in the user's).
 class FormFixture {
 public:
     explicit FormFixture(const QString &databasePath);
@@ -145,6 +156,8 @@ public:
 
     ScriptedDialogs dialogs;
     RecordingShell shell;
+    QTemporaryDir settingsDir;
+    std::unique_ptr<QSettings> settings;
     std::unique_ptr<manager::TDM> dm;
     std::unique_ptr<manager::TfrmStatus> status;
     std::unique_ptr<manager::TfrmProdutos> form;
