@@ -324,7 +324,7 @@ TEST_F(NetworkScales, WrongAddressesFailFastWithTheirCause)
 TEST_F(NetworkScales, DeviceServerSettingsAndAScaleWithoutALine)
 {
     std::atomic<bool> stop{false};
-    auto serve = [&](const QString &spec, bool refuse, torvane::scalesim::ScaleSimulator &sim) {
+    auto serve = [&](const QString &spec, bool refuse) {
         auto listener = std::make_unique<torvane::scalesim::NetListener>();
         QString error;
         EXPECT_TRUE(listener->open(spec, &error)) << error.toStdString();
@@ -334,8 +334,8 @@ TEST_F(NetworkScales, DeviceServerSettingsAndAScaleWithoutALine)
     torvane::scalesim::Options atOnce = scaleOptions();
     atOnce.receiveBaud = 0;
     torvane::scalesim::ScaleSimulator refusing(scaleOptions()), ethernet(atOnce);
-    auto a = serve(QStringLiteral("rfc2217://127.0.0.1:0"), true, refusing);
-    auto b = serve(QStringLiteral("tcp://127.0.0.1:0"), false, ethernet);
+    auto a = serve(QStringLiteral("rfc2217://127.0.0.1:0"), true);
+    auto b = serve(QStringLiteral("tcp://127.0.0.1:0"), false);
     std::thread threads[] = {std::thread([&] { a->run(stop); }), std::thread([&] { refusing.serve(a->lineFd(), stop); }),
                              std::thread([&] { b->run(stop); }), std::thread([&] { ethernet.serve(b->lineFd(), stop); })};
 
