@@ -77,6 +77,10 @@ public:
     // Every probe and statement run, in order, as written (before the
     // dialect mapping), for the tests and for support.
     const QStringList &statements() const { return m_statements; }
+    // How long the settings row and the filling of the codes took, from
+    // their transaction's start to its commit (0 when the run stopped
+    // before): the part of the start that grows with the products.
+    qint64 backFillNanoseconds() const { return m_backFillNs; }
 
     static const QString kRestartMessage;
     static const QString kBackFillMessage;
@@ -107,6 +111,7 @@ private:
     QStringList m_statements;
     QString m_probeError;
     QString m_backFillRefusal;
+    qint64 m_backFillNs = 0;
 };
 
 } // namespace torvane::db

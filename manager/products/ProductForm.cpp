@@ -418,6 +418,7 @@ bool TfrmProdutos::FormShow()
         m_upgradeResult = upgrade.run();
     }
     m_upgradeStatements = upgrade.statements();
+    m_upgradeBackFillNs = upgrade.backFillNanoseconds();
     switch (m_upgradeResult.outcome) {
     case db::DatabaseUpgrade::Outcome::RestartRequired:
         return false;
