@@ -6,6 +6,7 @@
 #include "SchemaSteps.h"
 #include "Schema.h"
 
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -172,6 +173,8 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
     }
     // The settings and the codes filled for them are committed together:
     // a failure leaves neither, and the next start tries again.
+    QElapsedTimer settingsAndCodes;
+    settingsAndCodes.start();
     CommitOnExit transaction{m_db, beginTransaction(m_db)};
     if (!schema::isValidCodeSize(m_config.codeSize())) {
         const bool newRow = !m_config.hasRow();
@@ -190,7 +193,9 @@ DatabaseUpgrade::Result DatabaseUpgrade::run()
             m_host.showInformation(invalidCodeSizeMessage(stored));
     }
     Result r = backFill();
-    if (!transaction.finish(&failed.error)) {
+    const bool committed = transaction.finish(&failed.error);
+    m_backFillNs = settingsAndCodes.nsecsElapsed();
+    if (!committed) {
         // Nothing was stored: the settings row shows the file again.
         QString reread;
         m_config.open(m_db, &reread);

@@ -84,6 +84,10 @@ public:
     // Every probe and statement run, in order, as written (before the
     // dialect mapping), for the tests and for support.
     const QStringList &statements() const { return m_statements; }
+    // How long the settings row and the filling of the codes took, from
+    // their transaction's start to its commit (0 when the run stopped
+    // before): the part of the start that grows with the products.
+    qint64 backFillNanoseconds() const { return m_backFillNs; }
 
     static const QString kRestartMessage;
     // The upgrade stopped before its first change because beforeChange()
@@ -120,6 +124,7 @@ private:
     QString m_probeError;
     QString m_backFillRefusal;
     std::optional<bool> m_mayChange;
+    qint64 m_backFillNs = 0;
 };
 
 } // namespace torvane::db

@@ -432,6 +432,7 @@ bool TfrmProdutos::FormShow()
         m_upgradeResult = upgrade.run();
     }
     m_upgradeStatements = upgrade.statements();
+    m_upgradeBackFillNs = upgrade.backFillNanoseconds();
     switch (m_upgradeResult.outcome) {
     case db::DatabaseUpgrade::Outcome::RestartRequired:
         return false;
@@ -838,6 +839,11 @@ std::optional<bool> TfrmProdutos::codeTaken()
         if (h[0].toLongLong() != rows[0].pluNo)
             rows.push_back({h[0].toLongLong(), h[1], h[2].toLongLong(), h[3].toString(), h[4].toString(),
                             h[5].toDouble()});
+    // No other product holds the code: one row alone cannot collide (and
+    // code 0 is not asked here), so the plan would pass.  Saves nearly
+    // every row of a back-fill or an import the plan's tables.
+    if (rows.size() == 1)
+        return false;
     CodePlan plan(rows, codeSettings());
     plan.setRefuseCodeZero(false); // said by the code check, before this
     plan.save(0, q.value(QStringLiteral("Codigo")), q.value(QStringLiteral("Prefixb")).toLongLong());

@@ -137,6 +137,7 @@ public:
     // Result of the upgrade of the last start sequence.
     db::DatabaseUpgrade::Result upgradeResult() const { return m_upgradeResult; }
     QStringList upgradeStatements() const { return m_upgradeStatements; }
+    qint64 upgradeBackFillNanoseconds() const { return m_upgradeBackFillNs; }
 
     void FiltraProdutos();
     // Clears the current row (a free slot).  False when the save failed: the
@@ -294,6 +295,7 @@ private:
     bool m_showingRow = false;
     db::DatabaseUpgrade::Result m_upgradeResult;
     QStringList m_upgradeStatements;
+    qint64 m_upgradeBackFillNs = 0;
 };
 
 } // namespace torvane::manager
