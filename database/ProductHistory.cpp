@@ -172,7 +172,11 @@ QString thisUser()
             return user;
 #ifdef Q_OS_UNIX
     // A service or a session that sets none (the transfer timer's user).
-    if (const passwd *pw = getpwuid(geteuid()))
+    // The reentrant form: the scales' threads open connections at once.
+    passwd entry{};
+    passwd *pw = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &pw) == 0 && pw)
         return QString::fromLocal8Bit(pw->pw_name);
 #endif
     return {};
