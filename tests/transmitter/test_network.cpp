@@ -324,10 +324,10 @@ TEST_F(NetworkScales, WrongAddressesFailFastWithTheirCause)
 TEST_F(NetworkScales, DeviceServerSettingsAndAScaleWithoutALine)
 {
     std::atomic<bool> stop{false};
-    auto serve = [&](const QString &spec, bool refuse) {
+    auto serve = [&](const QString &address, bool refuse) {
         auto listener = std::make_unique<torvane::scalesim::NetListener>();
         QString error;
-        EXPECT_TRUE(listener->open(spec, &error)) << error.toStdString();
+        EXPECT_TRUE(listener->open(address, &error)) << error.toStdString();
         listener->setRefuseSettings(refuse);
         return listener;
     };

@@ -64,9 +64,9 @@ QString NetListener::address() const
     return QStringLiteral("%1://%2:%3").arg(QLatin1String(m_rfc2217 ? "rfc2217" : "tcp"), host).arg(m_port);
 }
 
-bool NetListener::open(const QString &spec, QString *error)
+bool NetListener::open(const QString &where, QString *error)
 {
-    QString name = spec;
+    QString name = where;
     if (!scalelink::IsNetworkPortName(name))
         name = QStringLiteral("tcp://") + name;
     // Port 0 (a free one) is not a port a transmitter can be given, so it
@@ -75,7 +75,7 @@ bool NetListener::open(const QString &spec, QString *error)
     scalelink::NetAddress a;
     QString why;
     if (!scalelink::ParseNetAddress(anyPort ? name.left(name.size() - 1) + QLatin1Char('1') : name, &a, &why)) {
-        *error = QStringLiteral("--listen takes [tcp://|rfc2217://]HOST:PORT: %1").arg(spec);
+        *error = QStringLiteral("--listen takes [tcp://|rfc2217://]HOST:PORT: %1").arg(where);
         return false;
     }
     m_rfc2217 = a.scheme == scalelink::NetScheme::Rfc2217;
@@ -86,7 +86,7 @@ bool NetListener::open(const QString &spec, QString *error)
     addrinfo *list = nullptr;
     const QByteArray service = QByteArray::number(anyPort ? 0 : a.port);
     if (const int rc = ::getaddrinfo(a.host.toUtf8().constData(), service.constData(), &hints, &list); rc != 0) {
-        *error = QStringLiteral("cannot listen on %1: %2").arg(spec, QString::fromLocal8Bit(gai_strerror(rc)));
+        *error = QStringLiteral("cannot listen on %1: %2").arg(where, QString::fromLocal8Bit(gai_strerror(rc)));
         return false;
     }
     int fd = ::socket(list->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -94,7 +94,7 @@ bool NetListener::open(const QString &spec, QString *error)
     if (fd >= 0)
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (fd < 0 || ::bind(fd, list->ai_addr, list->ai_addrlen) != 0 || ::listen(fd, 4) != 0) {
-        *error = QStringLiteral("cannot listen on %1: %2").arg(spec, errnoText(errno));
+        *error = QStringLiteral("cannot listen on %1: %2").arg(where, errnoText(errno));
         if (fd >= 0)
             ::close(fd);
         ::freeaddrinfo(list);

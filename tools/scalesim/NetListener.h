@@ -22,9 +22,9 @@ public:
     NetListener(const NetListener &) = delete;
     NetListener &operator=(const NetListener &) = delete;
 
-    // spec: "[tcp://|rfc2217://]HOST:PORT"; port 0 takes a free one.  False
+    // where: "[tcp://|rfc2217://]HOST:PORT"; port 0 takes a free one.  False
     // with *error set when it cannot listen there.
-    bool open(const QString &spec, QString *error);
+    bool open(const QString &where, QString *error);
     // The address it listens on, with the port it got ("tcp://127.0.0.1:40123").
     QString address() const;
     uint16_t port() const { return m_port; }
