@@ -4,6 +4,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -192,6 +193,20 @@ std::optional<double> ParseNumber(const QString &text)
 
 bool IsNumeric(const QString &text)
 {
+    // Blanks, a sign and a few digits, what every field of an import line
+    // holds, are always a number: the general conversion (the locale, the
+    // text rebuilt, the double parsed) costs more than the rest of reading
+    // the line.
+    qsizetype i = 0;
+    qsizetype n = text.size();
+    while (i < n && isBlank(text[i]))
+        ++i;
+    while (n > i && isBlank(text[n - 1]))
+        --n;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        ++i;
+    if (i < n && n - i <= 18 && std::all_of(text.begin() + i, text.begin() + n, isDigit))
+        return true;
     return ParseNumber(text).has_value();
 }
 
