@@ -1,6 +1,7 @@
 #include "Engine.h"
 
 #include "Db.h"
+#include "ServerHandle.h"
 
 #include <QDir>
 #include <QFile>
@@ -504,8 +505,6 @@ QString tableOrder(const QSqlDatabase &db, const QString &table)
     return QStringLiteral(" ORDER BY ") + rowKey(db, table);
 }
 
-namespace {
-
 PGconn *pgConnection(const QSqlDatabase &db)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
@@ -515,6 +514,8 @@ PGconn *pgConnection(const QSqlDatabase &db)
         return nullptr;
     return *static_cast<PGconn *const *>(handle.constData());
 }
+
+namespace {
 
 enum class ServerTransaction { Unknown, Open, None };
 

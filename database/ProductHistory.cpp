@@ -234,20 +234,25 @@ void installHistoryTrigger(const QSqlDatabase &db)
     for (const QString &c : historyColumns())
         if (!present.contains(c, Qt::CaseInsensitive))
             return;
+    QSqlQuery q(db);
+    q.exec(fileHistoryTrigger());
+}
+
+QString fileHistoryTrigger()
+{
     QStringList changes;
     for (const QString &c : historyColumns())
         changes << QStringLiteral("SELECT '%1' AS c, old.%1 AS a, new.%1 AS d WHERE old.%1 IS NOT new.%1").arg(c);
     // Made in the connection's own temporary schema: the file keeps no
     // trigger another tool would trip over.  Its table is named plainly:
     // a trigger may not name the schema of the table it writes.
-    QSqlQuery q(db);
-    q.exec(QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS %1 AFTER UPDATE ON main.PLU WHEN %2 BEGIN"
+    return QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS %1 AFTER UPDATE ON main.PLU WHEN %2 BEGIN"
                           " INSERT INTO Historico (%3)"
                           " SELECT strftime('%Y-%m-%d %H:%M:%S', 'now', 'localtime'), torvane_contexto(2),"
                           " torvane_contexto(1), torvane_contexto(0), new.pluNo, new.Codigo, c, a, d FROM (%4);"
                           " END")
-               .arg(QLatin1String(kTriggerName), anyChanged(QStringLiteral("old.%1 IS NOT new.%1")), kInsertColumns,
-                    changes.join(QStringLiteral(" UNION ALL "))));
+        .arg(QLatin1String(kTriggerName), anyChanged(QStringLiteral("old.%1 IS NOT new.%1")), kInsertColumns,
+             changes.join(QStringLiteral(" UNION ALL ")));
 }
 
 QStringList historySessionSetup()

@@ -52,6 +52,9 @@ bool historyPresent(const QSqlDatabase &db);
 // a connection keeps it from dropping or renaming PLU's columns).
 bool registerHistoryContext(QSqlDatabase &db);
 void installHistoryTrigger(const QSqlDatabase &db);
+// The statement that makes that trigger (it reads the computer, user and
+// operation from torvane_contexto(2), (1) and (0)).
+QString fileHistoryTrigger();
 
 // The statements a server session runs first: this computer's name.
 QStringList historySessionSetup();

@@ -278,6 +278,19 @@ DatabaseUpgrade::Result DatabaseUpgrade::backFill()
     }
     m_host.progressMessage(kBackFillMessage);
     m_host.progressShow(QStringLiteral("Aguarde..."), rows);
+    Result r = fillCodes(rows);
+    if (!m_host.finishSaves(&failed.error)) {
+        // An earlier save than the one that ended the filling failed.
+        m_host.progressHide();
+        return failed;
+    }
+    return r;
+}
+
+DatabaseUpgrade::Result DatabaseUpgrade::fillCodes(int rows)
+{
+    Result failed;
+    failed.outcome = Outcome::Failed;
     m_host.firstProduct();
     for (int i = 0; i < rows; ++i) {
         if (m_host.currentHasCodigo()) {

@@ -47,6 +47,15 @@ public:
     // code).  When not, it has said which products are in the way, and
     // nothing is filled.
     virtual bool backFillAllowed() { return true; }
+    // Called once the filling ends, however it ended, before its
+    // transaction is committed: a host that sends its saves several at a
+    // time sends the last ones.  False with *error when one of them failed
+    // (the filling stops there; the saves before it stay).
+    virtual bool finishSaves(QString *error)
+    {
+        (void)error;
+        return true;
+    }
 
     // Asked once, before the upgrade changes anything in the base (the
     // manager copies the base here).  False: the operator chose not to go
@@ -116,6 +125,9 @@ private:
     // Adds what one of the later additions finds missing.
     bool addStep(const SchemaStep &step, QString *error);
     Result backFill();
+    // The filling of every empty code, row by row (backFill without its
+    // checks before and after).
+    Result fillCodes(int rows);
 
     QSqlDatabase m_db;
     ConfigRow &m_config;

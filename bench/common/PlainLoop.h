@@ -9,8 +9,13 @@
 // release; then the commit.  Those are the statements the program runs for
 // a row; the program's time divided by this loop's, measured in the same
 // run on a base made the same way, is the ratio the benchmarks print.
+// The rows of the product history are part of those statements: the
+// server's trigger is in the base; on the file the loop's connection makes
+// the same trigger the program's connection makes for itself.
 //
 // Header only: the benchmark programs each include it.
+
+#include "ProductHistory.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -41,11 +46,6 @@ struct PlainValue {
 struct PlainChange {
     std::string setList;
     std::function<std::vector<PlainValue>(long long pluNo)> values;
-    // A look-up the program's rules run for the row (whether another
-    // product holds its new code), lookUps times, with one value.
-    std::string lookUp = {};
-    int lookUps = 0;
-    std::function<PlainValue(long long pluNo)> lookUpValue = {};
 };
 
 namespace detail {
@@ -76,22 +76,38 @@ inline bool sqliteRun(sqlite3 *db, sqlite3_stmt *st, const char *what, long long
     return sqliteOk(db, rc, what);
 }
 
-inline double fileLoopMs(const QString &path, const PlainChange &change)
+// The file opened as the program opens its own, with its history trigger
+// when the base keeps a history; null when it cannot be opened.
+inline sqlite3 *openPlainFile(const QString &path)
 {
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         std::fprintf(stderr, "plain loop: cannot open %s\n", qPrintable(path));
         sqlite3_close(db);
-        return -1;
+        return nullptr;
     }
-    // As the program opens its own file.
+    sqlite3_exec(db, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    sqlite3_create_function(
+        db, "torvane_contexto", 1, SQLITE_UTF8, nullptr,
+        [](sqlite3_context *ctx, int, sqlite3_value **) { sqlite3_result_text(ctx, "bench", 5, SQLITE_STATIC); },
+        nullptr, nullptr);
+    if (sqlite3_table_column_metadata(db, "main", "Historico", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)
+        == SQLITE_OK)
+        sqlite3_exec(db, db::fileHistoryTrigger().toUtf8().constData(), nullptr, nullptr, nullptr);
+    return db;
+}
+
+inline double fileLoopMs(const QString &path, const PlainChange &change)
+{
+    sqlite3 *db = openPlainFile(path);
+    if (!db)
+        return -1;
     const std::string update = "UPDATE PLU SET " + change.setList + " WHERE pluNo = ? RETURNING *";
     const char *texts[] = {"BEGIN IMMEDIATE", "Select * From Config", "Select * From PLU", "SAVEPOINT product_save",
-                           "Select * From PLU Where pluNo = ?", update.c_str(), "RELEASE product_save", "COMMIT",
-                           change.lookUp.empty() ? "Select 1" : change.lookUp.c_str()};
-    enum { Begin, Settings, Rows, Mark, Read, Write, Release, Commit, LookUp, Count };
+                           "Select * From PLU Where pluNo = ?", update.c_str(), "RELEASE product_save", "COMMIT"};
+    enum { Begin, Settings, Rows, Mark, Read, Write, Release, Commit, Count };
     sqlite3_stmt *st[Count] = {};
     bool ok = true;
     for (int i = 0; ok && i < Count; ++i)
@@ -107,14 +123,6 @@ inline double fileLoopMs(const QString &path, const PlainChange &change)
     for (long long key : keys) {
         if (!ok)
             break;
-        for (int i = 0; ok && i < change.lookUps; ++i) {
-            const PlainValue v = change.lookUpValue(key);
-            if (v.text)
-                sqlite3_bind_text(st[LookUp], 1, v.chars.data(), int(v.chars.size()), SQLITE_TRANSIENT);
-            else
-                sqlite3_bind_int64(st[LookUp], 1, v.number);
-            ok = sqliteRun(db, st[LookUp], "look-up", &sink);
-        }
         ok = ok && sqliteRun(db, st[Mark], "savepoint", &sink);
         sqlite3_bind_int64(st[Read], 1, key);
         ok = ok && sqliteRun(db, st[Read], "read", &sink);
@@ -167,11 +175,6 @@ inline double serverLoopMs(const QString &conninfo, const PlainChange &change)
     const std::string update = "WITH stored AS (SELECT * FROM plu WHERE pluno = $1 FOR UPDATE) UPDATE plu SET "
         + set + " FROM stored WHERE plu.pluno = stored.pluno RETURNING stored.*, plu.*";
     bool ok = pgOk(conn, PQprepare(conn, "plain_write", update.c_str(), 0, nullptr), "prepare");
-    std::string lookUp;
-    for (char c : change.lookUp)
-        lookUp += c == '?' ? std::string("$1") : std::string(1, c);
-    if (!lookUp.empty())
-        ok = ok && pgOk(conn, PQprepare(conn, "plain_look_up", lookUp.c_str(), 0, nullptr), "prepare");
     QElapsedTimer t;
     t.start();
     ok = ok && pgOk(conn, PQexec(conn, "BEGIN"), "begin")
@@ -194,12 +197,6 @@ inline double serverLoopMs(const QString &conninfo, const PlainChange &change)
         std::vector<const char *> params;
         for (const std::string &s : texts)
             params.push_back(s.c_str());
-        for (int i = 0; ok && i < change.lookUps; ++i) {
-            const PlainValue v = change.lookUpValue(key);
-            const std::string text = v.text ? v.chars : std::to_string(v.number);
-            const char *value = text.c_str();
-            ok = pgOk(conn, PQexecPrepared(conn, "plain_look_up", 1, &value, nullptr, nullptr, 0), "look-up");
-        }
         ok = ok && pgOk(conn, PQexec(conn, "SAVEPOINT product_save"), "savepoint")
             && pgOk(conn, PQexecPrepared(conn, "plain_write", int(params.size()), params.data(), nullptr, nullptr, 0),
                     "update")
@@ -218,14 +215,9 @@ inline double serverLoopMs(const QString &conninfo, const PlainChange &change)
 // it): the milliseconds it took, or -1.
 inline double plainStatementMs(const QString &folder, const char *sql)
 {
-    sqlite3 *db = nullptr;
-    const QByteArray path = QFile::encodeName(QDir(folder).filePath(QStringLiteral("vendabase.accdb")));
-    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
+    sqlite3 *db = detail::openPlainFile(QDir(folder).filePath(QStringLiteral("vendabase.accdb")));
+    if (!db)
         return -1;
-    }
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
     QElapsedTimer t;
     t.start();
     const bool ok = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK

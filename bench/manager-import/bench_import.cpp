@@ -134,12 +134,15 @@ Figures run(int n, bench::Engine engine)
         form.strDirPrograma = dir.path();
         dialogs.file = file;
 
+        // The import's own work: the copy of the base made before it
+        // (timed by bench_copies) is left out.
         const auto timeImport = [&](bool clearFirst) {
             dialogs.answers = {clearFirst, false};
+            const qint64 copies = form.copiesNanoseconds();
             QElapsedTimer t;
             t.start();
             form.Importar1->trigger();
-            return t.nsecsElapsed() / 1e6;
+            return (t.nsecsElapsed() - (form.copiesNanoseconds() - copies)) / 1e6;
         };
         fig.fresh = timeImport(false);
         fig.again = timeImport(false);
@@ -232,7 +235,7 @@ int bigRun(qint64 megabytes)
     setOperatorDialogs(nullptr);
     setShellActions(nullptr);
     std::printf("plain: the first import's writes as a plain loop of the same statements; x: free slots over "
-                "plain\n");
+                "plain; the copy of the base made before each import is left out\n");
     return 0;
 }
 
@@ -289,6 +292,6 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     }
     std::printf("plain: the first import's writes as a plain loop of the same statements; x: free slots over "
-                "plain\n");
+                "plain; the copy of the base made before each import is left out\n");
     return 0;
 }

@@ -64,18 +64,15 @@ double peakMb()
 
 // What the filling of the codes runs for each row of a base as delivered
 // (slot n holds pluCode n in six digits; code size 5 without the second
-// prefix): the look-up of the new code among the products (once before the
-// save, once inside it, as the save's checks ask), then the code and the
-// scale code written.
+// prefix): the code and the scale code written (the codes were all checked
+// at once before the first, in memory).
 std::string fiveDigits(long long n)
 {
     return QString::number(n).rightJustified(5, u'0').toStdString() + "0";
 }
 const bench::PlainChange kPlainBackFill{
     "Codigo = ?, pluCode = ?",
-    [](long long pluNo) { return std::vector{bench::PlainValue::of(pluNo), bench::PlainValue::of(fiveDigits(pluNo))}; },
-    "Select pluNo, Codigo, Prefixb, pluCode, pluDesc, Preco From PLU Where PluCode = ? And Codigo <> 0", 2,
-    [](long long pluNo) { return bench::PlainValue::of(fiveDigits(pluNo)); }};
+    [](long long pluNo) { return std::vector{bench::PlainValue::of(pluNo), bench::PlainValue::of(fiveDigits(pluNo))}; }};
 
 // Runs the start sequence on path; returns its time in milliseconds, and in
 // *backFillMs the time of the settings row and the codes filled with it

@@ -83,6 +83,8 @@ RowWalkResult walkProducts(ProductQuery &products, bool &skipValidation, const R
         return result;
     // The views show the list once, as the walk leaves it.
     ProductQuery::Quiet quiet(products);
+    // On a server the saves go many at a time.
+    ProductQuery::Batch batch(products);
 
     QVector<int> rows;
     if (order) {
@@ -147,6 +149,16 @@ RowWalkResult walkProducts(ProductQuery &products, bool &skipValidation, const R
             step();
     }
 
+    // A save found to have failed when its batch was sent stops the walk
+    // there: the saves after it were undone.
+    if (!batch.finish()) {
+        stopped = true;
+        result.error = products.lastError();
+    }
+    result.rowsSaved -= batch.undone();
+    // The walk stays on the row that failed, as one saved alone would.
+    if (stopped && batch.failedRow() >= 0)
+        products.moveTo(batch.failedRow());
     QString commitError;
     if (!transaction.commit(&commitError)) {
         result.error = commitError;

@@ -260,6 +260,7 @@ void TfrmProdutos::LimparTodosProdutos1Click()
         SettingsHeld held(*this, &commitError);
         // The fields and the grid show the list once, when it is clear.
         ProductQuery::Quiet quiet(*qryProdutos);
+        ProductQuery::Batch batch(*qryProdutos);
         if (!transaction.ok(&commitError) || !held.ok())
             cleared = false;
         else if (!qryProdutos->isEmpty()) {
@@ -276,6 +277,12 @@ void TfrmProdutos::LimparTodosProdutos1Click()
                     break;
                 }
             }
+        }
+        // A clear sent with a later batch that failed: the rows from it on
+        // are as they were, and the walk stops there.
+        if (!batch.finish() && cleared) {
+            cleared = false;
+            showApplicationError(qryProdutos->lastError());
         }
         if (!transaction.commit(&commitError))
             cleared = false;

@@ -8,6 +8,7 @@
 #include "OperatorDialogs.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFileInfo>
 
@@ -15,7 +16,10 @@ namespace torvane::manager {
 
 bool TfrmProdutos::CopiaAntes(db::CopyReason reason, QString *path)
 {
+    QElapsedTimer took;
+    took.start();
     const CopyBefore before = copyBeforeRisk(m_dm->isConnected() ? m_dm->ADOC() : nullptr, reason);
+    m_copiesNs += took.nsecsElapsed();
     if (path)
         *path = before.path;
     return before.goOn;

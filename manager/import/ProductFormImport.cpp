@@ -49,6 +49,7 @@ public:
             throw ImportFailure(error);
         // The fields and the grid show the list once, when the import ends.
         m_quiet = std::make_unique<ProductQuery::Quiet>(m_query);
+        m_batch = std::make_unique<ProductQuery::Batch>(m_query);
     }
 
     int codeSize() override { return m_form->dm()->codeSize(); }
@@ -120,6 +121,9 @@ public:
     void commit() override
     {
         QString error;
+        // The last saves a server was sent in a batch may fail too.
+        if (m_batch && !m_batch->finish())
+            throw ImportFailure(m_query.lastError());
         if (m_transaction && !m_transaction->commit(&error))
             throw ImportFailure(error);
     }
@@ -127,6 +131,7 @@ public:
     void finish() override
     {
         // Not committed: the transaction rolls back.
+        m_batch.reset();
         m_quiet.reset();
         m_settings.reset();
         m_transaction.reset();
@@ -157,6 +162,7 @@ private:
     std::unique_ptr<ProductsTransaction> m_transaction;
     std::unique_ptr<TfrmProdutos::SettingsHeld> m_settings;
     std::unique_ptr<ProductQuery::Quiet> m_quiet;
+    std::unique_ptr<ProductQuery::Batch> m_batch;
 };
 
 class StatusImportProgress : public ImportProgress {

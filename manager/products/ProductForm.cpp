@@ -731,8 +731,9 @@ bool TfrmProdutos::qryProdutosBeforePost()
     //    share the code of 0, so they take no part in the check.  It is
     //    asked again inside the save, where the settings and another PC's
     //    code saved in the meantime are seen (and the engine itself refuses
-    //    a code saved later still).
-    if (codigo.toLongLong() != 0) {
+    //    a code saved later still).  The filling of the codes checked
+    //    every code it fills at once (m_fillBatch).
+    if (codigo.toLongLong() != 0 && !m_fillBatch) {
         const std::optional<bool> taken = codeTaken();
         if (!taken)
             return false;
@@ -861,7 +862,10 @@ bool TfrmProdutos::qryProdutosInsideSave()
         return false;
     }
     rebuildPluCode();
-    if (!m_validatedSave || qryProdutos->value(QStringLiteral("Codigo")).toLongLong() == 0)
+    // The filling of the codes checked every code it fills at once, inside
+    // the same transaction (and the engine refuses a code another PC took
+    // since): asked again row by row, each would wait for its batch.
+    if (!m_validatedSave || qryProdutos->value(QStringLiteral("Codigo")).toLongLong() == 0 || m_fillBatch)
         return true;
     const std::optional<bool> taken = codeTaken();
     if (!taken)
@@ -1046,10 +1050,23 @@ bool TfrmProdutos::backFillAllowed()
         if (ok)
             plan.save(r, codigo, qryProdutos->value(r, QStringLiteral("Prefixb")).toLongLong());
     }
-    if (plan.check())
+    if (!plan.check()) {
+        showError(plan.refusal(QStringLiteral("Os códigos dos produtos não foram preenchidos")));
+        return false;
+    }
+    m_fillBatch = std::make_unique<ProductQuery::Batch>(*qryProdutos);
+    return true;
+}
+
+bool TfrmProdutos::finishSaves(QString *error)
+{
+    if (!m_fillBatch)
         return true;
-    showError(plan.refusal(QStringLiteral("Os códigos dos produtos não foram preenchidos")));
-    return false;
+    const bool sent = m_fillBatch->finish();
+    if (!sent)
+        *error = qryProdutos->lastError();
+    m_fillBatch.reset();
+    return sent;
 }
 
 void TfrmProdutos::progressMessage(const QString &text)

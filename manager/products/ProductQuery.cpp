@@ -2,6 +2,7 @@
 
 #include "Db.h"
 #include "Engine.h"
+#include "ServerBatch.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -129,26 +130,19 @@ bool ProductQuery::open(QString *error)
 {
     close();
     m_lastError.clear();
-    QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    if (!q.exec(db::mapAccessSql(m_db, m_sql))) {
-        m_lastError = db::errorText(q.lastError());
+    // Read as the saves are (on the file through the engine's own handle):
+    // the whole list is read again after every change of all products.
+    db::KeptStatements::Statement &list = m_statements.get(m_sql);
+    QSqlError failed;
+    QVector<QVector<QVariant>> rows;
+    if (!m_statements.run(list, {}, [&rows](const QVector<QVariant> &row) { rows.push_back(row); }, &failed)) {
+        m_lastError = db::errorText(failed);
         if (error)
             *error = m_lastError;
         return false;
     }
-    const QSqlRecord rec = q.record();
-    m_fields.clear();
-    for (int i = 0; i < rec.count(); ++i)
-        m_fields << rec.fieldName(i);
-    const int n = rec.count();
-    while (q.next()) {
-        QVector<QVariant> row(n);
-        for (int i = 0; i < n; ++i)
-            row[i] = q.value(i);
-        m_rows.push_back(std::move(row));
-    }
-    q.finish();
+    m_fields = list.names;
+    m_rows = std::move(rows);
     m_current = m_rows.isEmpty() ? -1 : 0;
     m_bof = true;
     m_eof = m_rows.isEmpty();
@@ -167,6 +161,9 @@ void ProductQuery::setDatabase(const QSqlDatabase &db)
 
 void ProductQuery::close()
 {
+    // Kept saves are sent before the rows they came from are let go.
+    if (m_batching)
+        sendPending(true);
     // A connection is closed after the lists on it; statements kept open
     // would hold it.
     m_statements.clear();
@@ -377,6 +374,22 @@ ProductQuery::PostResult ProductQuery::post()
             m_lastError = QStringLiteral("A consulta não traz a coluna %1 e não pode ser gravada").arg(m_keyColumn);
             return PostResult::Failed;
         }
+        const QVariant key = m_backup.value(keyIndex);
+        // In a batch the save goes with the next ones; what the save reads
+        // inside its transaction runs first, as below.
+        if (batchReady()) {
+            if (insideSave && !insideSave())
+                return PostResult::Refused;
+            changedColumns();
+            if (sets.isEmpty())
+                return posted();
+            return queueSave(db::updateReadingStored(m_db, m_table, sets.join(QStringLiteral(", ")), m_keyColumn),
+                             QVariantList{key} + bindings);
+        }
+        // Saves kept for a batch go first: the table is written in the
+        // order the rows were saved.
+        if (m_batching && !sendPending(true))
+            return PostResult::Failed;
         // A savepoint (a transaction of its own outside a bulk change)
         // lets a save that would touch more than one row be undone.
         db::Savepoint sp(m_db, QStringLiteral("product_save"), &m_statements);
@@ -397,7 +410,6 @@ ProductQuery::PostResult ProductQuery::post()
         changedColumns();
         if (sets.isEmpty())
             return sp.release(&m_lastError) ? posted() : (sp.rollback(), PostResult::Failed);
-        const QVariant key = m_backup.value(keyIndex);
         // The row as stored now, locked on a server until the save ends: a
         // row another PC changed since it was shown here is not written over.
         // A server reads and writes it in one statement (one round trip less
@@ -413,44 +425,24 @@ ProductQuery::PostResult ProductQuery::post()
             : runStatement(together, QVariantList{key} + bindings, row, {&found, &written}, &error);
         if (!read)
             return fail(error);
-        if (found.size() != 1) {
-            m_lastError = found.isEmpty()
-                ? QStringLiteral("O produto %1 não existe mais no banco de dados").arg(key.toString())
-                : QStringLiteral("O número %1 está em %2 produtos da tabela; nenhum foi gravado")
-                      .arg(key.toString())
-                      .arg(found.size());
-            sp.rollback();
-            return PostResult::Failed;
-        }
-        const QStringList changedElsewhere = differences(m_backup, found.first());
-        if (!changedElsewhere.isEmpty()) {
-            sp.rollback();
-            const int desc = fieldIndex(QStringLiteral("pluDesc"));
-            const QString name = desc >= 0 && !found.first().value(desc).toString().isEmpty()
-                ? QStringLiteral(" (%1)").arg(found.first().value(desc).toString())
-                : QString();
-            m_lastError = QStringLiteral("O produto %1%2 foi alterado em outro computador depois de aparecer nesta "
-                                         "tela: %3. A sua alteração não foi gravada, para não desfazer a outra; a tela "
-                                         "mostra agora o que está gravado. Confira e altere de novo se for preciso.")
-                              .arg(key.toString(), name, changedElsewhere.join(QStringLiteral("; ")));
-            m_failure = Failure::ChangedElsewhere;
-            row = found.first();
-            m_backup.clear();
-            setState(State::Browse);
-            notifyRowChanged();
-            return PostResult::Failed;
-        }
         // The row keeps what the engine stored (a number typed as text is
         // shown, and later compared, as the number it became).
-        if (together.isEmpty()
+        if (found.size() == 1 && differences(m_backup, found.first()).isEmpty() && together.isEmpty()
             && !runStatement(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? RETURNING *").arg(m_table, setList, m_keyColumn),
                              bindings + QVariantList{key}, row, {&written}, &error))
             return fail(error);
-        if (written.size() != 1) {
-            m_lastError = QStringLiteral("O produto %1 não foi gravado (%2 linhas alteradas)")
-                              .arg(key.toString())
-                              .arg(written.size());
+        Failure failure = Failure::None;
+        const QString problem = storedRowProblem(key, m_backup, found, written, &failure);
+        if (!problem.isEmpty()) {
             sp.rollback();
+            m_lastError = problem;
+            if (failure == Failure::ChangedElsewhere) {
+                m_failure = failure;
+                row = found.first();
+                m_backup.clear();
+                setState(State::Browse);
+                notifyRowChanged();
+            }
             return PostResult::Failed;
         }
         if (!sp.release(&m_lastError)) {
@@ -460,6 +452,247 @@ ProductQuery::PostResult ProductQuery::post()
         row = written.first();
     }
     return posted();
+}
+
+QString ProductQuery::storedRowProblem(const QVariant &key, const QVector<QVariant> &shown,
+                                       const QVector<QVector<QVariant>> &found,
+                                       const QVector<QVector<QVariant>> &written, Failure *failure) const
+{
+    if (found.size() != 1)
+        return found.isEmpty() ? QStringLiteral("O produto %1 não existe mais no banco de dados").arg(key.toString())
+                               : QStringLiteral("O número %1 está em %2 produtos da tabela; nenhum foi gravado")
+                                     .arg(key.toString())
+                                     .arg(found.size());
+    const QStringList changedElsewhere = differences(shown, found.first());
+    if (!changedElsewhere.isEmpty()) {
+        const int desc = fieldIndex(QStringLiteral("pluDesc"));
+        const QString name = desc >= 0 && !found.first().value(desc).toString().isEmpty()
+            ? QStringLiteral(" (%1)").arg(found.first().value(desc).toString())
+            : QString();
+        *failure = Failure::ChangedElsewhere;
+        return QStringLiteral("O produto %1%2 foi alterado em outro computador depois de aparecer nesta "
+                              "tela: %3. A sua alteração não foi gravada, para não desfazer a outra; a tela "
+                              "mostra agora o que está gravado. Confira e altere de novo se for preciso.")
+            .arg(key.toString(), name, changedElsewhere.join(QStringLiteral("; ")));
+    }
+    if (written.size() != 1)
+        return QStringLiteral("O produto %1 não foi gravado (%2 linhas alteradas)")
+            .arg(key.toString())
+            .arg(written.size());
+    return {};
+}
+
+// ---- Saves sent together ----------------------------------------------------------
+
+namespace {
+// Saves sent in one wait: enough that the wait is paid rarely, few enough
+// that the answers (two rows a save) never fill the connection's buffers.
+constexpr int kBatchRows = 100;
+const QString kBatchMark = QStringLiteral("product_batch");
+} // namespace
+
+struct ProductQuery::Batching {
+    explicit Batching(const QSqlDatabase &db) : server(db) {}
+    struct Save {
+        int row;
+        QVariant key;
+        QString sql; // in the server's dialect
+        QVariantList values;
+        QVector<QVariant> backup; // the row as shown before the save
+    };
+    db::ServerBatch server;
+    QVector<Save> pending; // kept, not sent yet
+    QVector<Save> sent;    // sent, answers not read yet
+    bool releaseDue = false; // a checked batch's savepoint is still open
+    std::map<QString, QString> mapped;      // statement -> in the server's dialect
+    std::map<QString, QVector<int>> columns; // server's statement -> result columns in the rows
+    int undone = 0;
+    int failedRow = -1;
+};
+
+bool ProductQuery::batchReady() const
+{
+    // A batch of its own in flight keeps the connection in its hands.
+    return m_batching && (m_batching->server.inFlight() || db::ServerBatch::usable(m_db));
+}
+
+ProductQuery::Batch::Batch(ProductQuery &query) : m_query(query)
+{
+    if (!m_query.m_batching)
+        m_query.m_batching = std::make_unique<Batching>(m_query.m_db);
+}
+
+ProductQuery::Batch::~Batch()
+{
+    finish();
+    m_query.m_batching.reset();
+}
+
+bool ProductQuery::Batch::finish()
+{
+    return !m_query.m_batching || m_query.sendPending(true);
+}
+
+int ProductQuery::Batch::undone() const
+{
+    return m_query.m_batching ? m_query.m_batching->undone : 0;
+}
+
+int ProductQuery::Batch::failedRow() const
+{
+    return m_query.m_batching ? m_query.m_batching->failedRow : -1;
+}
+
+ProductQuery::PostResult ProductQuery::queueSave(const QString &sql, const QVariantList &values)
+{
+    Batching &b = *m_batching;
+    auto known = b.mapped.find(sql);
+    if (known == b.mapped.end())
+        known = b.mapped.emplace(sql, db::mapAccessSql(m_db, sql)).first;
+    b.pending.push_back({m_current, values.first(), known->second, values, m_backup});
+    // A full batch goes out once the one before it is checked; the walk
+    // goes on while the server works.
+    if (b.pending.size() < kBatchRows || sendPending(false))
+        return posted();
+    // This save was undone with the rest: it had not been reported as done,
+    // and it stays in edit for the caller to cancel.
+    --b.undone;
+    return PostResult::Failed;
+}
+
+bool ProductQuery::receiveBatch()
+{
+    Batching &b = *m_batching;
+    if (!b.server.inFlight())
+        return true;
+    QVector<db::ServerBatch::Result> results;
+    QSqlError error;
+    b.server.receive(&results, &error);
+    QVector<Batching::Save> saves = std::move(b.sent);
+    b.sent.clear();
+    // The batch's statements: the release of the batch before it (when one
+    // is due), its savepoint, then one for each save.
+    const qsizetype first = results.size() - saves.size();
+
+    // Each save's answer, checked as a save one at a time is checked.
+    qsizetype failedAt = -1;
+    Failure failure = Failure::None;
+    QString problem;
+    QVector<QVector<QVariant>> found, written;
+    QVector<QVector<QVariant>> writtenRows(saves.size());
+    for (qsizetype i = 0; i < first; ++i)
+        if (results[i].error.isValid()) {
+            failedAt = 0;
+            problem = db::errorText(results[i].error);
+            failure = Failure::Engine;
+            break;
+        }
+    for (qsizetype i = 0; failedAt < 0 && i < saves.size(); ++i) {
+        const db::ServerBatch::Result &r = results[first + i];
+        if (r.error.isValid()) {
+            failedAt = i;
+            problem = db::errorText(r.error);
+            failure = db::classifyError(r.error) == db::EngineError::Duplicate ? Failure::Duplicate : Failure::Engine;
+            break;
+        }
+        found.clear();
+        written.clear();
+        splitRows(r.names, b.columns[saves[i].sql], r.rows, m_rows[saves[i].row], {&found, &written});
+        problem = storedRowProblem(saves[i].key, saves[i].backup, found, written, &failure);
+        if (!problem.isEmpty()) {
+            failedAt = i;
+            break;
+        }
+        writtenRows[i] = written.first();
+    }
+    if (failedAt < 0) {
+        for (qsizetype i = 0; i < saves.size(); ++i)
+            m_rows[saves[i].row] = writtenRows[i];
+        b.releaseDue = true;
+        return true;
+    }
+    // The batch is undone, and the saves kept since it went out; the saves
+    // before the failed one are sent again (they passed), and a failure
+    // among them is the one reported.
+    QVector<db::ServerBatch::Result> ended;
+    b.server.run({{QStringLiteral("ROLLBACK TO ") + kBatchMark, {}}, {QStringLiteral("RELEASE ") + kBatchMark, {}}},
+                 &ended, &error);
+    b.releaseDue = false;
+    for (qsizetype i = failedAt; i < saves.size(); ++i)
+        m_rows[saves[i].row] = saves[i].backup;
+    for (const Batching::Save &kept : std::as_const(b.pending))
+        m_rows[kept.row] = kept.backup;
+    b.undone += int(saves.size() - failedAt + b.pending.size());
+    b.pending = saves.mid(0, failedAt);
+    if (!sendPending(true))
+        return false;
+    const Batching::Save &failed = saves[failedAt];
+    if (failure == Failure::ChangedElsewhere)
+        m_rows[failed.row] = found.first();
+    b.failedRow = failed.row;
+    m_lastError = problem;
+    m_failure = failure;
+    return false;
+}
+
+bool ProductQuery::sendPending(bool wait)
+{
+    Batching &b = *m_batching;
+    if (!receiveBatch())
+        return false;
+    if (!b.pending.isEmpty()) {
+        QVector<db::ServerBatch::Statement> statements;
+        statements.reserve(b.pending.size() + 2);
+        if (b.releaseDue)
+            statements.push_back({QStringLiteral("RELEASE ") + kBatchMark, {}});
+        statements.push_back({QStringLiteral("SAVEPOINT ") + kBatchMark, {}});
+        for (const Batching::Save &save : std::as_const(b.pending))
+            statements.push_back({save.sql, save.values});
+        b.releaseDue = false;
+        b.sent = std::move(b.pending);
+        b.pending.clear();
+        b.server.send(statements);
+    }
+    if (!wait)
+        return true;
+    if (!receiveBatch())
+        return false;
+    if (!b.releaseDue)
+        return true;
+    // Nothing left out: the last batch's savepoint goes too.
+    b.releaseDue = false;
+    QVector<db::ServerBatch::Result> ended;
+    QSqlError error;
+    if (b.server.run({{QStringLiteral("RELEASE ") + kBatchMark, {}}}, &ended, &error))
+        return true;
+    m_lastError = db::errorText(error);
+    m_failure = Failure::Engine;
+    return false;
+}
+
+void ProductQuery::splitRows(const QStringList &names, QVector<int> &columns, const QVector<QVector<QVariant>> &result,
+                             const QVector<QVariant> &fallback,
+                             std::initializer_list<QVector<QVector<QVariant>> *> into) const
+{
+    for (const QVector<QVariant> &values : result) {
+        // Where each result column goes in the list's rows, worked out once
+        // for the statement (the list's columns stay while it is open).
+        if (columns.size() != values.size()) {
+            columns.resize(values.size());
+            for (int at = 0; at < values.size(); ++at)
+                columns[at] = fieldIndex(names.value(at));
+        }
+        const int part = int(values.size()) / int(into.size());
+        int from = 0;
+        for (QVector<QVector<QVariant>> *rows : into) {
+            QVector<QVariant> row = fallback;
+            for (int at = from; at < from + part; ++at)
+                if (columns[at] >= 0)
+                    row[columns[at]] = values[at];
+            *rows << std::move(row);
+            from += part;
+        }
+    }
 }
 
 ProductQuery::PostResult ProductQuery::posted()
@@ -480,24 +713,7 @@ bool ProductQuery::runStatement(const QString &sql, const QVariantList &values, 
     db::KeptStatements::Statement &kept = m_statements.get(sql);
     return m_statements.run(kept, values,
                             [&](const QVector<QVariant> &result) {
-                                // Where each result column goes in the list's
-                                // rows, worked out once for the statement (the
-                                // list's columns stay while it is open).
-                                if (kept.columns.size() != result.size()) {
-                                    kept.columns.resize(result.size());
-                                    for (int at = 0; at < result.size(); ++at)
-                                        kept.columns[at] = fieldIndex(kept.names.value(at));
-                                }
-                                const int part = int(result.size()) / int(into.size());
-                                int from = 0;
-                                for (QVector<QVector<QVariant>> *rows : into) {
-                                    QVector<QVariant> values = fallback;
-                                    for (int at = from; at < from + part; ++at)
-                                        if (kept.columns[at] >= 0)
-                                            values[kept.columns[at]] = result[at];
-                                    *rows << std::move(values);
-                                    from += part;
-                                }
+                                splitRows(kept.names, kept.columns, {result}, fallback, into);
                             },
                             error);
 }
@@ -527,6 +743,12 @@ void ProductQuery::cancel()
 bool ProductQuery::lookUp(const QString &sql, const QVariantList &bindings, QVector<QVector<QVariant>> *rows,
                           QString *error)
 {
+    // The saves kept for a batch are written first: the look-up sees them.
+    if (m_batching && !sendPending(true)) {
+        if (error)
+            *error = m_lastError;
+        return false;
+    }
     QSqlError failed;
     if (m_statements.run(m_statements.get(sql), bindings, [rows](const QVector<QVariant> &row) { *rows << row; },
                          &failed))

@@ -21,6 +21,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <memory>
 
 namespace torvane::manager {
 
@@ -115,6 +116,33 @@ public:
         ProductQuery &m_query;
     };
 
+    // While one lives, on a server inside a transaction, saves go to the
+    // server a hundred at a time (one wait for the answers instead of three
+    // for each save).  Each save is checked as always (the row as stored,
+    // the row as written) when its batch is sent, which is a few saves
+    // later: a save that fails then is the one reported (lastError(),
+    // failure()), the saves after it are undone and their rows show what
+    // is stored again.  Anything that reads the table (lookUp) sends the
+    // batch first.  On the file, and outside a transaction, saves go one at
+    // a time as before.  One at a time; the owner is one walk.
+    class Batch {
+    public:
+        explicit Batch(ProductQuery &query);
+        // Sends what is left; a failure then stays in lastError().
+        ~Batch();
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+        // Sends what is left.  False when a save failed.
+        bool finish();
+        // How many saves post() reported as done were undone since.
+        int undone() const;
+        // The row whose save failed when its batch was sent, or -1.
+        int failedRow() const;
+
+    private:
+        ProductQuery &m_query;
+    };
+
     // A look-up the save procedure runs for every save (whether another
     // product holds a code): kept prepared with the save's statements.
     // Each result row in the statement's column order.
@@ -152,6 +180,24 @@ private:
     // row for each of into (the stored row, then the written one).
     bool runStatement(const QString &sql, const QVariantList &values, const QVector<QVariant> &fallback,
                       std::initializer_list<QVector<QVector<QVariant>> *> into, QSqlError *error);
+    // The save of the row in edit, kept to be sent with the next ones.
+    PostResult queueSave(const QString &sql, const QVariantList &values);
+    // Checks the batch in flight, then sends the kept saves; with wait,
+    // checks those too and closes the last savepoint.  False when a save
+    // failed (its message in m_lastError), with every save after it undone.
+    bool sendPending(bool wait);
+    // Whether a save now goes with a batch.
+    bool batchReady() const;
+    // Reads and checks the batch in flight, if any.
+    bool receiveBatch();
+    // Why the row as stored (found) and as written cannot be kept, or
+    // empty: the checks every save passes once the engine answered.
+    QString storedRowProblem(const QVariant &key, const QVector<QVariant> &shown, const QVector<QVector<QVariant>> &found,
+                             const QVector<QVector<QVariant>> &written, Failure *failure) const;
+    // The result's rows split into the stored and written rows (as
+    // runStatement does).
+    void splitRows(const QStringList &names, QVector<int> &columns, const QVector<QVector<QVariant>> &result,
+                   const QVector<QVariant> &fallback, std::initializer_list<QVector<QVector<QVariant>> *> into) const;
     // "Label: shown → stored" for each column that differs.
     QStringList differences(const QVector<QVariant> &shown, const QVector<QVariant> &stored) const;
 
@@ -173,6 +219,8 @@ private:
     State m_state = State::Inactive;
     QString m_lastError;
     Failure m_failure = Failure::None;
+    struct Batching;
+    std::unique_ptr<Batching> m_batching; // while a Batch lives
     int m_quiet = 0;
     bool m_quietMissed = false; // a quiet walk held a signal back
 };
