@@ -10,6 +10,7 @@
 //   build/bin/bench_manager_startup [--repeat N]
 #include "../common/BenchServer.h"
 #include "../common/PlainLoop.h"
+#include "ProductHistory.h"
 #include "DataModule.h"
 #include "OperatorDialogs.h"
 #include "ProductForm.h"
@@ -146,6 +147,9 @@ Figures measure(int slotCount, QuietDialogs &dialogs, bench::Engine engine)
                                     "Insert Into Config (CodeSize, flgPrefixo2) Values (5, 0)"})
                 if (!q.exec(db::mapAccessSql(conn->database(), QString::fromLatin1(sql))))
                     qFatal("%s", qPrintable(q.lastError().text()));
+            // And the product history, whose rows each filled code writes.
+            if (!db::createHistory(conn->database(), &error))
+                qFatal("%s", qPrintable(error));
         }
         f.plainBackFillMs = bench::plainLoopMs(twin, kPlainBackFill);
     }
