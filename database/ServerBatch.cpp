@@ -184,6 +184,21 @@ QSqlError serverError(PGconn *conn, const PGresult *res)
     return QSqlError(QStringLiteral("Unable to execute statement"), text, QSqlError::StatementError, code);
 }
 
+// The answer's rows (and, the first time, its column names).
+void appendRows(const PGresult *res, ServerBatch::Result *result)
+{
+    const int columns = PQnfields(res);
+    if (result->names.isEmpty())
+        for (int c = 0; c < columns; ++c)
+            result->names << QString::fromUtf8(PQfname(res, c));
+    for (int r = 0; r < PQntuples(res); ++r) {
+        QVector<QVariant> row(columns);
+        for (int c = 0; c < columns; ++c)
+            row[c] = valueOf(res, r, c);
+        result->rows << std::move(row);
+    }
+}
+
 QSqlError notRun()
 {
     return QSqlError(QStringLiteral("Not run: an earlier statement of its batch failed"), QString(),
@@ -276,7 +291,7 @@ void ServerBatch::send(const QVector<Statement> &statements)
             const QByteArray name = "torvane_batch_" + QByteArray::number(++g_nextName);
             sendFailed = !PQsendPrepare(conn, name.constData(), numbered(s.sql).toUtf8().constData(),
                                         int(values.size()), nullptr);
-            m_sent.push_back({i, true, name});
+            m_sent.push_back({i, true, s.sql});
             known = m_prepared.emplace(s.sql, name).first;
         }
         sendFailed = sendFailed
@@ -317,26 +332,11 @@ bool ServerBatch::receive(QVector<Result> *results, QSqlError *error)
             answered = true;
             const ExecStatusType status = PQresultStatus(res);
             if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK) {
-                if (!item.preparation) {
-                    const int columns = PQnfields(res);
-                    if (result.names.isEmpty())
-                        for (int c = 0; c < columns; ++c)
-                            result.names << QString::fromUtf8(PQfname(res, c));
-                    for (int r = 0; r < PQntuples(res); ++r) {
-                        QVector<QVariant> row(columns);
-                        for (int c = 0; c < columns; ++c)
-                            row[c] = valueOf(res, r, c);
-                        result.rows << std::move(row);
-                    }
-                }
+                if (!item.preparation)
+                    appendRows(res, &result);
             } else {
-                if (item.preparation) {
-                    for (auto it = m_prepared.begin(); it != m_prepared.end(); ++it)
-                        if (it->second == item.name) {
-                            m_prepared.erase(it);
-                            break;
-                        }
-                }
+                if (item.preparation)
+                    m_prepared.erase(item.sql);
                 if (!result.error.isValid())
                     result.error = status == PGRES_PIPELINE_ABORTED ? notRun() : serverError(conn, res);
                 if (!first.isValid() && status != PGRES_PIPELINE_ABORTED)

@@ -65,7 +65,7 @@ private:
     struct Sent {
         qsizetype statement;
         bool preparation;
-        QByteArray name;
+        QString sql; // of a preparation: forgotten when it fails
     };
     QSqlDatabase m_db;
     std::map<QString, QByteArray> m_prepared; // statement -> its name on the server
