@@ -526,6 +526,18 @@ ServerTransaction serverTransaction(const QSqlDatabase &db)
     PGconn *conn = pgConnection(db);
     if (!conn)
         return ServerTransaction::Unknown;
+    // The driver reads the end of a statement's answer only when it sends
+    // the next one: until then the connection counts as busy, and a walk
+    // begun right after the list was read would take itself for part of a
+    // transaction that is not there.  The end is read here, as the driver
+    // would (the answer itself was read already).
+    if (PQtransactionStatus(conn) == PQTRANS_ACTIVE)
+        while (!PQisBusy(conn)) {
+            PGresult *rest = PQgetResult(conn);
+            if (!rest)
+                break;
+            PQclear(rest);
+        }
     switch (PQtransactionStatus(conn)) {
     case PQTRANS_IDLE:
         return ServerTransaction::None;
@@ -1010,6 +1022,26 @@ QString updateReadingStored(const QSqlDatabase &db, const QString &table, const 
     return QStringLiteral("WITH stored AS (SELECT * FROM %1 WHERE %3 = ? FOR UPDATE)"
                           " UPDATE %1 SET %2 FROM stored WHERE %1.%3 = stored.%3 RETURNING stored.*, %1.*")
         .arg(table, setList, keyColumn);
+}
+
+QString updateManyReadingStored(const QSqlDatabase &db, const QString &table, const QStringList &columns,
+                                const QString &keyColumn)
+{
+    if (engineOf(db) != Engine::Server)
+        return {};
+    // A name the row lacks reads as null (one it holds as null, as JSON's).
+    QStringList sets;
+    for (const QString &c : columns)
+        sets << QStringLiteral("%1 = CASE WHEN v.torvane_row -> '%2' IS NULL THEN %3.%1 ELSE v.%1 END").arg(c, c.toLower(), table);
+    // The rows arrive typed as the table's own (the server reads each value
+    // as it reads a bound one).  The keys go to the index as one array: a
+    // join would have the planner read the whole table for a hundred rows.
+    return QStringLiteral("WITH v AS (SELECT * FROM jsonb_array_elements(?::jsonb) AS a(torvane_row),"
+                          " LATERAL jsonb_populate_record(NULL::%1, a.torvane_row)),"
+                          " stored AS (SELECT * FROM %1 WHERE %3 = ANY(ARRAY(SELECT %3 FROM v)) FOR UPDATE)"
+                          " UPDATE %1 SET %2 FROM stored, v WHERE %1.%3 = ANY(ARRAY(SELECT %3 FROM v))"
+                          " AND %1.%3 = stored.%3 AND v.%3 = %1.%3 RETURNING stored.*, %1.*")
+        .arg(table, sets.join(QStringLiteral(", ")), keyColumn);
 }
 
 bool ensureUniqueCodes(const QSqlDatabase &db, QString *error)

@@ -207,6 +207,14 @@ bool syncAutoNumber(const QSqlDatabase &db, const QString &table, const QString 
 QString updateReadingStored(const QSqlDatabase &db, const QString &table, const QString &setList,
                             const QString &keyColumn);
 
+// updateReadingStored for many rows in one statement, on a server: each
+// object of the JSON array bound to its one "?" (named by the table's
+// columns) writes to the row of its key the columns it names, among those
+// given; the others keep what they hold.  Returns the rows as stored, then
+// as written, as the single form does, in no set order; empty on the file.
+QString updateManyReadingStored(const QSqlDatabase &db, const QString &table, const QStringList &columns,
+                                const QString &keyColumn);
+
 // Two products may not share a code: the engine itself refuses a second
 // product (Codigo other than 0) with a pluCode another already has, so no
 // path that writes PLU (another PC, another program, a mistake here) can

@@ -105,21 +105,28 @@ void setServerOperation(const QSqlDatabase &db, const QString &operation)
     q.exec();
 }
 
-bool serverTriggerPresent(const QSqlDatabase &db)
+// Present, and of this version's kind: once for each statement.  An older
+// base fires one for each row (a multi-row change called it as many times).
+bool serverTriggerPresent(const QSqlDatabase &db, bool *rowKind = nullptr)
 {
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT 1 FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid"
+    q.prepare(QStringLiteral("SELECT t.tgtype & 1 FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid"
                              " WHERE c.relname = 'plu' AND c.relnamespace = current_schema()::regnamespace"
                              " AND t.tgname = ?"));
     q.addBindValue(QLatin1String(kTriggerName));
-    return q.exec() && q.next();
+    if (!q.exec() || !q.next())
+        return false;
+    const bool eachRow = q.value(0).toInt() != 0;
+    if (rowKind)
+        *rowKind = eachRow;
+    return !eachRow;
 }
 
 bool createServerTrigger(const QSqlDatabase &db, QString *error)
 {
     QStringList values;
     for (const QString &c : historyColumns())
-        values << QStringLiteral("('%1', OLD.%1 IS DISTINCT FROM NEW.%1, OLD.%1::text, NEW.%1::text)").arg(c);
+        values << QStringLiteral("('%1', a.%1 IS DISTINCT FROM d.%1, a.%1::text, d.%1::text)").arg(c);
     // psql and other clients that name no operation are recorded by their
     // application_name; a client that sets no computer by its address.  The
     // table is named with its schema: a client's search path may differ.
@@ -130,23 +137,37 @@ bool createServerTrigger(const QSqlDatabase &db, QString *error)
         return false;
     }
     const QString table = q.value(0).toString() + QStringLiteral(".historico");
+    // The rows before and after the statement are paired by the slot's
+    // number, which no change of the programs moves.  The pairing is planned
+    // for each statement's count of rows: a plan kept from a one-row save
+    // would pair the rows of a change of all products each with each.
     const QString function =
         QStringLiteral(
-            "CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $body$ BEGIN"
+            "CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql"
+            " SET plan_cache_mode = force_custom_plan AS $body$ BEGIN"
             " INSERT INTO %4 (%2)"
             " SELECT localtimestamp(0),"
             " coalesce(nullif(current_setting('torvane.host', true), ''), host(inet_client_addr()), ''),"
             " session_user,"
             " coalesce(nullif(current_setting('torvane.operation', true), ''),"
             " current_setting('application_name', true), ''),"
-            " NEW.pluno, NEW.codigo, c.campo, c.antes, c.depois"
-            " FROM (VALUES %3) AS c(campo, mudou, antes, depois) WHERE c.mudou;"
+            " d.pluno, d.codigo, c.campo, c.antes, c.depois"
+            " FROM torvane_antes a JOIN torvane_depois d ON d.pluno = a.pluno,"
+            " LATERAL (VALUES %3) AS c(campo, mudou, antes, depois) WHERE c.mudou;"
             " RETURN NULL; END $body$")
             .arg(QLatin1String(kTriggerName), kInsertColumns, values.join(QStringLiteral(", ")), table);
-    const QString trigger = QStringLiteral("CREATE TRIGGER %1 AFTER UPDATE ON plu FOR EACH ROW WHEN (%2)"
-                                           " EXECUTE FUNCTION %1()")
-                                .arg(QLatin1String(kTriggerName), anyChanged(QStringLiteral("OLD.%1 IS DISTINCT FROM NEW.%1")));
-    return exec(db, function, error) && (serverTriggerPresent(db) || exec(db, trigger, error));
+    // Once for each statement, not each row: a change of many products in
+    // one statement writes its history in one insert.
+    const QString trigger = QStringLiteral("CREATE TRIGGER %1 AFTER UPDATE ON plu"
+                                           " REFERENCING OLD TABLE AS torvane_antes NEW TABLE AS torvane_depois"
+                                           " FOR EACH STATEMENT EXECUTE FUNCTION %1()")
+                                .arg(QLatin1String(kTriggerName));
+    bool rowKind = false;
+    if (serverTriggerPresent(db, &rowKind))
+        return exec(db, function, error);
+    // The older kind goes before its function changes under it.
+    return (!rowKind || exec(db, QStringLiteral("DROP TRIGGER %1 ON plu").arg(QLatin1String(kTriggerName)), error))
+        && exec(db, function, error) && exec(db, trigger, error);
 }
 
 } // namespace

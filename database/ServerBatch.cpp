@@ -4,6 +4,9 @@
 #include "ServerHandle.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <atomic>
 #include <cmath>
@@ -235,17 +238,26 @@ bool ServerBatch::usable(const QSqlDatabase &db)
     PGconn *conn = pgConnection(db);
     if (!conn || PQstatus(conn) != CONNECTION_OK || PQpipelineStatus(conn) != PQ_PIPELINE_OFF || PQisBusy(conn))
         return false;
-    // The driver reads the end of a statement's answer only when it sends
-    // the next one; until then the connection counts as busy.  It is read
-    // here as the driver would (the answer itself was read already).
-    if (PQtransactionStatus(conn) == PQTRANS_ACTIVE)
-        while (!PQisBusy(conn)) {
-            PGresult *rest = PQgetResult(conn);
-            if (!rest)
-                break;
-            PQclear(rest);
+    // (A statement's answer the driver has not finished reading counts as
+    // none: see transactionOpen.)
+    return transactionOpen(db) && PQtransactionStatus(conn) == PQTRANS_INTRANS;
+}
+
+QString ServerBatch::jsonRows(const QVector<QStringList> &names, const QVector<QVariantList> &rows)
+{
+    QJsonArray array;
+    for (qsizetype r = 0; r < rows.size() && r < names.size(); ++r) {
+        QJsonObject object;
+        for (qsizetype i = 0; i < names[r].size() && i < rows[r].size(); ++i) {
+            const Bound b = boundOf(bindable(rows[r][i]));
+            if (b.binary)
+                return {};
+            // Unquoted names are kept in lower case by the server.
+            object.insert(names[r][i].toLower(), b.null ? QJsonValue() : QJsonValue(QString::fromUtf8(b.bytes)));
         }
-    return PQtransactionStatus(conn) == PQTRANS_INTRANS;
+        array.append(object);
+    }
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
 bool ServerBatch::run(const QVector<Statement> &statements, QVector<Result> *results, QSqlError *error)

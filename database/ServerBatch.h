@@ -36,6 +36,12 @@ public:
     // Whether statements can be sent together on the connection now.
     static bool usable(const QSqlDatabase &db);
 
+    // Rows as a JSON array of objects (names[i] name the values of rows[i],
+    // in the server's case), each value in the text a bound value is sent
+    // as, for a statement that reads many rows from one value.  Empty when a
+    // value cannot go as text.
+    static QString jsonRows(const QVector<QStringList> &names, const QVector<QVariantList> &rows);
+
     struct Statement {
         QString sql;         // in the server's dialect, "$1"... for values
         QVariantList values; // bound in order (bindable() values)

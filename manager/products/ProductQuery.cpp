@@ -7,6 +7,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QHash>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSqlRecord>
 
 namespace torvane::manager {
@@ -356,15 +358,17 @@ ProductQuery::PostResult ProductQuery::post()
     }
     const int keyIndex = fieldIndex(m_keyColumn);
     QVector<QVariant> &row = m_rows[m_current];
-    QStringList sets;
+    QStringList sets, columns;
     QVariantList bindings;
     auto changedColumns = [&] {
         sets.clear();
+        columns.clear();
         bindings.clear();
         for (int i = 0; i < m_fields.size(); ++i) {
             if (i == keyIndex || sameValue(row[i], m_backup.value(i)))
                 continue;
             sets << m_fields[i] + QStringLiteral(" = ?");
+            columns << m_fields[i];
             bindings << row[i];
         }
     };
@@ -384,7 +388,7 @@ ProductQuery::PostResult ProductQuery::post()
             if (sets.isEmpty())
                 return posted();
             return queueSave(db::updateReadingStored(m_db, m_table, sets.join(QStringLiteral(", ")), m_keyColumn),
-                             QVariantList{key} + bindings);
+                             QVariantList{key} + bindings, columns);
         }
         // Saves kept for a batch go first: the table is written in the
         // order the rows were saved.
@@ -485,9 +489,11 @@ QString ProductQuery::storedRowProblem(const QVariant &key, const QVector<QVaria
 // ---- Saves sent together ----------------------------------------------------------
 
 namespace {
-// Saves sent in one wait: enough that the wait is paid rarely, few enough
-// that the answers (two rows a save) never fill the connection's buffers.
-constexpr int kBatchRows = 100;
+// Saves sent in one wait: enough that the wait and the server's work for
+// each statement are paid rarely, few enough that the answers (two rows a
+// save, well under 100 kB) fit the connection's buffers while the next
+// batch is made.
+constexpr int kBatchRows = 250;
 const QString kBatchMark = QStringLiteral("product_batch");
 } // namespace
 
@@ -499,6 +505,7 @@ struct ProductQuery::Batching {
         QString sql; // in the server's dialect
         QVariantList values;
         QVector<QVariant> backup; // the row as shown before the save
+        QStringList columns;      // written, in the order of values after the key
     };
     db::ServerBatch server;
     QVector<Save> pending; // kept, not sent yet
@@ -508,6 +515,14 @@ struct ProductQuery::Batching {
     std::map<QString, QVector<int>> columns; // server's statement -> result columns in the rows
     int undone = 0;
     int failedRow = -1;
+    // Of the batch in flight, each statement after its savepoint: how many
+    // saves it carries (one, or a run of them as one statement) and its text.
+    struct Carried {
+        qsizetype saves;
+        QString sql;
+    };
+    QVector<Carried> carried;
+    bool oneByOne = false; // the next batch goes a save a statement
 };
 
 bool ProductQuery::batchReady() const
@@ -543,13 +558,14 @@ int ProductQuery::Batch::failedRow() const
     return m_query.m_batching ? m_query.m_batching->failedRow : -1;
 }
 
-ProductQuery::PostResult ProductQuery::queueSave(const QString &sql, const QVariantList &values)
+ProductQuery::PostResult ProductQuery::queueSave(const QString &sql, const QVariantList &values,
+                                                const QStringList &columns)
 {
     Batching &b = *m_batching;
     auto known = b.mapped.find(sql);
     if (known == b.mapped.end())
         known = b.mapped.emplace(sql, db::mapAccessSql(m_db, sql)).first;
-    b.pending.push_back({m_current, values.first(), known->second, values, m_backup});
+    b.pending.push_back({m_current, values.first(), known->second, values, m_backup, columns});
     // A full batch goes out once the one before it is checked; the walk
     // goes on while the server works.
     if (b.pending.size() < kBatchRows || sendPending(false))
@@ -571,8 +587,10 @@ bool ProductQuery::receiveBatch()
     QVector<Batching::Save> saves = std::move(b.sent);
     b.sent.clear();
     // The batch's statements: the release of the batch before it (when one
-    // is due), its savepoint, then one for each save.
-    const qsizetype first = results.size() - saves.size();
+    // is due), its savepoint, then the saves'.
+    const qsizetype first = results.size() - b.carried.size();
+    const QVector<Batching::Carried> carried = std::move(b.carried);
+    b.carried.clear();
 
     // Each save's answer, checked as a save one at a time is checked.
     qsizetype failedAt = -1;
@@ -587,23 +605,54 @@ bool ProductQuery::receiveBatch()
             failure = Failure::Engine;
             break;
         }
-    for (qsizetype i = 0; failedAt < 0 && i < saves.size(); ++i) {
-        const db::ServerBatch::Result &r = results[first + i];
+    bool runFailed = false;
+    qsizetype at = 0; // the statement's first save
+    for (qsizetype j = 0; failedAt < 0 && !runFailed && j < carried.size(); at += carried[j++].saves) {
+        const db::ServerBatch::Result &r = results[first + j];
+        const qsizetype count = carried[j].saves;
         if (r.error.isValid()) {
-            failedAt = i;
+            runFailed = count > 1;
+            if (runFailed)
+                break;
+            failedAt = at;
             problem = db::errorText(r.error);
             failure = db::classifyError(r.error) == db::EngineError::Duplicate ? Failure::Duplicate : Failure::Engine;
             break;
         }
-        found.clear();
-        written.clear();
-        splitRows(r.names, b.columns[saves[i].sql], r.rows, m_rows[saves[i].row], {&found, &written});
-        problem = storedRowProblem(saves[i].key, saves[i].backup, found, written, &failure);
-        if (!problem.isEmpty()) {
-            failedAt = i;
-            break;
+        // A run's rows come in no set order: each save's are found by key.
+        QHash<QString, QVector<QVector<QVariant>>> byKey;
+        if (count > 1) {
+            const int keyAt = int(r.names.indexOf(QRegularExpression(
+                QStringLiteral("^%1$").arg(QRegularExpression::escape(m_keyColumn)),
+                QRegularExpression::CaseInsensitiveOption)));
+            for (const QVector<QVariant> &values : r.rows)
+                byKey[values.value(keyAt).toString()] << values;
         }
-        writtenRows[i] = written.first();
+        for (qsizetype i = at; i < at + count; ++i) {
+            found.clear();
+            written.clear();
+            splitRows(r.names, b.columns[carried[j].sql], count > 1 ? byKey.value(saves[i].key.toString()) : r.rows,
+                      m_rows[saves[i].row], {&found, &written});
+            problem = storedRowProblem(saves[i].key, saves[i].backup, found, written, &failure);
+            if (!problem.isEmpty()) {
+                failedAt = i;
+                break;
+            }
+            writtenRows[i] = written.first();
+        }
+    }
+    if (runFailed) {
+        // The engine refused a run of saves sent as one statement without
+        // telling which: the batch is undone and sent again a save a
+        // statement, which finds the one (or goes through, when the run
+        // failed only as a whole).
+        QVector<db::ServerBatch::Result> ended;
+        b.server.run({{QStringLiteral("ROLLBACK TO ") + kBatchMark, {}}, {QStringLiteral("RELEASE ") + kBatchMark, {}}},
+                     &ended, &error);
+        b.releaseDue = false;
+        b.pending = saves + b.pending;
+        b.oneByOne = true;
+        return sendPending(true);
     }
     if (failedAt < 0) {
         for (qsizetype i = 0; i < saves.size(); ++i)
@@ -646,8 +695,47 @@ bool ProductQuery::sendPending(bool wait)
         if (b.releaseDue)
             statements.push_back({QStringLiteral("RELEASE ") + kBatchMark, {}});
         statements.push_back({QStringLiteral("SAVEPOINT ") + kBatchMark, {}});
-        for (const Batching::Save &save : std::as_const(b.pending))
-            statements.push_back({save.sql, save.values});
+        b.carried.clear();
+        for (qsizetype i = 0; i < b.pending.size();) {
+            // A run of saves, each of another row, goes as one statement:
+            // the server's work a statement (not a row) is most of a save's
+            // time there.  Each save writes only its own columns.
+            qsizetype end = i;
+            QSet<QString> keys;
+            QStringList columns;
+            QVector<QStringList> names;
+            QVector<QVariantList> values;
+            for (; end < b.pending.size() && (end == i || !b.oneByOne); ++end) {
+                const Batching::Save &save = b.pending[end];
+                if (keys.contains(save.key.toString()))
+                    break;
+                keys.insert(save.key.toString());
+                for (const QString &c : save.columns)
+                    if (!columns.contains(c))
+                        columns << c;
+                names << QStringList{m_keyColumn} + save.columns;
+                values << save.values;
+            }
+            const QString rows = end - i > 1 ? db::ServerBatch::jsonRows(names, values) : QString();
+            if (rows.isEmpty()) {
+                for (; i < end; ++i) {
+                    statements.push_back({b.pending[i].sql, b.pending[i].values});
+                    b.carried.push_back({1, b.pending[i].sql});
+                }
+                continue;
+            }
+            const QString many = columns.join(u',');
+            auto known = b.mapped.find(many);
+            if (known == b.mapped.end())
+                known =
+                    b.mapped
+                        .emplace(many, db::mapAccessSql(m_db, db::updateManyReadingStored(m_db, m_table, columns, m_keyColumn)))
+                        .first;
+            statements.push_back({known->second, {rows}});
+            b.carried.push_back({end - i, known->second});
+            i = end;
+        }
+        b.oneByOne = false;
         b.releaseDue = false;
         b.sent = std::move(b.pending);
         b.pending.clear();

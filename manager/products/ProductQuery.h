@@ -181,7 +181,7 @@ private:
     bool runStatement(const QString &sql, const QVariantList &values, const QVector<QVariant> &fallback,
                       std::initializer_list<QVector<QVector<QVariant>> *> into, QSqlError *error);
     // The save of the row in edit, kept to be sent with the next ones.
-    PostResult queueSave(const QString &sql, const QVariantList &values);
+    PostResult queueSave(const QString &sql, const QVariantList &values, const QStringList &columns);
     // Checks the batch in flight, then sends the kept saves; with wait,
     // checks those too and closes the last savepoint.  False when a save
     // failed (its message in m_lastError), with every save after it undone.

@@ -2,6 +2,7 @@
 // changed and saved once, the one-shot flag, and how it stops.
 #include "BulkChanges.h"
 #include "Db.h"
+#include "Engine.h"
 #include "ProductQuery.h"
 #include "Schema.h"
 #include "ServerBase.h"
@@ -174,26 +175,28 @@ TEST_F(BulkWalk, ARowChangedElsewhereFarIntoTheWalkStopsItThereAndKeepsTheRowsBe
     // Enough rows that a server sends the saves in several batches, and
     // the row is found changed only when a full batch goes out.
     exec("Insert Into PLU (pluNo, Codigo, Prefixb, pluCode) "
-         "With Recursive n(i) As (Select 7 Union All Select i + 1 From n Where i < 250) "
+         "With Recursive n(i) As (Select 7 Union All Select i + 1 From n Where i < 600) "
          "Select i, i * 10, 7, 'w' || i From n");
     ASSERT_TRUE(products.open());
     QString error;
     auto other = db::Connection::open(path, &error);
     ASSERT_TRUE(other) << error.toStdString();
     QSqlQuery q(other->database());
-    ASSERT_TRUE(q.exec(QStringLiteral("Update PLU Set Prefixb = 9 Where pluNo = 180")));
+    ASSERT_TRUE(q.exec(QStringLiteral("Update PLU Set Prefixb = 9 Where pluNo = 430")));
+    // The list just read leaves no transaction open: the walk begins its own.
+    EXPECT_FALSE(db::transactionOpen(conn->database()));
 
     const RowWalkResult r = walkProducts(products, flgSemValidacao, setPrefixb(1));
     EXPECT_FALSE(r.completed);
-    EXPECT_EQ(r.rowsSaved, 179);
+    EXPECT_EQ(r.rowsSaved, 429);
     EXPECT_TRUE(r.error.contains(QStringLiteral("foi alterado em outro computador"))) << r.error.toStdString();
-    EXPECT_EQ(products.value(QStringLiteral("pluNo")).toInt(), 180);
+    EXPECT_EQ(products.value(QStringLiteral("pluNo")).toInt(), 430);
     EXPECT_EQ(products.value(QStringLiteral("Prefixb")).toInt(), 9);
-    EXPECT_EQ(products.value(200, QStringLiteral("Prefixb")).toInt(), 7);
+    EXPECT_EQ(products.value(550, QStringLiteral("Prefixb")).toInt(), 7);
     const QVariantList stored = column("Prefixb");
-    EXPECT_EQ(stored.mid(0, 179), QVariantList(179, 1));
-    EXPECT_EQ(stored.value(179), 9);
-    EXPECT_EQ(stored.mid(180), QVariantList(70, 7));
+    EXPECT_EQ(stored.mid(0, 429), QVariantList(429, 1));
+    EXPECT_EQ(stored.value(429), 9);
+    EXPECT_EQ(stored.mid(430), QVariantList(170, 7));
 }
 
 TEST_F(BulkWalk, ARefusedSaveStopsWithoutAMessageOfItsOwn)

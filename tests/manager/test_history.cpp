@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
 #include <QToolButton>
@@ -191,6 +192,35 @@ TEST_F(HistoryTest, OnTheServerEveryPcAndPsqlAreRecorded)
                     .join(u'|');
     EXPECT_EQ(rows, (QStringList{"Caixa 1|" + ownerLogin + "|Preco|12.5|13.5", "Caixa 2|" + role + "|Preco|13.5|14.5",
                                  "psql|" + ownerLogin + "|pluDesc|QUEIJO|QUEIJO MINAS"}));
+}
+
+// A base of an older version records each row from a trigger of its own;
+// the upgrade puts one in its place that records a statement's rows at once.
+TEST_F(HistoryTest, OnTheServerTheRowByRowRecordOfAnOlderBaseIsReplaced)
+{
+    if (!onServer())
+        GTEST_SKIP() << "runs against the server (scripts/with-pg.sh)";
+    QString error;
+    auto conn = db::Connection::open(db->path(), &error);
+    ASSERT_TRUE(conn) << error.toStdString();
+    const QSqlDatabase base = conn->database();
+    QSqlQuery q(base);
+    for (const char *sql :
+         {"DROP TRIGGER historico_plu ON plu",
+          "CREATE OR REPLACE FUNCTION historico_plu() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+          " INSERT INTO historico (pluNo, Campo) VALUES (NEW.pluno, 'linha'); RETURN NULL; END $$",
+          "CREATE TRIGGER historico_plu AFTER UPDATE ON plu FOR EACH ROW EXECUTE FUNCTION historico_plu()"})
+        ASSERT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
+    EXPECT_FALSE(db::historyPresent(base));
+    ASSERT_TRUE(db::createHistory(base, &error)) << error.toStdString();
+    EXPECT_TRUE(db::historyPresent(base));
+    ASSERT_TRUE(q.exec("UPDATE PLU SET Preco = Preco + 1 WHERE pluNo IN (1, 2)"));
+    q.exec("SELECT pluNo, Campo, Antes, Depois FROM Historico ORDER BY pluNo");
+    QStringList rows;
+    while (q.next())
+        rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()}
+                    .join(u'|');
+    EXPECT_EQ(rows, (QStringList{"1|Preco|12.5|13.5", "2|Preco|3|4"}));
 }
 
 } // namespace
