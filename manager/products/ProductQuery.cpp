@@ -7,9 +7,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QHash>
-#include <QRegularExpression>
 #include <QSet>
 #include <QSqlRecord>
+
+#include <algorithm>
 
 namespace torvane::manager {
 
@@ -592,6 +593,15 @@ bool ProductQuery::receiveBatch()
     const QVector<Batching::Carried> carried = std::move(b.carried);
     b.carried.clear();
 
+    // The batch undone back to its savepoint (the saves kept since are not
+    // on the server yet).
+    auto undoBatch = [&] {
+        QVector<db::ServerBatch::Result> ended;
+        b.server.run({{QStringLiteral("ROLLBACK TO ") + kBatchMark, {}}, {QStringLiteral("RELEASE ") + kBatchMark, {}}},
+                     &ended, &error);
+        b.releaseDue = false;
+    };
+
     // Each save's answer, checked as a save one at a time is checked.
     qsizetype failedAt = -1;
     Failure failure = Failure::None;
@@ -622,9 +632,9 @@ bool ProductQuery::receiveBatch()
         // A run's rows come in no set order: each save's are found by key.
         QHash<QString, QVector<QVector<QVariant>>> byKey;
         if (count > 1) {
-            const int keyAt = int(r.names.indexOf(QRegularExpression(
-                QStringLiteral("^%1$").arg(QRegularExpression::escape(m_keyColumn)),
-                QRegularExpression::CaseInsensitiveOption)));
+            const auto keyAt = std::find_if(r.names.cbegin(), r.names.cend(), [this](const QString &name) {
+                return name.compare(m_keyColumn, Qt::CaseInsensitive) == 0;
+            }) - r.names.cbegin();
             for (const QVector<QVariant> &values : r.rows)
                 byKey[values.value(keyAt).toString()] << values;
         }
@@ -646,10 +656,7 @@ bool ProductQuery::receiveBatch()
         // telling which: the batch is undone and sent again a save a
         // statement, which finds the one (or goes through, when the run
         // failed only as a whole).
-        QVector<db::ServerBatch::Result> ended;
-        b.server.run({{QStringLiteral("ROLLBACK TO ") + kBatchMark, {}}, {QStringLiteral("RELEASE ") + kBatchMark, {}}},
-                     &ended, &error);
-        b.releaseDue = false;
+        undoBatch();
         b.pending = saves + b.pending;
         b.oneByOne = true;
         return sendPending(true);
@@ -663,10 +670,7 @@ bool ProductQuery::receiveBatch()
     // The batch is undone, and the saves kept since it went out; the saves
     // before the failed one are sent again (they passed), and a failure
     // among them is the one reported.
-    QVector<db::ServerBatch::Result> ended;
-    b.server.run({{QStringLiteral("ROLLBACK TO ") + kBatchMark, {}}, {QStringLiteral("RELEASE ") + kBatchMark, {}}},
-                 &ended, &error);
-    b.releaseDue = false;
+    undoBatch();
     for (qsizetype i = failedAt; i < saves.size(); ++i)
         m_rows[saves[i].row] = saves[i].backup;
     for (const Batching::Save &kept : std::as_const(b.pending))
@@ -700,12 +704,13 @@ bool ProductQuery::sendPending(bool wait)
             // A run of saves, each of another row, goes as one statement:
             // the server's work a statement (not a row) is most of a save's
             // time there.  Each save writes only its own columns.
+            const qsizetype last = b.oneByOne ? i + 1 : b.pending.size();
             qsizetype end = i;
             QSet<QString> keys;
             QStringList columns;
             QVector<QStringList> names;
             QVector<QVariantList> values;
-            for (; end < b.pending.size() && (end == i || !b.oneByOne); ++end) {
+            for (; end < last; ++end) {
                 const Batching::Save &save = b.pending[end];
                 if (keys.contains(save.key.toString()))
                     break;

@@ -117,8 +117,8 @@ public:
     };
 
     // While one lives, on a server inside a transaction, saves go to the
-    // server a hundred at a time (one wait for the answers instead of three
-    // for each save).  Each save is checked as always (the row as stored,
+    // server 250 at a time, as one statement where the engine allows (one
+    // wait for the answers instead of three for each save).  Each save is checked as always (the row as stored,
     // the row as written) when its batch is sent, which is a few saves
     // later: a save that fails then is the one reported (lastError(),
     // failure()), the saves after it are undone and their rows show what
