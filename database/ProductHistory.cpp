@@ -105,28 +105,42 @@ void setServerOperation(const QSqlDatabase &db, const QString &operation)
     q.exec();
 }
 
-// Present, and of this version's kind: once for each statement.  An older
-// base fires one for each row (a multi-row change called it as many times).
-bool serverTriggerPresent(const QSqlDatabase &db, bool *rowKind = nullptr)
+// The server's trigger as a base holds it.  An older base fires one for each
+// row (a multi-row change called it as many times), or runs the insert of a
+// version before this one (each value written out for every column, and
+// compiled by the server's JIT when it guessed the statement large).
+enum class ServerTrigger { Missing, EachRow, OlderInsert, Current };
+
+// Set on this version's function (its SET jit = off, as the server keeps
+// it): how the upgrade tells it from an older one.
+const QString kFunctionMark = QStringLiteral("jit=off");
+
+ServerTrigger serverTrigger(const QSqlDatabase &db)
 {
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT t.tgtype & 1 FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid"
+    q.prepare(QStringLiteral("SELECT t.tgtype & 1, coalesce(? = ANY(p.proconfig), false) FROM pg_trigger t"
+                             " JOIN pg_class c ON c.oid = t.tgrelid JOIN pg_proc p ON p.oid = t.tgfoid"
                              " WHERE c.relname = 'plu' AND c.relnamespace = current_schema()::regnamespace"
                              " AND t.tgname = ?"));
+    q.addBindValue(kFunctionMark);
     q.addBindValue(QLatin1String(kTriggerName));
     if (!q.exec() || !q.next())
-        return false;
-    const bool eachRow = q.value(0).toInt() != 0;
-    if (rowKind)
-        *rowKind = eachRow;
-    return !eachRow;
+        return ServerTrigger::Missing;
+    if (q.value(0).toInt() != 0)
+        return ServerTrigger::EachRow;
+    return q.value(1).toBool() ? ServerTrigger::Current : ServerTrigger::OlderInsert;
 }
 
 bool createServerTrigger(const QSqlDatabase &db, QString *error)
 {
-    QStringList values;
-    for (const QString &c : historyColumns())
-        values << QStringLiteral("('%1', a.%1 IS DISTINCT FROM d.%1, a.%1::text, d.%1::text)").arg(c);
+    QStringList names, changed, before, after;
+    for (qsizetype i = 0; i < historyColumns().size(); ++i) {
+        const QString &c = historyColumns()[i];
+        names << QStringLiteral("'%1'").arg(c);
+        changed << QStringLiteral("CASE WHEN a.%1 IS DISTINCT FROM d.%1 THEN %2 END").arg(c).arg(i + 1);
+        before << QStringLiteral("WHEN %2 THEN a.%1::text").arg(c).arg(i + 1);
+        after << QStringLiteral("WHEN %2 THEN d.%1::text").arg(c).arg(i + 1);
+    }
     // psql and other clients that name no operation are recorded by their
     // application_name; a client that sets no computer by its address.  The
     // table is named with its schema: a client's search path may differ.
@@ -138,36 +152,50 @@ bool createServerTrigger(const QSqlDatabase &db, QString *error)
     }
     const QString table = q.value(0).toString() + QStringLiteral(".historico");
     // The rows before and after the statement are paired by the slot's
-    // number, which no change of the programs moves.  The pairing is planned
-    // for each statement's count of rows: a plan kept from a one-row save
-    // would pair the rows of a change of all products each with each.
+    // number, which no change of the programs moves.  Each pair gives a row
+    // for each column that changed, and only those are written out as text;
+    // who, when and why are worked out once for the statement (OFFSET 0
+    // keeps them from being repeated for each row).
+    // The pairing is planned for each statement's count of rows: a plan kept
+    // from a one-row save would pair the rows of a change of all products
+    // each with each.  The server cannot know how many columns change and
+    // guesses many; on a large statement that guess had it compile the
+    // insert (the JIT), which took longer than the insert.
     const QString function =
         QStringLiteral(
             "CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql"
-            " SET plan_cache_mode = force_custom_plan AS $body$ BEGIN"
-            " INSERT INTO %4 (%2)"
-            " SELECT localtimestamp(0),"
+            " SET plan_cache_mode = force_custom_plan SET jit = off AS $body$ BEGIN"
+            " INSERT INTO %3 (%2)"
+            " SELECT s.*, d.pluno, d.codigo, (ARRAY[%4])[k.i], CASE k.i %5 END, CASE k.i %6 END"
+            " FROM (SELECT localtimestamp(0),"
             " coalesce(nullif(current_setting('torvane.host', true), ''), host(inet_client_addr()), ''),"
             " session_user,"
             " coalesce(nullif(current_setting('torvane.operation', true), ''),"
-            " current_setting('application_name', true), ''),"
-            " d.pluno, d.codigo, c.campo, c.antes, c.depois"
-            " FROM torvane_antes a JOIN torvane_depois d ON d.pluno = a.pluno,"
-            " LATERAL (VALUES %3) AS c(campo, mudou, antes, depois) WHERE c.mudou;"
+            " current_setting('application_name', true), '') OFFSET 0) s,"
+            " torvane_antes a JOIN torvane_depois d ON d.pluno = a.pluno,"
+            " LATERAL unnest(array_remove(ARRAY[%7], NULL)) AS k(i);"
             " RETURN NULL; END $body$")
-            .arg(QLatin1String(kTriggerName), kInsertColumns, values.join(QStringLiteral(", ")), table);
+            .arg(QLatin1String(kTriggerName), kInsertColumns, table, names.join(u','), before.join(u' '),
+                 after.join(u' '), changed.join(QStringLiteral(", ")));
     // Once for each statement, not each row: a change of many products in
     // one statement writes its history in one insert.
     const QString trigger = QStringLiteral("CREATE TRIGGER %1 AFTER UPDATE ON plu"
                                            " REFERENCING OLD TABLE AS torvane_antes NEW TABLE AS torvane_depois"
                                            " FOR EACH STATEMENT EXECUTE FUNCTION %1()")
                                 .arg(QLatin1String(kTriggerName));
-    bool rowKind = false;
-    if (serverTriggerPresent(db, &rowKind))
+    switch (serverTrigger(db)) {
+    case ServerTrigger::Current:
         return exec(db, function, error);
-    // The older kind goes before its function changes under it.
-    return (!rowKind || exec(db, QStringLiteral("DROP TRIGGER %1 ON plu").arg(QLatin1String(kTriggerName)), error))
-        && exec(db, function, error) && exec(db, trigger, error);
+    case ServerTrigger::EachRow:
+    case ServerTrigger::OlderInsert:
+        // An older trigger goes before its function changes under it.
+        if (!exec(db, QStringLiteral("DROP TRIGGER %1 ON plu").arg(QLatin1String(kTriggerName)), error))
+            return false;
+        break;
+    case ServerTrigger::Missing:
+        break;
+    }
+    return exec(db, function, error) && exec(db, trigger, error);
 }
 
 } // namespace
@@ -211,7 +239,7 @@ bool hasHistoryTable(const QSqlDatabase &db)
 
 bool historyPresent(const QSqlDatabase &db)
 {
-    return hasHistoryTable(db) && (engineOf(db) != Engine::Server || serverTriggerPresent(db));
+    return hasHistoryTable(db) && (engineOf(db) != Engine::Server || serverTrigger(db) == ServerTrigger::Current);
 }
 
 bool createHistory(const QSqlDatabase &db, QString *error)

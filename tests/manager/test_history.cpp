@@ -194,9 +194,10 @@ TEST_F(HistoryTest, OnTheServerEveryPcAndPsqlAreRecorded)
                                  "psql|" + ownerLogin + "|pluDesc|QUEIJO|QUEIJO MINAS"}));
 }
 
-// A base of an older version records each row from a trigger of its own;
-// the upgrade puts one in its place that records a statement's rows at once.
-TEST_F(HistoryTest, OnTheServerTheRowByRowRecordOfAnOlderBaseIsReplaced)
+// A base of an older version records each row from a trigger of its own, or
+// once a statement with an older insert; the upgrade puts this version's in
+// its place, which records a statement's rows at once.
+TEST_F(HistoryTest, OnTheServerTheRecordOfAnOlderBaseIsReplaced)
 {
     if (!onServer())
         GTEST_SKIP() << "runs against the server (scripts/with-pg.sh)";
@@ -205,22 +206,34 @@ TEST_F(HistoryTest, OnTheServerTheRowByRowRecordOfAnOlderBaseIsReplaced)
     ASSERT_TRUE(conn) << error.toStdString();
     const QSqlDatabase base = conn->database();
     QSqlQuery q(base);
-    for (const char *sql :
-         {"DROP TRIGGER historico_plu ON plu",
-          "CREATE OR REPLACE FUNCTION historico_plu() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
-          " INSERT INTO historico (pluNo, Campo) VALUES (NEW.pluno, 'linha'); RETURN NULL; END $$",
-          "CREATE TRIGGER historico_plu AFTER UPDATE ON plu FOR EACH ROW EXECUTE FUNCTION historico_plu()"})
-        ASSERT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
-    EXPECT_FALSE(db::historyPresent(base));
-    ASSERT_TRUE(db::createHistory(base, &error)) << error.toStdString();
-    EXPECT_TRUE(db::historyPresent(base));
-    ASSERT_TRUE(q.exec("UPDATE PLU SET Preco = Preco + 1 WHERE pluNo IN (1, 2)"));
-    q.exec("SELECT pluNo, Campo, Antes, Depois FROM Historico ORDER BY pluNo");
-    QStringList rows;
-    while (q.next())
-        rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()}
-                    .join(u'|');
-    EXPECT_EQ(rows, (QStringList{"1|Preco|12.5|13.5", "2|Preco|3|4"}));
+    const QStringList older[] = {
+        {"CREATE OR REPLACE FUNCTION historico_plu() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+         " INSERT INTO historico (pluNo, Campo) VALUES (NEW.pluno, 'linha'); RETURN NULL; END $$",
+         "CREATE TRIGGER historico_plu AFTER UPDATE ON plu FOR EACH ROW EXECUTE FUNCTION historico_plu()"},
+        {"CREATE OR REPLACE FUNCTION historico_plu() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+         " INSERT INTO historico (pluNo, Campo) SELECT pluno, 'antiga' FROM novas; RETURN NULL; END $$",
+         "CREATE TRIGGER historico_plu AFTER UPDATE ON plu REFERENCING NEW TABLE AS novas"
+         " FOR EACH STATEMENT EXECUTE FUNCTION historico_plu()"}};
+    for (const QStringList &trigger : older) {
+        SCOPED_TRACE(trigger.last().toStdString());
+        ASSERT_TRUE(q.exec("DROP TRIGGER historico_plu ON plu")) << q.lastError().text().toStdString();
+        for (const QString &sql : trigger)
+            ASSERT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
+        EXPECT_FALSE(db::historyPresent(base));
+        ASSERT_TRUE(db::createHistory(base, &error)) << error.toStdString();
+        EXPECT_TRUE(db::historyPresent(base));
+        ASSERT_TRUE(q.exec("DELETE FROM Historico"));
+        ASSERT_TRUE(q.exec("UPDATE PLU SET Preco = Preco + 1, Tara = 0.25 WHERE pluNo IN (1, 2)"));
+        q.exec("SELECT pluNo, Campo, Antes, Depois FROM Historico ORDER BY ID");
+        QStringList rows;
+        while (q.next())
+            rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                                q.value(3).toString()}
+                        .join(u'|');
+        rows.sort(); // the slots in the statement's order, which the server chooses
+        EXPECT_EQ(rows, (QStringList{"1|Preco|12.5|13.5", "1|Tara|0|0.25", "2|Preco|3|4", "2|Tara|0|0.25"}));
+        ASSERT_TRUE(q.exec("UPDATE PLU SET Preco = Preco - 1, Tara = 0 WHERE pluNo IN (1, 2)"));
+    }
 }
 
 } // namespace
