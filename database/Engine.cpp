@@ -373,9 +373,11 @@ bool objectType(const QSqlDatabase &db, const QString &name, QString *type, QStr
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (engineOf(db) == Engine::Server)
-        q.prepare(QStringLiteral("SELECT CASE WHEN table_type = 'VIEW' THEN 'view' ELSE 'table' END"
-                                 " FROM information_schema.tables"
-                                 " WHERE table_schema = current_schema() AND lower(table_name) = lower(?)"));
+        // From the catalog: the standard's views of it are slow to answer
+        // (see rowKey), and the start asks this for every table.
+        q.prepare(QStringLiteral("SELECT CASE WHEN relkind = 'v' THEN 'view' ELSE 'table' END FROM pg_class"
+                                 " WHERE relnamespace = current_schema()::regnamespace AND relkind IN ('r', 'p', 'f', 'v')"
+                                 " AND lower(relname) = lower(?)"));
     else
         q.prepare(QStringLiteral("SELECT type FROM sqlite_master WHERE name = ? COLLATE NOCASE"
                                  " AND type IN ('table', 'view')"));
@@ -448,8 +450,10 @@ bool tableColumns(const QSqlDatabase &db, const QString &table, QStringList *col
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (engineOf(db) == Engine::Server) {
-        q.prepare(QStringLiteral("SELECT column_name FROM information_schema.columns WHERE table_schema = current_schema()"
-                                 " AND lower(table_name) = lower(?) ORDER BY ordinal_position"));
+        q.prepare(QStringLiteral("SELECT a.attname FROM pg_attribute a JOIN pg_class t ON t.oid = a.attrelid"
+                                 " WHERE t.relnamespace = current_schema()::regnamespace AND lower(t.relname) = lower(?)"
+                                 " AND t.relkind IN ('r', 'p', 'f', 'v') AND a.attnum > 0 AND NOT a.attisdropped"
+                                 " ORDER BY a.attnum"));
         q.addBindValue(table);
     } else {
         q.prepare(QStringLiteral("SELECT name FROM pragma_table_info(?)"));
@@ -485,11 +489,12 @@ QString rowKey(const QSqlDatabase &db, const QString &table)
         return QStringLiteral("rowid");
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT k.column_name FROM information_schema.table_constraints c"
-                             " JOIN information_schema.key_column_usage k ON k.constraint_name = c.constraint_name"
-                             " AND k.table_schema = c.table_schema"
-                             " WHERE c.constraint_type = 'PRIMARY KEY' AND c.table_schema = current_schema()"
-                             " AND lower(c.table_name) = lower(?) ORDER BY k.ordinal_position"));
+    // From the catalog itself: the standard's views of it (information_schema)
+    // take the server some 20 ms to answer here, and every list of a table asks.
+    q.prepare(QStringLiteral("SELECT a.attname FROM pg_index i JOIN pg_class t ON t.oid = i.indrelid"
+                             " JOIN pg_attribute a ON a.attrelid = t.oid AND a.attnum = ANY(i.indkey)"
+                             " WHERE i.indisprimary AND t.relnamespace = current_schema()::regnamespace"
+                             " AND lower(t.relname) = lower(?) ORDER BY a.attnum"));
     q.addBindValue(table);
     QStringList keys;
     if (q.exec())
