@@ -206,8 +206,9 @@ TEST(TwoPcs, OneCodeSavedAtOnceOnTwoPcsGoesToOneProduct)
     a.send(QStringLiteral("commit"));
     const QStringList first = b.reply();
     EXPECT_TRUE(first.contains(QStringLiteral("editing 1"))) << first.join(u'|').toStdString();
-    if (onServer())
+    if (onServer()) {
         EXPECT_TRUE(first.contains(QStringLiteral("message Código já existente"))) << first.join(u'|').toStdString();
+    }
     // On the file the late write fails as busy; saved again, B is told why.
     const QStringList again = b.send(QStringLiteral("save"));
     EXPECT_TRUE(again.contains(QStringLiteral("message Código já existente"))) << again.join(u'|').toStdString();

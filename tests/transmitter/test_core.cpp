@@ -211,8 +211,9 @@ TEST(PortChoiceFile, RestoreReadsTheFirstFourBytes)
         const PortRestore r = ReadPortChoice(ini);
         EXPECT_EQ(int(r.kind), int(c.kind)) << c.bytes.toStdString();
         EXPECT_EQ(r.number, c.number) << c.bytes.toStdString();
-        if (r.kind == PortRestore::Kind::Network)
+        if (r.kind == PortRestore::Kind::Network) {
             EXPECT_TRUE(c.bytes.contains(r.address.toUtf8())) << c.bytes.toStdString();
+        }
     }
     writeFile(ini, "COM4");
     QFile::setPermissions(ini, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);

@@ -216,8 +216,9 @@ TEST_F(Jobs, DatabaseErrorEndsTheDownloadInOrder)
 {
     ASSERT_TRUE(ttest::makeDatabase(2));
     ttest::Sql sql;
-    if (torvane::test::onServer()) // the server's record of the products' changes watches the column
+    if (torvane::test::onServer()) { // the server's record of the products' changes watches the column
         ASSERT_TRUE(sql.exec(QStringLiteral("DROP TRIGGER historico_plu ON PLU")));
+    }
     ASSERT_TRUE(sql.exec(QStringLiteral("ALTER TABLE PLU DROP COLUMN sellFlag")));
     RunPluDownload(host);
     ASSERT_EQ(host.messages().size(), 1);
