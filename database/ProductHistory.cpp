@@ -183,19 +183,12 @@ bool createServerTrigger(const QSqlDatabase &db, QString *error)
                                            " REFERENCING OLD TABLE AS torvane_antes NEW TABLE AS torvane_depois"
                                            " FOR EACH STATEMENT EXECUTE FUNCTION %1()")
                                 .arg(QLatin1String(kTriggerName));
-    switch (serverTrigger(db)) {
-    case ServerTrigger::Current:
-        return exec(db, function, error);
-    case ServerTrigger::EachRow:
-    case ServerTrigger::OlderInsert:
-        // An older trigger goes before its function changes under it.
-        if (!exec(db, QStringLiteral("DROP TRIGGER %1 ON plu").arg(QLatin1String(kTriggerName)), error))
-            return false;
-        break;
-    case ServerTrigger::Missing:
-        break;
-    }
-    return exec(db, function, error) && exec(db, trigger, error);
+    const ServerTrigger found = serverTrigger(db);
+    // An older trigger goes before its function changes under it.
+    if ((found == ServerTrigger::EachRow || found == ServerTrigger::OlderInsert)
+        && !exec(db, QStringLiteral("DROP TRIGGER %1 ON plu").arg(QLatin1String(kTriggerName)), error))
+        return false;
+    return exec(db, function, error) && (found == ServerTrigger::Current || exec(db, trigger, error));
 }
 
 } // namespace
