@@ -151,8 +151,10 @@ Figures measure(int slotCount, QuietDialogs &dialogs, bench::Engine engine)
             if (!db::createHistory(conn->database(), &error))
                 qFatal("%s", qPrintable(error));
         }
+        twinBase.settle({QStringLiteral("PLU")});
         f.plainBackFillMs = bench::plainLoopMs(twin, kPlainBackFill);
     }
+    deliveredBase.settle({QStringLiteral("PLU")});
     const int before = dialogs.shown;
     const double secondStart = timedStart(old, &ok, &f.backFillMs);
     if (!ok || dialogs.shown != before)
