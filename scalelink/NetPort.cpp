@@ -4,6 +4,7 @@
 #include "SerialPlatform.h"
 #include "SocketPlatform.h"
 #include "Telnet.h"
+#include "TransferDeadlines.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,7 +20,9 @@ namespace torvane::scalelink {
 namespace {
 
 namespace net = platform::net;
-using Clock = std::chrono::steady_clock;
+using platform::Clock;
+using platform::Deadline;
+using platform::TransferDeadlines;
 using platform::LineState;
 using platform::Timeouts;
 
@@ -27,21 +30,12 @@ using platform::Timeouts;
 std::mutex g_openMutex;
 std::set<QString> g_open;
 
-uint32_t msUntil(std::optional<Clock::time_point> until)
+uint32_t msUntil(Deadline until)
 {
     if (!until)
         return SerialInfinite;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*until - Clock::now()).count();
     return left <= 0 ? 0 : uint32_t(std::min<long long>(left + 1, 1 << 30));
-}
-
-std::optional<Clock::time_point> earliest(std::optional<Clock::time_point> a, std::optional<Clock::time_point> b)
-{
-    if (!a)
-        return b;
-    if (!b)
-        return a;
-    return std::min(*a, *b);
 }
 
 uint8_t parityValue(uint8_t parity)
@@ -190,7 +184,7 @@ public:
     {
         *fired = 0;
         const uint64_t generation = m_maskGeneration.load();
-        std::optional<Clock::time_point> until;
+        Deadline until;
         if (timeout != SerialInfinite)
             until = Clock::now() + std::chrono::milliseconds(timeout);
         for (;;) {
@@ -283,14 +277,7 @@ public:
             return 0;
         Timeouts t;
         getTimeouts(&t);
-        const auto start = Clock::now();
-        const bool immediate = t.readInterval == 0xFFFFFFFFu && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
-        std::optional<Clock::time_point> total, caller, lastByte;
-        if (t.readTotalMultiplier != 0 || t.readTotalConstant != 0)
-            total = start + std::chrono::milliseconds(uint64_t(t.readTotalMultiplier) * count + t.readTotalConstant);
-        if (callerTimeout != SerialInfinite)
-            caller = start + std::chrono::milliseconds(callerTimeout);
-        const bool useInterval = t.readInterval != 0 && t.readInterval != 0xFFFFFFFFu;
+        auto limits = TransferDeadlines::forRead(t, count, callerTimeout);
         auto *out = static_cast<uint8_t *>(buffer);
         uint32_t got = 0;
         for (;;) {
@@ -301,27 +288,21 @@ public:
                 m_rx.remove(0, take);
                 got += take;
                 *transferred = got;
-                lastByte = Clock::now();
+                limits.byteMoved();
                 if (got == count)
                     return 0;
             }
             if (rc != 0)
                 return rc; // the connection has ended: nothing more will come
-            if (immediate)
+            if (limits.immediate())
                 return 0;
-            const auto now = Clock::now();
-            if (total && now >= *total)
-                return 0;
-            std::optional<Clock::time_point> interval;
-            if (useInterval && lastByte) {
-                interval = *lastByte + std::chrono::milliseconds(t.readInterval);
-                if (now >= *interval)
-                    return 0;
+            switch (limits.verdict()) {
+            case TransferDeadlines::Verdict::Ended: return 0;
+            case TransferDeadlines::Verdict::CallerTimedOut: return SerialErrorTimeout;
+            case TransferDeadlines::Verdict::Wait: break;
             }
-            if (caller && now >= *caller)
-                return SerialErrorTimeout;
             bool ready = false;
-            if (const int32_t w = net::waitSocket(m_socket, false, msUntil(earliest(earliest(total, interval), caller)), &ready);
+            if (const int32_t w = net::waitSocket(m_socket, false, msUntil(limits.wakeAt()), &ready);
                 w != 0)
                 return fail(w);
         }
@@ -336,20 +317,15 @@ public:
             return m_failed;
         Timeouts t;
         getTimeouts(&t);
-        const auto start = Clock::now();
-        std::optional<Clock::time_point> total, caller;
-        if (t.writeTotalMultiplier != 0 || t.writeTotalConstant != 0)
-            total = start + std::chrono::milliseconds(uint64_t(t.writeTotalMultiplier) * count + t.writeTotalConstant);
-        if (callerTimeout != SerialInfinite)
-            caller = start + std::chrono::milliseconds(callerTimeout);
+        const auto limits = TransferDeadlines::forWrite(t, count, callerTimeout);
         const auto *in = static_cast<const uint8_t *>(data);
         const QByteArray bytes = m_telnet ? telnet::Escape(in, count)
                                           : QByteArray::fromRawData(reinterpret_cast<const char *>(in), qsizetype(count));
-        const auto until = earliest(total, caller);
+        const Deadline until = limits.limit();
         // A device server whose serial side is full asks to hold on.
         while (m_flowSuspended) {
             if (const int32_t rc = waitUntil([this] { return !m_flowSuspended; }, until); rc != 0)
-                return rc == SerialErrorTimeout && !(caller && Clock::now() >= *caller) ? 0 : rc;
+                return rc == SerialErrorTimeout && !limits.callerPassed() ? 0 : rc;
         }
         uint32_t sent = 0;
         const int32_t rc = sendBytes(bytes, until, &sent);
@@ -363,7 +339,7 @@ public:
         }
         *transferred = whole;
         if (rc == SerialErrorTimeout)
-            return caller && Clock::now() >= *caller ? SerialErrorTimeout : 0; // abandoned: the caller judges the count
+            return limits.callerPassed() ? SerialErrorTimeout : 0; // abandoned: the caller judges the count
         return rc;
     }
 
@@ -455,7 +431,7 @@ private:
         }
     }
 
-    int32_t sendBytes(const QByteArray &bytes, std::optional<Clock::time_point> until, uint32_t *sent)
+    int32_t sendBytes(const QByteArray &bytes, Deadline until, uint32_t *sent)
     {
         *sent = 0;
         while (*sent < uint32_t(bytes.size())) {
@@ -485,7 +461,7 @@ private:
 
     // Reads (and handles) until done() or until; SerialErrorTimeout then.
     template <typename Done>
-    int32_t waitUntil(Done done, std::optional<Clock::time_point> until)
+    int32_t waitUntil(Done done, Deadline until)
     {
         for (;;) {
             const int32_t rc = pump();

@@ -6,6 +6,7 @@
 
 #include "Serial.h"
 #include "SerialPlatform.h"
+#include "TransferDeadlines.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -28,7 +29,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-using Clock = std::chrono::steady_clock;
+using torvane::scalelink::platform::Clock;
 
 struct TtyDevice final : SerialDevice {
     ~TtyDevice() override;
@@ -122,7 +123,7 @@ uint32_t speedRate(speed_t code)
 // Waits for fd readiness until `until` (none: no limit); also returns when the
 // wake pipe has data if wakeFd >= 0.  Returns poll's revents for fd, or 0 on
 // time-out; -1 with errno on failure.
-int waitFd(int fd, short events, std::optional<Clock::time_point> until, int wakeFd = -1, bool *woken = nullptr)
+int waitFd(int fd, short events, Deadline until, int wakeFd = -1, bool *woken = nullptr)
 {
     for (;;) {
         pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
@@ -147,15 +148,6 @@ int waitFd(int fd, short events, std::optional<Clock::time_point> until, int wak
             *woken = true;
         return fds[0].revents;
     }
-}
-
-std::optional<Clock::time_point> earliest(std::optional<Clock::time_point> a, std::optional<Clock::time_point> b)
-{
-    if (!a)
-        return b;
-    if (!b)
-        return a;
-    return std::min(*a, *b);
 }
 
 void drainWakePipe(int fd)
@@ -464,7 +456,7 @@ int32_t waitEvent(TtyDevice *device, uint32_t *fired, uint32_t timeout)
 {
     *fired = 0;
     const uint64_t generation = device->maskGeneration.load();
-    std::optional<Clock::time_point> until;
+    Deadline until;
     if (timeout != SerialInfinite)
         until = Clock::now() + std::chrono::milliseconds(timeout);
     for (;;) {
@@ -568,15 +560,7 @@ int32_t read(TtyDevice *device, void *buffer, uint32_t count, uint32_t *transfer
         return 0;
     Timeouts t;
     getTimeouts(device, &t);
-    const auto start = Clock::now();
-    const bool immediate = t.readInterval == 0xFFFFFFFFu && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
-    std::optional<Clock::time_point> total, caller;
-    if (t.readTotalMultiplier != 0 || t.readTotalConstant != 0)
-        total = start + std::chrono::milliseconds(uint64_t(t.readTotalMultiplier) * count + t.readTotalConstant);
-    if (callerTimeout != SerialInfinite)
-        caller = start + std::chrono::milliseconds(callerTimeout);
-    const bool useInterval = t.readInterval != 0 && t.readInterval != 0xFFFFFFFFu;
-    std::optional<Clock::time_point> lastByte;
+    auto limits = TransferDeadlines::forRead(t, count, callerTimeout);
     auto *out = static_cast<uint8_t *>(buffer);
     uint32_t got = 0;
     for (;;) {
@@ -584,7 +568,7 @@ int32_t read(TtyDevice *device, void *buffer, uint32_t count, uint32_t *transfer
         if (r > 0) {
             got += static_cast<uint32_t>(r);
             *transferred = got;
-            lastByte = Clock::now();
+            limits.byteMoved();
             if (got == count)
                 return 0;
             continue;
@@ -599,20 +583,14 @@ int32_t read(TtyDevice *device, void *buffer, uint32_t count, uint32_t *transfer
         } else if (errno != EAGAIN) {
             return platformCode(errno);
         }
-        if (immediate)
+        if (limits.immediate())
             return 0;
-        const auto now = Clock::now();
-        if (total && now >= *total)
-            return 0;
-        std::optional<Clock::time_point> interval;
-        if (useInterval && lastByte) {
-            interval = *lastByte + std::chrono::milliseconds(t.readInterval);
-            if (now >= *interval)
-                return 0;
+        switch (limits.verdict()) {
+        case TransferDeadlines::Verdict::Ended: return 0;
+        case TransferDeadlines::Verdict::CallerTimedOut: return SerialErrorTimeout;
+        case TransferDeadlines::Verdict::Wait: break;
         }
-        if (caller && now >= *caller)
-            return SerialErrorTimeout;
-        const int rev = waitFd(device->fd, POLLIN, earliest(earliest(total, interval), caller));
+        const int rev = waitFd(device->fd, POLLIN, limits.wakeAt());
         if (rev < 0)
             return platformCode(errno);
         if ((rev & (POLLHUP | POLLERR)) && !(rev & POLLIN))
@@ -627,12 +605,7 @@ int32_t write(TtyDevice *device, const void *data, uint32_t count, uint32_t *tra
         return 0;
     Timeouts t;
     getTimeouts(device, &t);
-    const auto start = Clock::now();
-    std::optional<Clock::time_point> total, caller;
-    if (t.writeTotalMultiplier != 0 || t.writeTotalConstant != 0)
-        total = start + std::chrono::milliseconds(uint64_t(t.writeTotalMultiplier) * count + t.writeTotalConstant);
-    if (callerTimeout != SerialInfinite)
-        caller = start + std::chrono::milliseconds(callerTimeout);
+    auto limits = TransferDeadlines::forWrite(t, count, callerTimeout);
     const auto *in = static_cast<const uint8_t *>(data);
     uint32_t sent = 0;
     for (;;) {
@@ -648,12 +621,12 @@ int32_t write(TtyDevice *device, const void *data, uint32_t count, uint32_t *tra
             continue;
         if (r < 0 && errno != EAGAIN)
             return platformCode(errno);
-        const auto now = Clock::now();
-        if (total && now >= *total)
-            return 0; // abandoned: the caller judges the count
-        if (caller && now >= *caller)
-            return SerialErrorTimeout;
-        const int rev = waitFd(device->fd, POLLOUT, earliest(total, caller));
+        switch (limits.verdict()) {
+        case TransferDeadlines::Verdict::Ended: return 0; // abandoned: the caller judges the count
+        case TransferDeadlines::Verdict::CallerTimedOut: return SerialErrorTimeout;
+        case TransferDeadlines::Verdict::Wait: break;
+        }
+        const int rev = waitFd(device->fd, POLLOUT, limits.wakeAt());
         if (rev < 0)
             return platformCode(errno);
         if ((rev & (POLLHUP | POLLERR)) && !(rev & POLLOUT))
