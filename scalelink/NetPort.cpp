@@ -294,8 +294,6 @@ public:
             }
             if (rc != 0)
                 return rc; // the connection has ended: nothing more will come
-            if (limits.immediate())
-                return 0;
             switch (limits.verdict()) {
             case TransferDeadlines::Verdict::Ended: return 0;
             case TransferDeadlines::Verdict::CallerTimedOut: return SerialErrorTimeout;
@@ -321,7 +319,7 @@ public:
         const auto *in = static_cast<const uint8_t *>(data);
         const QByteArray bytes = m_telnet ? telnet::Escape(in, count)
                                           : QByteArray::fromRawData(reinterpret_cast<const char *>(in), qsizetype(count));
-        const Deadline until = limits.limit();
+        const Deadline until = limits.wakeAt();
         // A device server whose serial side is full asks to hold on.
         while (m_flowSuspended) {
             if (const int32_t rc = waitUntil([this] { return !m_flowSuspended; }, until); rc != 0)

@@ -583,8 +583,6 @@ int32_t read(TtyDevice *device, void *buffer, uint32_t count, uint32_t *transfer
         } else if (errno != EAGAIN) {
             return platformCode(errno);
         }
-        if (limits.immediate())
-            return 0;
         switch (limits.verdict()) {
         case TransferDeadlines::Verdict::Ended: return 0;
         case TransferDeadlines::Verdict::CallerTimedOut: return SerialErrorTimeout;
@@ -605,7 +603,7 @@ int32_t write(TtyDevice *device, const void *data, uint32_t count, uint32_t *tra
         return 0;
     Timeouts t;
     getTimeouts(device, &t);
-    auto limits = TransferDeadlines::forWrite(t, count, callerTimeout);
+    const auto limits = TransferDeadlines::forWrite(t, count, callerTimeout);
     const auto *in = static_cast<const uint8_t *>(data);
     uint32_t sent = 0;
     for (;;) {

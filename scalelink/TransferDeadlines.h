@@ -50,29 +50,21 @@ public:
         return TransferDeadlines(t.writeTotalMultiplier, t.writeTotalConstant, count, callerTimeout);
     }
 
-    bool immediate() const { return m_immediate; }
     void byteMoved() { m_lastByte = Clock::now(); }
 
     // With nothing to move now: whether the call ends, fails or waits.
-    Verdict verdict()
+    Verdict verdict() const
     {
-        const auto now = Clock::now();
-        if (m_total && now >= *m_total)
+        if (m_immediate)
             return Verdict::Ended;
-        m_interval.reset();
-        if (m_gap && m_lastByte) {
-            m_interval = *m_lastByte + *m_gap;
-            if (now >= *m_interval)
-                return Verdict::Ended;
-        }
-        if (callerPassed())
-            return Verdict::CallerTimedOut;
-        return Verdict::Wait;
+        const auto now = Clock::now();
+        const Deadline gap = afterGap();
+        if ((m_total && now >= *m_total) || (gap && now >= *gap))
+            return Verdict::Ended;
+        return callerPassed() ? Verdict::CallerTimedOut : Verdict::Wait;
     }
-    // The first limit to come, as verdict() last saw them.
-    Deadline wakeAt() const { return earliest(earliest(m_total, m_interval), m_caller); }
-    // The totals alone, for a write that waits in one piece.
-    Deadline limit() const { return earliest(m_total, m_caller); }
+    // The first limit to come.
+    Deadline wakeAt() const { return earliest(earliest(m_total, afterGap()), m_caller); }
     bool callerPassed() const { return m_caller && Clock::now() >= *m_caller; }
 
 private:
@@ -85,7 +77,15 @@ private:
             m_caller = start + std::chrono::milliseconds(callerTimeout);
     }
 
-    Deadline m_total, m_caller, m_interval, m_lastByte;
+    // The end of the gap allowed after the last byte (a read's, once one came).
+    Deadline afterGap() const
+    {
+        if (!m_gap || !m_lastByte)
+            return std::nullopt;
+        return *m_lastByte + *m_gap;
+    }
+
+    Deadline m_total, m_caller, m_lastByte;
     std::optional<std::chrono::milliseconds> m_gap;
     bool m_immediate = false;
 };

@@ -153,7 +153,6 @@ bool makeBase(const QString &folder, const bench::BaseFolder &base, int slotCoun
         std::fprintf(stderr, "%s\n", qPrintable(q.lastError().text()));
         return false;
     }
-    conn.reset();
     base.settle({QStringLiteral("PLU"), QStringLiteral("Historico")});
     return true;
 }

@@ -122,9 +122,10 @@ public:
     // checked as always (the row as stored, the row as written) when its
     // batch is sent, which is a few saves later: a save that fails then is
     // the one reported (lastError(), failure()), the saves after it are
-    // undone and their rows show what is stored again.  Anything that reads the table (lookUp) sends the
-    // batch first.  On the file, and outside a transaction, saves go one at
-    // a time as before.  One at a time; the owner is one walk.
+    // undone and their rows show what is stored again.  Anything that reads
+    // the table (lookUp) sends the batch first.  On the file, and outside a
+    // transaction, saves go one at a time as before.  One at a time; the
+    // owner is one walk.
     class Batch {
     public:
         explicit Batch(ProductQuery &query);
